@@ -1,0 +1,37 @@
+# Front door: `make demo` and `make test` do everything, from missing packages to results.
+JOBS ?= 2
+
+.PHONY: all deps configure build demo test test-asan test-tsan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@test -f build/build.ninja || cmake --preset default
+
+build: configure
+	cmake --build --preset default -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh
+
+test: build
+	ctest --preset default
+
+test-asan: deps
+	@test -f build-asan/build.ninja || cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan
+
+test-tsan: deps
+	@test -f build-tsan/build.ninja || cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
+
+bench: build
+	@scripts/bench.sh
+
+clean:
+	rm -rf build build-asan build-tsan
