@@ -12,6 +12,9 @@ namespace hbt::image {
 static_assert(std::endian::native == std::endian::little,
               "the shared layouts are little-endian and are used in place");
 
+// Structures with fields off their natural alignment are packed; the others keep natural
+// alignment so that their counters and words can be updated atomically in place.
+
 inline constexpr char kAcronym[] = "HBT";
 inline constexpr char kProductName[] = "Brenlow Ethernet Driver";
 inline constexpr char kVersion[] = "7.9.21";
@@ -77,9 +80,7 @@ constexpr std::uint32_t make_address_word(RegisterType t, std::uint32_t start) {
   return (static_cast<std::uint32_t>(t) << 28) | (start & 0xFFFFFF);
 }
 
-#pragma pack(push, 1)
-
-struct FilePrefix {
+struct [[gnu::packed]] FilePrefix {
   std::uint32_t file_length;
   std::uint32_t file_length_again;
   std::uint8_t zero[94];
@@ -88,7 +89,7 @@ static_assert(sizeof(FilePrefix) == kFilePrefixSize);
 static_assert(offsetof(FilePrefix, file_length_again) == 4);
 
 // Offsets stored in the image are relative to the start of this header.
-struct ImageHeader {
+struct [[gnu::packed]] ImageHeader {
   std::uint8_t unused0;
   std::uint8_t lock;               // taken by the poller while it clears the polling flag
   std::uint8_t load_check;         // must be 'L' or 'U' for the image to be accepted
@@ -123,7 +124,7 @@ static_assert(offsetof(ImageHeader, device_table_offset) == 26);
 static_assert(offsetof(ImageHeader, poll_control_table_offset) == 30);
 
 // Bytes 0..39 of a channel record; the poller is its only writer, a reset zeroes 2..39.
-struct StatisticsBlock {
+struct [[gnu::packed]] StatisticsBlock {
   std::uint8_t active_selector;    // equals primary.port_low: primary settings in use
   std::uint8_t reserved1;
   std::uint16_t requests_sent;
@@ -154,7 +155,7 @@ static_assert(offsetof(StatisticsBlock, writes_not_sent) == 24);
 static_assert(offsetof(StatisticsBlock, rejected_replies) == 36);
 
 // One of the two settings blocks of a channel (serial framework fields are kept as stored).
-struct ChannelSettings {
+struct [[gnu::packed]] ChannelSettings {
   std::uint8_t port_low;          // port number - 1, low 8 bits
   std::uint8_t serial_codes[6];   // baud, data bits (+ port bits 8..11), stop, parity, 0, flow
   std::uint8_t retries;
@@ -166,7 +167,7 @@ static_assert(offsetof(ChannelSettings, retries) == 7);
 static_assert(offsetof(ChannelSettings, reply_timeout) == 8);
 static_assert(offsetof(ChannelSettings, delay) == 12);
 
-struct ChannelRecord {
+struct [[gnu::packed]] ChannelRecord {
   StatisticsBlock stats;
   std::uint16_t first_device;
   std::uint16_t device_count;
@@ -264,7 +265,7 @@ static_assert(offsetof(PollControlEntry, access_expired) == 15);
 static_assert(offsetof(PollControlEntry, lock) == 16);
 static_assert(offsetof(PollControlEntry, changed_count) == 18);
 
-struct DataAreaRef {
+struct [[gnu::packed]] DataAreaRef {
   std::uint32_t offset;  // from the poll record start
   std::uint16_t size;
 };
@@ -279,7 +280,7 @@ enum DataArea : int {
   kAreaExceptions = 5,
 };
 
-struct PollRecordHead {
+struct [[gnu::packed]] PollRecordHead {
   std::uint16_t status;
   std::uint8_t polled;
   std::uint8_t lock;                // guards the data areas
@@ -378,8 +379,6 @@ static_assert(offsetof(PointerBlock, ring_next) == 168);
 static_assert(offsetof(PointerBlock, ring_enabled) == 180);
 static_assert(offsetof(PointerBlock, file_log) == 184);
 static_assert(offsetof(PointerBlock, ring) == 188);
-
-#pragma pack(pop)
 
 // Sizes of data areas 1..5 of a poll record, from its register type, length and exception type.
 struct AreaSizes {
