@@ -1,0 +1,196 @@
+// mcsim: a MELSEC PLC simulator answering MC protocol requests (3E and 1E frames, binary
+// and ASCII coding, over UDP and TCP), for testing and demonstrating clients without PLCs.
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "tools/mcsim/faults.h"
+#include "tools/mcsim/server.h"
+
+namespace {
+
+constexpr char kHelp[] = R"(Usage: mcsim --listen PROTOCOL:PORT:FRAME[:plc=NAME] [--listen ...] [options]
+
+Simulates MELSEC PLCs behind an Ethernet module speaking the MC protocol.
+
+Endpoints
+  --listen udp:5000:3e-binary    PROTOCOL udp or tcp; PORT 0 picks a free port;
+                                 FRAME 3e-binary, 3e-ascii, 1e-binary or 1e-ascii.
+                                 All endpoints front the PLC "main" unless given
+                                 :plc=NAME (PLCs are created by name on first use).
+  --bind ADDRESS                 IPv4 address to listen on (default 127.0.0.1).
+  --control PATH                 UNIX stream socket accepting control lines.
+  --script FILE                  run control lines from FILE at start (repeatable);
+                                 a failing line stops mcsim with exit code 2.
+  --port-file FILE               once listening, write "SPEC PORT" per endpoint
+                                 (written atomically, after the scripts ran).
+  --no-stdin                     do not read control lines from standard input.
+  --seed N                       seed of the random fault choices (default 1).
+  --quiet                        no "listening"/"ready" lines.
+  -h, --help                     this text.
+
+Standard output gets "listening udp:127.0.0.1:PORT FRAME plc=NAME" per endpoint, then
+"ready" once everything is set up. Control replies to standard input go there too.
+Exit codes: 0 after quit or SIGINT/SIGTERM, 1 when setting up fails, 2 bad arguments
+or script.
+
+Control lines (standard input, --control, --script), one reply line each, "ok ..." or
+"error ..."; blank lines and lines starting with # get no reply:
+  get DEV [COUNT]                values, decimal (bits 0/1)      get D100 5
+  set DEV VALUE...               write from DEV on (-32768..65535, 0x hex)
+  fill DEV COUNT VALUE           write COUNT devices with one value
+    DEV is D100, W1F, X1F (X Y B W hexadecimal), M9000, TN5, CN3, TC1,
+    EX2:300 (extension file register block 2). Options anywhere on the line:
+    @PC (station, default 255 = the PLC carrying the module), cpu=N (CPU of a
+    multiple-CPU system), plc=NAME.
+  station add PC | station remove PC | station list
+                                 stations (PC numbers 0..254) reached through the module
+  cpus N                         CPUs 1..4 of the module's PLC (module I/O 03E0..03E3)
+  size TYPE POINTS               device count of a type (e.g. size D 20000); EX per block
+  blocks N                       extension file register blocks 1..N exist (default 8)
+  fault EP KIND [ARG...] [p=SHARE]
+    EP is udp:PORT or tcp:PORT (the bound port), the --listen text, or * for all.
+    drop SHARE                   withhold a share of replies (0.3 or 30%)
+    delay TIME [JITTER]          reply after TIME (500, 500ms, 2s) plus random jitter
+    code CODE [EXT] [p=SHARE]    answer with this end code (3E, e.g. 0xC056) or
+                                 completion code (1E, e.g. 0x5B 0x10) instead; code off
+    badcmd [p=SHARE]             replies carry another command code (1E) or
+                                 subheader D4 00 (3E); badcmd off
+    split BYTES [GAP]            send replies in pieces of BYTES, GAP apart (20ms);
+                                 split off
+    join [on|off]                hold each reply back and send it with the next one
+    close [p=SHARE]              close the TCP connection instead of replying; close off
+    refuse [on|off]              close the port: TCP connects are refused, UDP
+                                 requests get port unreachable
+    silent [on|off]              read requests, never answer (half-open peer)
+    clear                        no faults
+  fault EP                       show the faults of EP
+  move DEV ramp LOW HIGH PERIOD  rise LOW..HIGH over PERIOD, then start again
+  move DEV sine LOW HIGH PERIOD  sine between LOW and HIGH
+  move DEV counter STEP INTERVAL add STEP every INTERVAL (16-bit wrap)
+  move DEV toggle INTERVAL       flip a bit (word: its value and 0, or 0 and 1)
+  move DEV stop | move list | move clear
+  stats [EP]                     per endpoint: requests replies abnormal dropped
+                                 unframeable bytes_in bytes_out accepted open closed
+  stats reset [EP]
+  endpoints                      list endpoints with their bound ports
+  echo TEXT                      replies "ok TEXT" (a marker for scripts)
+  help | quit
+
+What the simulated module answers
+  3E (subheader 50 00): batch read 0401 and batch write 1401, subcommand 0000 (words)
+  or 0001 (bits); devices X Y B L M F TC TS TN CC CS CN D W R (binary codes 9C 9D A0
+  92 90 93 C0 C1 C2 C3 C4 C5 A8 B4 AF; ASCII X* Y* B* L* M* F* TC TS TN CC CS CN D*
+  W* R*, numbers hexadecimal for X Y B W). End codes: C050 text not hexadecimal,
+  C051 points 0 or above 960 words / 7168 bits (3584 in ASCII), C056 beyond the last
+  device, C058 ASCII data length wrong, C059 command or subcommand unknown, C05B
+  device code unknown, C05C bit units on a word device, C05F PC number or module I/O
+  number not there (own CPU 03FF, multiple CPUs 03E0..03E3), C060 bit data other than
+  0/1, C061 request data length wrong. Error replies carry network, PC, module I/O,
+  station, command and subcommand of the request. Requests with another subheader get
+  no reply.
+  1E: commands 00/01 batch read bits/words, 02/03 batch write bits/words, 17/18
+  extension file register read/write (device code "R ", block number after it in
+  binary and before it in ASCII, each field high part first in ASCII). Points 1..256
+  (count byte 0 = 256; the byte after it must be 00, or 01 with count 0). A-series
+  ranges apply: X Y 0..7FF, B W 0..1FFF, M 0..8191 and M9000..M9255 (special relays,
+  bit units only), F T 0..2047, C 0..1023, D R 0..8191, EX blocks 1..8 of 8192. The
+  latch relays L have no 1E code: a client asks for them as M. Completion codes:
+  50 command unknown, 54 text not hexadecimal, 56 device code unknown, 57 point
+  count or request length wrong or the range runs past the last device, 58 head
+  device out of range, word device in a bit command, bit device in words not from
+  a multiple of 16, or no such extension block, 5B with extended code 10 no such PC
+  number.
+  TCP requests are framed by their own lengths (3E request data length; 1E command
+  and point count), never by receive boundaries; input that is no request of the
+  endpoint's frame is discarded (1E answers an unknown command with 50 first).
+)";
+
+void usage_error(const std::string& text) {
+  std::fprintf(stderr, "mcsim: %s\nTry 'mcsim --help'.\n", text.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using hbt::mcsim::ServerOptions;
+  // Sockets opened later must never become "standard input".
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) {
+      int null = open("/dev/null", O_RDWR);
+      if (null >= 0 && null != fd) {
+        dup2(null, fd);
+        close(null);
+      }
+    }
+  }
+
+  ServerOptions options;
+  options.read_stdin = true;
+  options.handle_signals = true;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        usage_error(std::string(arg) + " needs a value");
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "--listen") {
+      if (!value(&v)) return 2;
+      std::string error;
+      auto spec = hbt::mcsim::parse_listen_spec(v, &error);
+      if (!spec) {
+        usage_error(error);
+        return 2;
+      }
+      options.listens.push_back(*spec);
+    } else if (arg == "--bind") {
+      if (!value(&options.bind_address)) return 2;
+    } else if (arg == "--control") {
+      if (!value(&options.control_path)) return 2;
+    } else if (arg == "--script") {
+      if (!value(&v)) return 2;
+      options.scripts.push_back(v);
+    } else if (arg == "--port-file") {
+      if (!value(&options.port_file)) return 2;
+    } else if (arg == "--seed") {
+      if (!value(&v)) return 2;
+      auto n = hbt::mcsim::parse_integer(v);
+      if (!n || *n < 0) {
+        usage_error("--seed needs a number");
+        return 2;
+      }
+      options.seed = static_cast<std::uint64_t>(*n);
+    } else if (arg == "--no-stdin") {
+      options.read_stdin = false;
+    } else if (arg == "--quiet") {
+      options.announce = false;
+    } else {
+      usage_error("unknown argument '" + std::string(arg) + "'");
+      return 2;
+    }
+  }
+  if (options.listens.empty()) {
+    usage_error("at least one --listen is needed");
+    return 2;
+  }
+
+  hbt::mcsim::Server server(options);
+  std::string error;
+  if (!server.start(&error)) {
+    std::fprintf(stderr, "mcsim: %s\n", error.c_str());
+    return error.find(": error") != std::string::npos ? 2 : 1;
+  }
+  return server.run();
+}
