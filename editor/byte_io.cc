@@ -1,0 +1,89 @@
+// Bounded byte access and the replace-by-rename writer.
+#include "editor/byte_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace hbt::editor {
+
+bool MemorySource::read(std::uint64_t offset, std::size_t count, void* out) {
+  if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
+  std::memcpy(out, bytes_.data() + offset, count);
+  return true;
+}
+
+FileSource::~FileSource() {
+  if (file_) std::fclose(file_);
+}
+
+bool FileSource::open(const std::string& path) {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (!file_) return false;
+  struct stat info {};
+  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) {
+    int saved = S_ISREG(info.st_mode) ? errno : EISDIR;
+    std::fclose(file_);
+    file_ = nullptr;
+    errno = saved;
+    return false;
+  }
+  size_ = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool FileSource::read(std::uint64_t offset, std::size_t count, void* out) {
+  if (!file_ || offset > size_ || count > size_ - offset) return false;
+  if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+  return std::fread(out, 1, count, file_) == count;
+}
+
+bool replace_file(const std::string& path, std::span<const std::uint8_t> bytes, int* error_number) {
+  std::string temp = path + ".XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    *error_number = errno;
+    return false;
+  }
+  // Keep the permissions of the file being replaced; a new file gets the usual ones.
+  struct stat old {};
+  mode_t mode;
+  if (stat(path.c_str(), &old) == 0) {
+    mode = old.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = fchmod(fd, mode) == 0;
+  std::size_t written = 0;
+  while (ok && written < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  int saved = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    *error_number = saved ? saved : EIO;
+  }
+  return ok;
+}
+
+}  // namespace hbt::editor

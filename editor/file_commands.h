@@ -1,0 +1,40 @@
+// The document's file commands without their dialogs: save a configuration (with the
+// registry questions), open one, and dispatch Save As / Open on the file's extension.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "editor/csv.h"
+#include "editor/document.h"
+#include "editor/host_settings.h"
+#include "editor/ui_port.h"
+
+namespace hbt::editor {
+
+// Saves the document to `path`: asks whether to make it the driver's start-up file when
+// another one is recorded, warns when the host expects another name, writes the file
+// whole or not at all. On success the document takes the path and is unmodified.
+bool save_configuration(CDidDoc& doc, const std::string& path, UiPort& ui, HostSettings& settings,
+                        std::uint32_t save_time);
+
+// Empties the document and reads the file into it. A corrupt file shows "File Open Error"
+// and leaves the document empty.
+bool open_configuration(CDidDoc& doc, const std::string& path, UiPort& ui);
+
+// Save As: ".HBT" saves a configuration, ".CSV" exports, anything else is refused.
+bool save_as(CDidDoc& doc, const std::string& path, UiPort& ui, HostSettings& settings,
+             std::uint32_t save_time);
+
+// Open from the dialog: empties the document, then ".HBT" opens a configuration, ".CSV"
+// imports, anything else is refused.
+bool open_by_extension(CDidDoc& doc, const std::string& path, UiPort& ui, HostSettings& settings);
+
+// The modified-document question before the document is replaced. Returns false when
+// the user cancels (or the save fails); Yes saves to the document's path.
+bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time);
+
+// Extension of a path in upper case, without the dot ("" when none).
+std::string upper_extension(const std::string& path);
+
+}  // namespace hbt::editor
