@@ -4,12 +4,15 @@
 
 #include <netinet/in.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace hbt::poller {
 
 inline constexpr std::size_t kRequestBufferSize = 2050;
 inline constexpr std::size_t kReplyBufferSize = 2048;
+// TCP bytes not yet taken as a reply: room for a whole reply and the start of the next.
+inline constexpr std::size_t kStreamBufferSize = 2 * kReplyBufferSize;
 
 // Connection states.
 enum : std::uint16_t {
@@ -51,6 +54,15 @@ struct ChannelBlock {
   std::uint8_t request[kRequestBufferSize] = {};
   std::uint8_t reply[kReplyBufferSize] = {};
   std::uint16_t expected_reply_length = 0;  // A-series reads
+
+  // Set once a request has been prepared: before that there is nothing to judge a reply by.
+  std::uint8_t prepared = 0;
+  // Length of the reply in `reply` while it is being examined.
+  std::uint16_t reply_length = 0;
+  // TCP carries a byte stream: replies are cut out of it by their frame lengths, so that a
+  // reply split over several receives, or joined to the next, is still taken whole.
+  std::uint16_t stream_length = 0;
+  std::uint8_t stream[kStreamBufferSize] = {};
 };
 
 // Shuts the socket down in both directions and closes it; errors are of no interest.
