@@ -161,7 +161,7 @@ void CDrvSpecificDevice::pack(image::DeviceRecord* record) const {
 bool CDrvSpecificDevice::read_csv_line(CsvFieldReader& fields, ImportReporter& reporter,
                                        const CDidDoc& doc, CChannel** channel) {
   auto name = fields.next();
-  if (!name) {
+  if (!name || name->empty()) {
     reporter.report(message(kMsgCsvDeviceNotFound));
     return false;
   }
