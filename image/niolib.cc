@@ -91,9 +91,12 @@ Niolib::~Niolib() {
 
 PointerBlock* Niolib::open_pointer_block() {
   if (block_) return block_;
-  bool existed = false;
-  block_region_ = platform::SharedRegion::create_or_open(pointer_block_name(options_.acronym), kPointerBlockSize,
-                                                         &existed, nullptr, initialise_pointer_block);
+  bool existed = true;
+  const std::string name = pointer_block_name(options_.acronym);
+  block_region_ = options_.create_pointer_block
+                      ? platform::SharedRegion::create_or_open(name, kPointerBlockSize, &existed, nullptr,
+                                                               initialise_pointer_block)
+                      : platform::SharedRegion::open_existing(name);
   if (!block_region_) return nullptr;
   if (block_region_->size() < kPointerBlockSize) {
     block_region_.reset();

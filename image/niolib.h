@@ -28,6 +28,9 @@ struct NiolibOptions {
   bool editor = false;
   // Client variant: start "DriverExe" when this process creates the pointer block.
   bool start_poller = true;
+  // When false, only an existing pointer block is opened (observers that must neither create
+  // the block nor start the poller).
+  bool create_pointer_block = true;
   std::string acronym = kAcronym;
 };
 

@@ -102,3 +102,16 @@ bool ChildProcess::wait_for_output(const std::string& text, int timeout_ms) {
 }
 
 }  // namespace hbt::testsupport
+
+namespace hbt::testsupport {
+
+ProgramResult run_program(const std::vector<std::string>& argv, int timeout_ms, const std::string& directory) {
+  ChildProcess child(argv, false, directory);
+  ProgramResult result;
+  auto code = child.wait_exit(timeout_ms);
+  result.exit_code = code ? *code : -1;
+  result.output = child.output();
+  return result;
+}
+
+}  // namespace hbt::testsupport

@@ -44,3 +44,16 @@ bool eventually(Condition condition, int timeout_ms);
 }  // namespace hbt::testsupport
 
 #include "testsupport/child_process_inl.h"
+
+namespace hbt::testsupport {
+
+struct ProgramResult {
+  int exit_code = -1;  // -1 when it did not finish in time
+  std::string output;  // standard output and standard error together
+};
+
+// Runs a program to its end (killed after timeout_ms).
+ProgramResult run_program(const std::vector<std::string>& argv, int timeout_ms = 30000,
+                          const std::string& directory = "");
+
+}  // namespace hbt::testsupport

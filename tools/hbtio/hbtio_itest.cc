@@ -1,0 +1,123 @@
+// hbtio and hbtreg as a person uses them: status, messages, start, stop and reload of a live
+// poller, and the registry commands.
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+#include "image/niolib.h"
+#include "testsupport/child_process.h"
+#include "testsupport/driver_setup.h"
+#include "testsupport/recording_sink.h"
+
+namespace hbt::hbtio {
+namespace {
+
+using testsupport::ChildProcess;
+using testsupport::eventually;
+using testsupport::run_program;
+using testsupport::TestEnvironment;
+
+const std::string kHbtio = std::string(HBT_BIN_DIR) + "/hbtio";
+const std::string kHbtreg = std::string(HBT_BIN_DIR) + "/hbtreg";
+
+testsupport::ConfigSpec quiet_plant() {
+  testsupport::ConfigSpec spec;
+  spec.channels[0].ip_port = 9;
+  spec.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
+  return spec;
+}
+
+image::NiolibOptions observer() {
+  image::NiolibOptions o;
+  o.start_poller = false;
+  return o;
+}
+
+TEST(Hbtio, StatusAndStopWithoutADriverFailPlainly) {
+  TestEnvironment env;
+  auto status = run_program({kHbtio, "--json", "status"});
+  EXPECT_EQ(status.exit_code, 1);
+  EXPECT_EQ(status.output, "{\"running\":false}\n");
+  auto stop = run_program({kHbtio, "stop"});
+  EXPECT_EQ(stop.exit_code, 1);
+  EXPECT_NE(stop.output.find("not running"), std::string::npos);
+  EXPECT_EQ(run_program({kHbtio, "bogus"}).exit_code, 2);
+  EXPECT_EQ(run_program({kHbtio, "status", "extra"}).exit_code, 2);
+}
+
+TEST(Hbtio, DrivesALivePollerThroughStopStartAndReload) {
+  TestEnvironment env;
+  std::string path = testsupport::install_configuration(env, quiet_plant());
+  testsupport::install_driver_exe("S");
+  testsupport::RecordingSink sink;
+  image::Niolib watcher(observer(), sink);
+
+  // start brings the poller up through DriverExe.
+  auto start = run_program({kHbtio, "--json", "start"});
+  EXPECT_EQ(start.exit_code, 0) << start.output;
+  EXPECT_EQ(start.output, "{\"command\":\"start\",\"result\":1}\n");
+  image::PointerBlock* block = watcher.open_pointer_block();
+  ASSERT_NE(block, nullptr);
+  block->client_usage_countdown = 1000000;
+
+  auto status = run_program({kHbtio, "--json", "status"});
+  EXPECT_EQ(status.exit_code, 0);
+  EXPECT_NE(status.output.find("\"running\":true"), std::string::npos) << status.output;
+  EXPECT_NE(status.output.find("\"state_name\":\"running\""), std::string::npos);
+  EXPECT_NE(status.output.find("\"image_name\":\"HBT0\""), std::string::npos);
+  EXPECT_NE(status.output.find("\"config_path\":\"" + path + "\""), std::string::npos);
+
+  EXPECT_EQ(run_program({kHbtio, "stop"}).exit_code, 0);
+  EXPECT_EQ(block->state, image::kStateStopped);
+  EXPECT_EQ(run_program({kHbtio, "start"}).exit_code, 0);
+  EXPECT_EQ(block->state, image::kStateRunning);
+  EXPECT_EQ(block->map_generation, 1u) << "the stop reloaded the image";
+  auto reload = run_program({kHbtio, "reload"});
+  EXPECT_EQ(reload.exit_code, 0) << reload.output;
+  EXPECT_EQ(block->map_generation, 2u);
+
+  auto messages = run_program({kHbtio, "--json", "messages"});
+  EXPECT_EQ(messages.exit_code, 0);
+  EXPECT_NE(messages.output.find("{\"colour\":23,\"text\":\"HBT V 7.9.21 started.\"}"), std::string::npos)
+      << messages.output;
+  EXPECT_NE(messages.output.find("\"text\":\"nio_poll_reload()\""), std::string::npos);
+
+  // --follow prints what comes later.
+  ChildProcess follow({kHbtio, "messages", "--follow"}, false);
+  ASSERT_TRUE(follow.wait_for_output("nio_poll_reload()", 3000));
+  run_program({kHbtio, "stop"});
+  EXPECT_TRUE(follow.wait_for_output("HBT V 7.9.21 stopped.", 3000)) << follow.output();
+
+  std::atomic_ref<std::uint16_t>(block->command).store(image::kCommandExit);
+  EXPECT_TRUE(eventually([&] { return block->state == image::kStateExited; }, 3000));
+}
+
+TEST(Hbtreg, SetGetListDeleteExportImport) {
+  TestEnvironment env;
+  const std::string key = "HKLM\\Software\\Velmora\\Brenlow\\Config";
+  EXPECT_EQ(run_program({kHbtreg, "set", key, "ConfigFile", "/opt/hbt/PLANT.HBT"}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtreg, "set", key, "Count", "0x20", "--dword"}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtreg, "set", key, "Count", "-1", "--dword"}).exit_code, 2);
+  EXPECT_EQ(run_program({kHbtreg, "get", "hklm\\software\\velmora\\brenlow\\config", "configfile"}).output,
+            "/opt/hbt/PLANT.HBT\n");
+  EXPECT_EQ(run_program({kHbtreg, "get", key, "Count"}).output, "32\n");
+  EXPECT_EQ(run_program({kHbtreg, "list", "HKLM\\Software\\Velmora"}).output, "[Brenlow]\n");
+
+  auto exported = run_program({kHbtreg, "export"});
+  ASSERT_EQ(exported.exit_code, 0);
+  ASSERT_TRUE(testsupport::write_file(env.path("saved.reg"), exported.output));
+  EXPECT_EQ(run_program({kHbtreg, "delete", key, "Count"}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtreg, "get", key, "Count"}).exit_code, 1);
+  EXPECT_EQ(run_program({kHbtreg, "delete", "HKLM\\Software\\Velmora"}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtreg, "list", key}).exit_code, 1);
+  EXPECT_EQ(run_program({kHbtreg, "import", env.path("saved.reg")}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtreg, "get", key, "Count"}).output, "32\n");
+
+  ASSERT_TRUE(testsupport::write_file(env.path("bad.reg"), "REGEDIT4\r\n[HKLM\\A]\r\n\"x\"=wrong\r\n"));
+  auto bad = run_program({kHbtreg, "import", env.path("bad.reg")});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.output.find("line 3"), std::string::npos) << bad.output;
+}
+
+}  // namespace
+}  // namespace hbt::hbtio
