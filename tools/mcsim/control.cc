@@ -104,7 +104,7 @@ const char* Controller::summary() {
          "station add|remove PC | station list | cpus N | size TYPE POINTS | blocks N | "
          "fault EP KIND [ARG...] [p=SHARE] | fault EP | move DEV ramp|sine LOW HIGH PERIOD | "
          "move DEV counter STEP INTERVAL | move DEV toggle INTERVAL | move DEV stop | move list | "
-         "move clear | stats [EP] | stats reset [EP] | endpoints | echo TEXT | quit; "
+         "move clear | stats [EP] | stats reset [EP] | endpoints | trace on|off | echo TEXT | quit; "
          "device commands take @PC cpu=N plc=NAME";
 }
 
@@ -119,6 +119,11 @@ std::string Controller::execute(std::string_view line, double now_ms) {
     std::string out = "ok";
     for (auto w : words) out += " " + std::string(w);
     return out;
+  }
+  if (cmd == "trace") {
+    if (words.size() != 1 || (words[0] != "on" && words[0] != "off")) return error("usage: trace on|off");
+    sim_->set_trace(words[0] == "on");
+    return "ok";
   }
   if (cmd == "quit" || cmd == "exit") {
     sim_->request_quit();

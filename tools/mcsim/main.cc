@@ -78,6 +78,7 @@ Control lines (standard input, --control, --script), one reply line each, "ok ..
                                  unframeable bytes_in bytes_out accepted open closed
   stats reset [EP]
   endpoints                      list endpoints with their bound ports
+  trace on|off                   requests (<) and replies (>) in hexadecimal on stderr
   echo TEXT                      replies "ok TEXT" (a marker for scripts)
   help | quit
 

@@ -42,6 +42,19 @@ constexpr std::size_t kMaxPendingOutput = 4 << 20;  // a client that never reads
 
 void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
+// "udp:5000 < 50 00 ..." on standard error, for the trace command.
+void trace_bytes(const std::string& endpoint, const char* direction, const std::uint8_t* data,
+                 std::size_t size) {
+  std::string line = endpoint + " " + direction;
+  char buf[4];
+  for (std::size_t i = 0; i < size; ++i) {
+    std::snprintf(buf, sizeof buf, " %02X", data[i]);
+    line += buf;
+  }
+  line += '\n';
+  std::fputs(line.c_str(), stderr);
+}
+
 void write_all(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
@@ -377,6 +390,7 @@ void Server::on_udp(std::size_t index) {
                          reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) return;  // EAGAIN, or an ICMP error of an earlier reply
     e.counters.bytes_in += static_cast<std::uint64_t>(n);
+    if (sim_.trace()) trace_bytes(e.name(), "<", buffer.data(), static_cast<std::size_t>(n));
     std::span<const std::uint8_t> datagram(buffer.data(), static_cast<std::size_t>(n));
     ReplyPlan plan = e.faults.plan();
     if (plan.silent || plan.close) {
@@ -423,6 +437,7 @@ void Server::send_udp(std::size_t index, std::vector<std::uint8_t> reply, const 
   }
   auto send_piece = [this, index, to](std::vector<std::uint8_t> piece) {
     if (endpoint_fds_[index] < 0) return;
+    if (sim_.trace()) trace_bytes(sim_.endpoints()[index]->name(), ">", piece.data(), piece.size());
     sendto(endpoint_fds_[index], piece.data(), piece.size(), 0,
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
     sim_.endpoints()[index]->counters.bytes_out += piece.size();
@@ -517,6 +532,7 @@ void Server::process_stream(Connection& c) {
     if (size == kUnframeable) {
       // Nothing after a stranger can be trusted to start a request: forget it all.
       ++e.counters.unframeable;
+      if (sim_.trace()) trace_bytes(e.name(), "< (unframeable)", rest.data(), rest.size());
       std::vector<std::uint8_t> reply = unframeable_reply(e.spec.format, rest);
       used = c.in.size();
       if (!reply.empty() && !plan.silent && !plan.close && !plan.drop) {
@@ -529,6 +545,7 @@ void Server::process_stream(Connection& c) {
     if (size > rest.size()) break;
     std::span<const std::uint8_t> frame = rest.first(size);
     used += size;
+    if (sim_.trace()) trace_bytes(e.name(), "<", frame.data(), frame.size());
     if (plan.silent) {
       ++e.counters.dropped;
       continue;
@@ -609,6 +626,7 @@ void Server::deliver_tcp(std::uint64_t id, std::vector<std::uint8_t> reply, cons
 
 void Server::write_tcp(Connection& c, const std::uint8_t* data, std::size_t size) {
   Endpoint& e = *sim_.endpoints()[c.endpoint];
+  if (sim_.trace()) trace_bytes(e.name(), ">", data, size);
   if (c.out.empty()) {
     ssize_t n = send(c.fd, data, size, MSG_NOSIGNAL);
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;  // reader notices

@@ -67,6 +67,8 @@ class Simulator {
 
   Movers& movers() { return movers_; }
   bool quit_requested() const { return quit_; }
+  bool trace() const { return trace_; }
+  void set_trace(bool on) { trace_ = on; }
   void request_quit() { quit_ = true; }
   void set_seed(std::uint64_t seed) { seed_ = seed; }
 
@@ -75,6 +77,7 @@ class Simulator {
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
   Movers movers_;
   bool quit_ = false;
+  bool trace_ = false;
   std::uint64_t seed_ = 1;
 };
 
