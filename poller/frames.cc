@@ -1,5 +1,7 @@
 #include "poller/frames.h"
 
+#include <algorithm>
+
 #include "poller/mc_codes.h"
 
 namespace hbt::poller {
@@ -38,6 +40,39 @@ bool append_char(ChannelBlock& block, char c) {
   if (block.request_length + 1u > kRequestBufferSize) return false;
   block.request[block.request_length++] = static_cast<std::uint8_t>(c);
   return true;
+}
+
+}  // namespace hbt::poller
+
+namespace hbt::poller {
+
+void build_read_request(ChannelBlock& block) {
+  if (is_q_series(block))
+    build_3e_read(block);
+  else
+    build_1e_read(block);
+}
+
+std::size_t write_request_size(const ChannelBlock& block, bool bit_units, std::size_t points) {
+  return is_q_series(block) ? size_3e_write(bit_units, points) : size_1e_write(block, bit_units, points);
+}
+
+std::size_t max_write_points(const ChannelBlock& block, bool bit_units) {
+  const std::size_t empty = write_request_size(block, bit_units, 0);
+  if (empty > kRequestBufferSize) return 0;
+  const std::size_t room = kRequestBufferSize - empty;
+  const bool ascii = !is_q_series(block) && is_ascii(block);
+  std::size_t points;
+  if (bit_units)
+    points = ascii ? room : 2 * room;  // a character, or half a byte, per point
+  else
+    points = ascii ? room / 4 : room / 2;
+  return std::min<std::size_t>(points, 0xFFFF);
+}
+
+bool build_write_request(ChannelBlock& block, const WriteData& data) {
+  block.expected_reply_length = 0;
+  return is_q_series(block) ? build_3e_write(block, data) : build_1e_write(block, data);
 }
 
 }  // namespace hbt::poller

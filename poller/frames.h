@@ -62,3 +62,15 @@ std::size_t max_write_points(const ChannelBlock& block, bool bit_units);
 bool build_write_request(ChannelBlock& block, const WriteData& data);
 
 }  // namespace hbt::poller
+
+namespace hbt::poller {
+
+// Per frame type; build_read_request and build_write_request choose by CPU type.
+void build_3e_read(ChannelBlock& block);
+bool build_3e_write(ChannelBlock& block, const WriteData& data);
+std::size_t size_3e_write(bool bit_units, std::size_t points);
+void build_1e_read(ChannelBlock& block);
+bool build_1e_write(ChannelBlock& block, const WriteData& data);
+std::size_t size_1e_write(const ChannelBlock& block, bool bit_units, std::size_t points);
+
+}  // namespace hbt::poller
