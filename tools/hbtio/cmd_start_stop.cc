@@ -1,5 +1,8 @@
 // hbtio start, stop, reload: the commands an operator gives the poller through the pointer block.
+#include <atomic>
 #include <cstdio>
+
+#include "platform/clock.h"
 
 #include "tools/hbtio/command.h"
 #include "tools/hbtio/driver_access.h"
@@ -54,8 +57,25 @@ int run_reload(Invocation& inv) {
   return report_result(inv, "reload", running ? 1 : 0, driver);
 }
 
+int run_shutdown(Invocation& inv) {
+  if (!inv.args.empty()) return usage_error("shutdown takes no arguments");
+  DriverAccess driver(false);
+  if (driver.block == nullptr) {
+    if (inv.json) JsonLine().field("command", "shutdown").field("result", std::int64_t{1}).print();
+    return kExitOk;  // nothing runs: nothing to do
+  }
+  std::atomic_ref<std::uint16_t>(driver.block->command).store(image::kCommandExit);
+  int result = 0;
+  for (int i = 0; i < 100 && !result; ++i) {
+    if (std::atomic_ref<std::uint16_t>(driver.block->state).load() == image::kStateExited) result = 1;
+    else platform::sleep_ms(50);
+  }
+  return report_result(inv, "shutdown", result, driver);
+}
+
 }  // namespace
 
+HBTIO_COMMAND(shutdown, "shutdown", "shutdown", "make the poller stop polling and exit", run_shutdown)
 HBTIO_COMMAND(start, "start", "start", "start polling (and the poller itself through DriverExe)", run_start)
 HBTIO_COMMAND(stop, "stop", "stop", "stop polling; the poller keeps running", run_stop)
 HBTIO_COMMAND(reload, "reload", "reload",

@@ -92,6 +92,35 @@ TEST(Hbtio, DrivesALivePollerThroughStopStartAndReload) {
   EXPECT_TRUE(eventually([&] { return block->state == image::kStateExited; }, 3000));
 }
 
+TEST(Hbtio, MonitorStartsThePollerShowsEveryRecordAndJudgesThem) {
+  TestEnvironment env;
+  testsupport::install_configuration(env, quiet_plant());
+  testsupport::install_driver_exe("S");
+  auto json = run_program({kHbtio, "--json", "monitor", "--seconds", "1"});
+  EXPECT_EQ(json.exit_code, 0) << json.output;
+  EXPECT_NE(json.output.find("{\"channel\":1,\"requests_sent\":0"), std::string::npos) << json.output;
+  EXPECT_NE(json.output.find("\"record\":1,\"device\":\"PLC1\",\"address\":\"D0 x1\",\"data_type\":\"Unsigned\","
+                             "\"polled\":false,\"status\":4297"),
+            std::string::npos)
+      << json.output;
+  // The only record is not polled, so it does not count against --require-good ...
+  EXPECT_EQ(run_program({kHbtio, "monitor", "--seconds", "1", "--require-good"}).exit_code, 0);
+
+  // ... but a polled record that has no PLC behind it does.
+  testsupport::ConfigSpec polled = quiet_plant();
+  polled.channels[0].devices[0].records[0].poll_time = 100;
+  testsupport::install_configuration(env, polled);
+  EXPECT_EQ(run_program({kHbtio, "reload"}).exit_code, 0);
+  auto text = run_program({kHbtio, "monitor", "--seconds", "1", "--require-good"});
+  EXPECT_EQ(text.exit_code, 1) << text.output;
+  EXPECT_NE(text.output.find("channel 1  127.0.0.1:9 UDP"), std::string::npos) << text.output;
+  EXPECT_NE(text.output.find("polled record(s) not good"), std::string::npos);
+  EXPECT_EQ(run_program({kHbtio, "shutdown"}).exit_code, 0);
+  EXPECT_TRUE(eventually([&] { return run_program({kHbtio, "--json", "status"}).output == "{\"running\":false}\n"; },
+                         5000))
+      << "the poller has gone and left nothing behind";
+}
+
 TEST(Hbtreg, SetGetListDeleteExportImport) {
   TestEnvironment env;
   const std::string key = "HKLM\\Software\\Velmora\\Brenlow\\Config";
