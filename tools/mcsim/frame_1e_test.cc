@@ -96,6 +96,8 @@ TEST_F(Frame1E, ExtensionFileRegistersByBlock) {
   Outcome asc = run(text("17FF000A000252200000012C0200"), kAsc);
   EXPECT_EQ(as_text(asc.reply), "970012345678");
 
+  // A block number written low byte first ("0200") is block 512, which is not there.
+  EXPECT_EQ(code(text("17FF000A020052200000012C0200"), kAsc), completion::kHead);
   EXPECT_EQ(code(hex("17 FF 0A 00 00 00 00 00 20 52 09 00 01 00")), completion::kHead) << "block 9";
   EXPECT_EQ(code(hex("17 FF 0A 00 00 00 00 00 20 52 00 00 01 00")), completion::kHead) << "block 0";
   EXPECT_EQ(code(hex("17 FF 0A 00 00 00 00 00 20 44 01 00 01 00")), completion::kDevice) << "not R";

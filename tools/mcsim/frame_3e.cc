@@ -171,9 +171,10 @@ Outcome handle_3e(Coding coding, std::span<const std::uint8_t> request, Plc& plc
 
   FieldReader r(body, coding);
   std::uint32_t timer = 0, command = 0, subcommand = 0;
-  bool have_command = r.field(2, &timer) == FieldReader::Status::kOk &&
-                      r.field(2, &command) == FieldReader::Status::kOk &&
-                      r.field(2, &subcommand) == FieldReader::Status::kOk;
+  auto head_status = r.field(2, &timer);
+  if (head_status == FieldReader::Status::kOk) head_status = r.field(2, &command);
+  if (head_status == FieldReader::Status::kOk) head_status = r.field(2, &subcommand);
+  const bool have_command = head_status == FieldReader::Status::kOk;
   if (!have_command) command = subcommand = 0;
 
   if (forced.active) return reply.error(forced.code, command, subcommand);
@@ -184,7 +185,11 @@ Outcome handle_3e(Coding coding, std::span<const std::uint8_t> request, Plc& plc
                 &memory) != Route::kOk) {
     return reply.error(end_code::kTarget, command, subcommand);
   }
-  if (!have_command) return reply.error(end_code::kLength, command, subcommand);
+  if (!have_command) {
+    return reply.error(head_status == FieldReader::Status::kBadText ? end_code::kAsciiConversion
+                                                                    : end_code::kLength,
+                       command, subcommand);
+  }
   if ((command != kCmdBatchRead && command != kCmdBatchWrite) ||
       (subcommand != kSubWord && subcommand != kSubBit)) {
     return reply.error(end_code::kCommand, command, subcommand);

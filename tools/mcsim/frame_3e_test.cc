@@ -156,6 +156,8 @@ TEST_F(Frame3E, AbnormalRequestsGetTheModulesEndCodes) {
 
 TEST_F(Frame3E, AsciiTextErrors) {
   EXPECT_EQ(run(ascii_request("0010" "0401" "0000" "D*" "00010G" "0001"), kAsc).code, end_code::kAsciiConversion);
+  EXPECT_EQ(run(ascii_request("0010" "04X1" "0000" "D*" "000100" "0001"), kAsc).code, end_code::kAsciiConversion);
+  EXPECT_EQ(run(ascii_request("0010" "0401"), kAsc).code, end_code::kLength);
   EXPECT_EQ(run(ascii_request("0010" "1401" "0000" "D*" "000100" "0001" "ZZZZ"), kAsc).code, end_code::kAsciiConversion);
   EXPECT_EQ(run(ascii_request("0010" "1401" "0000" "D*" "000100" "0001" "00010002"), kAsc).code, end_code::kAsciiLength);
   EXPECT_EQ(run(ascii_request("0010" "1401" "0001" "M*" "000100" "0001" "2"), kAsc).code, end_code::kBitData);

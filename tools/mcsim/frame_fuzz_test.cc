@@ -296,7 +296,9 @@ TEST(FrameProperties, StreamsCutAnywhereFrameIntoTheSameRequests) {
 void check_reply_shape(FrameFormat f, const Bytes& req, const Outcome& out) {
   if (!out.answered) return;
   ASSERT_FALSE(out.reply.empty());
-  if (out.code != 0) EXPECT_FALSE(out.wrote);
+  if (out.code != 0) {
+    EXPECT_FALSE(out.wrote);
+  }
   if (f.type == FrameType::k3E) {
     std::size_t header = f.coding == Coding::kBinary ? 9 : 18;
     ASSERT_GE(out.reply.size(), header + (f.coding == Coding::kBinary ? 2u : 4u));

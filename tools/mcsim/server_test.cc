@@ -253,7 +253,7 @@ TEST_F(Running, CodeAndWrongCommandFaults) {
 
 TEST_F(Running, SplitSendsPiecesAndJoinSendsTwoRepliesTogether) {
   Socket t = Socket::tcp(ports_[1]);
-  ASSERT_EQ(ctl("fault " + ep(1) + " split 4 60ms"), "ok");
+  ASSERT_EQ(ctl("fault " + ep(1) + " split 4 250ms"), "ok");
   t.send(kRead3E);
   Bytes first = t.receive(2000);
   EXPECT_EQ(first.size(), 4u);
