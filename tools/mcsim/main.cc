@@ -1,8 +1,12 @@
 // mcsim: a MELSEC PLC simulator answering MC protocol requests (3E and 1E frames, binary
 // and ASCII coding, over UDP and TCP), for testing and demonstrating clients without PLCs.
-#include <unistd.h>
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -32,6 +36,10 @@ Endpoints
   --seed N                       seed of the random fault choices (default 1).
   --quiet                        no "listening"/"ready" lines.
   -h, --help                     this text.
+
+  mcsim --send SOCKET LINE...    client mode: send control lines to a running mcsim's
+                                 --control socket, print the replies; exit 0 when
+                                 every reply is "ok ...", 1 otherwise.
 
 Standard output gets "listening udp:127.0.0.1:PORT FRAME plc=NAME" per endpoint, then
 "ready" once everything is set up. Control replies to standard input go there too.
@@ -115,6 +123,58 @@ void usage_error(const std::string& text) {
   std::fprintf(stderr, "mcsim: %s\nTry 'mcsim --help'.\n", text.c_str());
 }
 
+// Client mode for shell scripts: one control line per argument, one reply line each.
+int send_lines(const char* path, int count, char** lines) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (std::strlen(path) >= sizeof addr.sun_path) {
+    std::fprintf(stderr, "mcsim: socket path too long\n");
+    return 2;
+  }
+  std::strcpy(addr.sun_path, path);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    std::fprintf(stderr, "mcsim: cannot connect to %s: %s\n", path, std::strerror(errno));
+    return 1;
+  }
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string text;
+  int expected = 0;
+  for (int i = 0; i < count; ++i) {
+    std::string_view line(lines[i]);
+    text += line;
+    text += '\n';
+    // Lines that get no reply: blank ones and comments.
+    auto first = line.find_first_not_of(" \t");
+    if (first != std::string_view::npos && line[first] != '#') ++expected;
+  }
+  if (send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+    std::fprintf(stderr, "mcsim: send failed\n");
+    return 1;
+  }
+  std::string replies;
+  char buf[4096];
+  while (std::count(replies.begin(), replies.end(), '\n') < expected) {
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      std::fprintf(stderr, "mcsim: no reply from %s\n", path);
+      return 1;
+    }
+    replies.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  std::fputs(replies.c_str(), stdout);
+  bool all_ok = true;
+  std::size_t start = 0;
+  while (start < replies.size()) {
+    std::size_t end = replies.find('\n', start);
+    if (replies.compare(start, 3, "ok ") != 0 && replies.compare(start, end - start, "ok") != 0) all_ok = false;
+    start = end + 1;
+  }
+  return all_ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +188,14 @@ int main(int argc, char** argv) {
         close(null);
       }
     }
+  }
+
+  if (argc >= 2 && std::string_view(argv[1]) == "--send") {
+    if (argc < 4) {
+      usage_error("--send needs a socket path and at least one line");
+      return 2;
+    }
+    return send_lines(argv[2], argc - 3, argv + 3);
   }
 
   ServerOptions options;

@@ -359,6 +359,27 @@ TEST(Executable, HelpAndArgumentErrors) {
   EXPECT_EQ(run_mcsim("--listen udp:0:3e-binary --bind not-an-address").status, 1);
 }
 
+TEST(Executable, SendsControlLinesToARunningSimulator) {
+  std::string base = "/tmp/mcsim_send_" + std::to_string(getpid());
+  std::string cmd = HBT_BIN_DIR "/mcsim --listen udp:0:3e-binary --no-stdin --quiet --control " + base +
+                    ".sock --port-file " + base + ".ports & echo $! > " + base + ".pid";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  for (int i = 0; i < 200 && access((base + ".ports").c_str(), F_OK) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  CliRun ok = run_mcsim("--send " + base + ".sock 'set D5 12' 'get D5' '# no reply'");
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "ok 1\nok 12\n");
+  CliRun bad = run_mcsim("--send " + base + ".sock 'get Q5' 'get D5'");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "error bad device Q5\nok 12\n");
+  CliRun quit = run_mcsim("--send " + base + ".sock quit");
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(run_mcsim("--send " + base + ".sock 'get D5'").status, 1) << "mcsim did not quit";
+  EXPECT_EQ(run_mcsim("--send").status, 2);
+  for (const char* suffix : {".ports", ".pid"}) std::remove((base + suffix).c_str());
+}
+
 TEST(Executable, StdinScriptsAndPortFile) {
   std::string script = "/tmp/mcsim_script_" + std::to_string(getpid());
   std::string ports = script + ".ports";
@@ -377,6 +398,12 @@ TEST(Executable, StdinScriptsAndPortFile) {
   EXPECT_GT(port, 0);
   in >> spec >> port;
   EXPECT_EQ(spec, "tcp:0:1e-ascii");
+
+  // The demonstration script stays valid.
+  CliRun demo = run_mcsim("--listen udp:0:3e-binary --script " HBT_SOURCE_DIR "/tools/mcsim/examples/demo.mcsim",
+                          "get D0 @2\\nget EX1:1\\nmove list\\nquit\\n");
+  EXPECT_EQ(demo.status, 0) << demo.err;
+  EXPECT_NE(demo.out.find("ok 2222\nok 22136\nok 8; D0 sine"), std::string::npos) << demo.out;
 
   std::ofstream(script) << "set D1 99\nset D1 banana\n";
   CliRun bad = run_mcsim("--listen udp:0:3e-binary --script " + script);
