@@ -101,7 +101,8 @@ What the simulated module answers
   number not there (own CPU 03FF, multiple CPUs 03E0..03E3), C060 bit data other than
   0/1, C061 request data length wrong. Error replies carry network, PC, module I/O,
   station, command and subcommand of the request. Requests with another subheader get
-  no reply.
+  no reply. The network number and the monitoring timer are not examined (replies
+  come at once unless a delay fault is set).
   1E: commands 00/01 batch read bits/words, 02/03 batch write bits/words, 17/18
   extension file register read/write (device code "R ", block number after it in
   binary and before it in ASCII, each field high part first in ASCII). Points 1..256

@@ -40,7 +40,6 @@ constexpr std::size_t kReadChunk = 65536;
 constexpr int kUdpBurst = 64;                    // datagrams per wake-up before others get a turn
 constexpr std::size_t kMaxPendingOutput = 4 << 20;  // a client that never reads is dropped
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 // "udp:5000 < 50 00 ..." on standard error, for the trace command.
 void trace_bytes(const std::string& endpoint, const char* direction, const std::uint8_t* data,
@@ -206,8 +205,8 @@ bool Server::start(std::string* error) {
 
   if (options_.read_stdin) {
     ev.data.u64 = tag(kTagStdin, 0);
-    set_nonblocking(0);
-    // Regular files and /dev/null cannot be watched; then there is nothing to read.
+    // Standard input stays blocking (a terminal is shared with the shell); it is read once
+    // per readiness report. Regular files and /dev/null cannot be watched: nothing to read.
     stdin_open_ = epoll_ctl(epoll_, EPOLL_CTL_ADD, 0, &ev) == 0;
   }
   if (!options_.port_file.empty() && !write_port_file(error)) return false;
@@ -738,33 +737,30 @@ void Server::on_control_client(std::uint64_t id) {
 
 void Server::on_stdin() {
   char buffer[4096];
-  while (true) {
-    ssize_t n = ::read(0, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;  // EAGAIN
-    if (n == 0) {
-      // End of input: keep serving; the last line may lack its newline.
-      if (!stdin_buffer_.empty()) {
-        std::string reply = control_line(stdin_buffer_);
-        if (!reply.empty()) write_all(1, reply + "\n");
-        stdin_buffer_.clear();
-      }
-      epoll_ctl(epoll_, EPOLL_CTL_DEL, 0, nullptr);
-      stdin_open_ = false;
-      return;
-    }
-    stdin_buffer_.append(buffer, static_cast<std::size_t>(n));
-    std::size_t pos;
-    while ((pos = stdin_buffer_.find('\n')) != std::string::npos) {
-      std::string line = stdin_buffer_.substr(0, pos);
-      stdin_buffer_.erase(0, pos + 1);
-      std::string reply = control_line(line);
+  ssize_t n = ::read(0, buffer, sizeof buffer);
+  if (n < 0) return;  // EINTR: epoll reports it again
+  if (n == 0) {
+    // End of input: keep serving; the last line may lack its newline.
+    if (!stdin_buffer_.empty()) {
+      std::string reply = control_line(stdin_buffer_);
       if (!reply.empty()) write_all(1, reply + "\n");
-    }
-    if (stdin_buffer_.size() > kMaxControlLine) {
-      write_all(1, "error line too long\n");
       stdin_buffer_.clear();
     }
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, 0, nullptr);
+    stdin_open_ = false;
+    return;
+  }
+  stdin_buffer_.append(buffer, static_cast<std::size_t>(n));
+  std::size_t pos;
+  while ((pos = stdin_buffer_.find('\n')) != std::string::npos) {
+    std::string line = stdin_buffer_.substr(0, pos);
+    stdin_buffer_.erase(0, pos + 1);
+    std::string reply = control_line(line);
+    if (!reply.empty()) write_all(1, reply + "\n");
+  }
+  if (stdin_buffer_.size() > kMaxControlLine) {
+    write_all(1, "error line too long\n");
+    stdin_buffer_.clear();
   }
 }
 
