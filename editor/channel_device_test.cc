@@ -3,6 +3,7 @@
 #include "editor/channel.h"
 #include "editor/device.h"
 #include "editor/document.h"
+#include "editor/scripted_port.h"
 
 namespace hbt::editor {
 namespace {
@@ -161,6 +162,28 @@ TEST(DocumentTest, ChannelSelectionAndDefaultDevices) {
   EXPECT_EQ(doc.find_device("m31"), nullptr);
   doc.delete_device(doc.find_device("M31"));
   EXPECT_EQ(doc.device_count(), 2u);
+}
+
+TEST(DocumentTest, DeletingADeviceAsksFirst) {
+  CDidDoc doc;
+  doc.select_channel(1);
+  CDevice* device = doc.current_device();
+  auto r = std::make_unique<CDrvSpecificIORec>();
+  r->set_device(device);
+  ASSERT_TRUE(r->set_start_address("D:0").ok());
+  device->add_iorec(std::move(r));
+  ScriptedPort ui;
+  ui.script({Answer::No, Answer::Yes});
+  EXPECT_FALSE(delete_device_asking(doc, device, ui));
+  EXPECT_EQ(doc.device_count(), 1u);
+  EXPECT_FALSE(doc.modified());
+  EXPECT_TRUE(delete_device_asking(doc, device, ui));
+  EXPECT_EQ(doc.device_count(), 0u);
+  EXPECT_EQ(doc.current_device(), nullptr);
+  EXPECT_TRUE(doc.modified());
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[0].text,
+            "This will delete the Device and all associated Poll Records.\n\r\n\rDo You Wish to Continue?");
 }
 
 }  // namespace

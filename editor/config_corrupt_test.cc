@@ -43,7 +43,9 @@ TEST(ConfigCorruptTest, EveryTruncationIsRefusedUntilTheLastHeadIsWhole) {
     CDidDoc doc;
     ReadReport report = read(cut, doc);
     ASSERT_EQ(report.corrupt, size < 819) << "size " << size;
-    if (report.corrupt) ASSERT_TRUE(doc.channels().empty());
+    if (report.corrupt) {
+      ASSERT_TRUE(doc.channels().empty());
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <new>
 
 #include "editor/byte_io.h"
 #include "editor/number_text.h"
@@ -100,6 +101,9 @@ ImportSummary import_csv_text(CDidDoc& doc, std::string_view text, char separato
   LineReporter reporter(errors, summary);
   Section section = Section::None;
   std::size_t position = 0;
+  // Spreadsheets often start a UTF-8 file with a byte-order mark; it is not part of the
+  // first line (which may be the channel header).
+  if (text.starts_with("\xEF\xBB\xBF")) position = 3;
   while (position < text.size()) {
     std::size_t end = text.find('\n', position);
     std::string_view line = text.substr(position, end == std::string_view::npos ? end : end - position);
@@ -197,7 +201,14 @@ ImportResult import_csv(CDidDoc& doc, const std::string& path, UiPort& ui, char 
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   result.opened = true;
   ErrorFile errors(error_file);
-  result.summary = import_csv_text(doc, text, separator, errors);
+  try {
+    result.summary = import_csv_text(doc, text, separator, errors);
+  } catch (const std::bad_alloc&) {
+    doc.delete_contents();
+    ui.message_box(message_text(kMsgCsvMemory), "", Buttons::Ok, Icon::Error);
+    result.opened = false;
+    return result;
+  }
   result.error_file_failed = !errors.close();
   if (result.summary.errors > 0) {
     ui.message_box(message(kMsgCsvErrorsDetected, std::to_string(result.summary.errors), error_file).text,

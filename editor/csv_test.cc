@@ -203,6 +203,15 @@ TEST_F(CsvTest, ImportLineRules) {
   EXPECT_EQ(floats->get_exception_type(), "Analog");
 }
 
+TEST_F(CsvTest, AByteOrderMarkDoesNotHideTheFirstHeader) {
+  std::string text = "\xEF\xBB\xBF" + std::string(kHeaders) + "1,Yes\n";
+  CDidDoc doc;
+  Collect errors;
+  import_csv_text(doc, text, ',', errors);
+  EXPECT_EQ(doc.channels().size(), 1u);
+  EXPECT_TRUE(errors.lines.empty());
+}
+
 TEST_F(CsvTest, OverlongLinesAreRefusedWhole) {
   std::string text = std::string(kHeaders) + "1,Yes\n!DEVICE NAME\nPLC1,1," + std::string(1100, 'x') + "\nPLC2,1\n";
   CDidDoc doc;

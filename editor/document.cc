@@ -134,4 +134,14 @@ void CDidDoc::set_path(std::string path) {
   if (recent_files_.size() > kRecentFiles) recent_files_.resize(kRecentFiles);
 }
 
+bool delete_device_asking(CDidDoc& doc, CDevice* device, UiPort& ui) {
+  if (!device) return false;
+  if (ui.message_box(message_text(kMsgDeleteDevice), "", Buttons::YesNo, Icon::Warning) != Answer::Yes) {
+    return false;
+  }
+  doc.delete_device(device);
+  doc.set_modified(true);
+  return true;
+}
+
 }  // namespace hbt::editor

@@ -11,6 +11,7 @@
 #include "editor/channel.h"
 #include "editor/device.h"
 #include "editor/iorec.h"
+#include "editor/ui_port.h"
 
 namespace hbt::editor {
 
@@ -82,5 +83,9 @@ class CDidDoc {
   bool log_flag_ = false;
   std::vector<std::string> recent_files_;
 };
+
+// Asks "This will delete the Device and all associated Poll Records..." and on Yes deletes
+// the device with its poll records and marks the document modified.
+bool delete_device_asking(CDidDoc& doc, CDevice* device, UiPort& ui);
 
 }  // namespace hbt::editor

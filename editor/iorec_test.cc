@@ -17,7 +17,9 @@ class IORecTest : public ::testing::Test {
   CDrvSpecificIORec loose(std::string_view start = {}) {
     CDrvSpecificIORec r;
     r.set_device(device);
-    if (!start.empty()) EXPECT_TRUE(r.set_start_address(start).ok()) << start;
+    if (!start.empty()) {
+      EXPECT_TRUE(r.set_start_address(start).ok()) << start;
+    }
     return r;
   }
   CDrvSpecificIORec* add(std::string_view start, std::string_view length) {

@@ -15,7 +15,9 @@ CDrvSpecificIORec* add_record(CDevice* device, std::string_view start, std::stri
     EXPECT_TRUE(r->set_access_time("Disabled").ok());
     EXPECT_TRUE(r->set_exception_type(exception).ok()) << exception;
   }
-  if (!data_type.empty()) EXPECT_TRUE(r->set_data_type(data_type).ok()) << data_type;
+  if (!data_type.empty()) {
+    EXPECT_TRUE(r->set_data_type(data_type).ok()) << data_type;
+  }
   return static_cast<CDrvSpecificIORec*>(device->add_iorec(std::move(r)));
 }
 

@@ -168,6 +168,15 @@ TEST_F(HbtcfgTest, StartupFileIsRecordedOnlyWhenAsked) {
   EXPECT_EQ(reg::get_string(reg::Hive::LocalMachine, key, "ConfigFile"), p("b.HBT"));
 }
 
+TEST_F(HbtcfgTest, JsonEscapesConfigurationTexts) {
+  std::ofstream(p("quoted.csv"), std::ios::binary)
+      << "!CHANNEL\n1,Yes\n!DEVICE NAME\nPLC1,1,\"Say \"\"hi\"\" \\ there\"\n!IOREC\n"
+         "1,PLC1,Unsigned,1.0,300.0,Disabled,0.0,D:0,1\n";
+  ASSERT_EQ(run("import quoted.csv -o q.HBT").status, 0);
+  Outcome list = run("list q.HBT --json");
+  EXPECT_NE(list.out.find("\"description\":\"Say \\\"hi\\\" \\\\ there\""), std::string::npos) << list.out;
+}
+
 TEST_F(HbtcfgTest, UsageErrors) {
   EXPECT_EQ(run("").status, 2);
   EXPECT_EQ(run("frobnicate x").status, 2);
