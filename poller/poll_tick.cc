@@ -1,11 +1,81 @@
 #include "poller/poll_tick.h"
 
+#include "image/lock_byte.h"
+#include "poller/convert.h"
+#include "poller/frames.h"
+#include "poller/record_view.h"
+#include "poller/schedule.h"
+
 namespace hbt::poller {
 
+using namespace hbt::image;
+
+namespace {
+
+
+// Converts a good read reply; false when its data could not be read.
+bool store_reply(PollContext& ctx, const ChannelBlock& block, std::span<const std::uint8_t> data) {
+  std::optional<RecordView> view = view_record(ctx.niolib, block.poll_record_index);
+  if (!view) return true;
+  // 3E replies are binary whatever coding the device names.
+  const bool ascii = !is_q_series(block) && is_ascii(block);
+  const ConversionSpec spec = conversion_spec(*view->head, ascii, read_is_in_bit_units(block));
+  ConversionResult result;
+  {
+    ByteLock lock(&view->head->lock);
+    result = convert_reply(spec, data, view->values, view->exceptions);
+  }
+  add_changed(view->entry, result.flagged);
+  return result.ok;
+}
+
+}  // namespace
+
+void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& outcome) {
+  const int channel = block.channel_index;
+  const int k = block.poll_record_index;
+  switch (outcome.event) {
+    case ChannelEvent::kNone:
+      return;
+    case ChannelEvent::kFailed:
+      set_status(ctx, channel, k, kStatusCommFailure);
+      return;
+    case ChannelEvent::kReplyGood:
+      if (!block.is_write) {
+        if (!store_reply(ctx, block, outcome.data)) {
+          // Characters that are not hexadecimal: the reply is refused, nothing is stored.
+          if (ChannelRecord* ch = ctx.niolib.nio_map_chan(channel)) ++ch->stats.rejected_replies;
+          set_status(ctx, channel, k, kStatusCommFailure);
+          return;
+        }
+        set_status(ctx, channel, k, kStatusGood);
+      } else if (is_q_series(block)) {
+        set_status(ctx, channel, k, kStatusGood);
+      }
+      return;
+  }
+}
+
+void run_poll_tick(Poller& poller, PollContext& ctx, int elapsed_ticks) {
+  const int channels = std::min(ctx.niolib.channel_count(), kMaxChannels);
+  for (int i = 0; i < channels; ++i) {
+    if (poller.in_service[i] != kChannelInService || !poller.blocks[i]) continue;
+    ChannelRecord* ch = ctx.niolib.nio_map_chan(i);
+    if (ch == nullptr) continue;
+    ChannelBlock& block = *poller.blocks[i];
+    const CountDown countdown = count_down(ctx, *ch, elapsed_ticks);
+    TransportEnv env = ctx.transport(*ch);
+    const TickOutcome outcome = handle_channel_tick(block, env, elapsed_ticks);
+    complete_request(ctx, block, outcome);
+    if (block.waiting) continue;
+    choose_next_request(ctx, poller.schedules[i], block, i, countdown.writes_pending,
+                        countdown.reads_possible || outcome.event != ChannelEvent::kNone);
+  }
+}
+
 void run_poll_tick(Poller& poller, int elapsed_ticks) {
-  // Reading, writing and the reply handling of each channel come here.
-  (void)poller;
-  (void)elapsed_ticks;
+  PollContext ctx{poller.niolib, poller.messages, system_sockets()};
+  run_poll_tick(poller, ctx, elapsed_ticks);
 }
 
 }  // namespace hbt::poller

@@ -1,0 +1,56 @@
+#include "poller/socket_api.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/clock.h"
+
+namespace hbt::poller {
+
+namespace {
+
+class SystemSockets final : public SocketApi {
+ public:
+  int open(bool tcp) override {
+    int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    return fd >= 0 ? fd : -errno;
+  }
+  void close(int fd) override {
+    if (fd < 0) return;
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+  }
+  int bind(int fd, const sockaddr_in& local) override {
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : -errno;
+  }
+  int set_non_blocking(int fd) override {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -errno;
+    return 0;
+  }
+  int connect(int fd, const sockaddr_in& remote) override {
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 ? 0 : -errno;
+  }
+  long send(int fd, const std::uint8_t* data, std::size_t size) override {
+    // A peer that went away must cost an error, not the process (SIGPIPE).
+    long n = ::send(fd, data, size, MSG_NOSIGNAL);
+    return n >= 0 ? n : -errno;
+  }
+  long receive(int fd, std::uint8_t* data, std::size_t size) override {
+    long n = ::recv(fd, data, size, MSG_DONTWAIT);
+    return n >= 0 ? n : -errno;
+  }
+  void sleep_ms(int milliseconds) override { platform::sleep_ms(milliseconds); }
+};
+
+}  // namespace
+
+SocketApi& system_sockets() {
+  static SystemSockets sockets;
+  return sockets;
+}
+
+}  // namespace hbt::poller

@@ -1,0 +1,54 @@
+// The Ethernet transport of one channel: its non-blocking socket and connection state,
+// sending requests, picking up the reply on each tick, the reply countdown and retries.
+// Time comes in as elapsed ticks (10 ms units), so the rules run on any clock.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "image/layout.h"
+#include "image/message_sink.h"
+#include "image/niolib.h"
+#include "poller/channel_block.h"
+#include "poller/socket_api.h"
+
+namespace hbt::poller {
+
+// Sleep after a connection attempt that is still pending.
+inline constexpr int kConnectionPendingMs = 50;
+
+struct TransportEnv {
+  SocketApi& sockets;
+  image::MessageSink& sink;
+  image::ChannelRecord& channel;  // statistics and DISPLAY ALARMS
+  image::Niolib* niolib = nullptr;  // to find the device record of a Q-series end code
+};
+
+// Makes sure the channel has a socket that can be used; false while it has none.
+bool check_connection(ChannelBlock& block, TransportEnv& env);
+
+// Sends the prepared read request. False when it could not be sent for lack of a connection
+// (it still waits, and the countdown and retries send it later); true otherwise, also when
+// the send call itself failed.
+bool send_read_request(ChannelBlock& block, TransportEnv& env);
+
+// Sends the prepared write request; a write always counts as sent.
+void send_write_request(ChannelBlock& block, TransportEnv& env);
+
+enum class ChannelEvent {
+  kNone,       // nothing ended this tick
+  kReplyGood,  // a reply passed its checks
+  kFailed,     // a reply failed its checks, or the retries ran out
+};
+
+struct TickOutcome {
+  ChannelEvent event = ChannelEvent::kNone;
+  std::span<const std::uint8_t> data;  // read data of a good read reply, inside block.reply
+};
+
+// Once per tick for a channel in service, before a new request is considered: receives,
+// checks the reply, or runs the reply countdown. The block's `waiting` says whether the
+// channel is still busy afterwards.
+TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elapsed_ticks);
+
+}  // namespace hbt::poller

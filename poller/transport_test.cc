@@ -1,0 +1,344 @@
+#include "poller/transport.h"
+
+#include <arpa/inet.h>
+
+#include <gtest/gtest.h>
+
+#include "poller/block_fixtures.h"
+#include "poller/fake_sockets.h"
+#include "testsupport/recording_sink.h"
+
+namespace hbt::poller {
+namespace {
+
+using image::Coding;
+using image::CpuType;
+using testing::BlockSpec;
+using testing::bytes;
+using testing::FakeSockets;
+using testing::make_block;
+using testing::text_bytes;
+
+struct Transport : ::testing::Test {
+  FakeSockets sockets;
+  testsupport::RecordingSink sink;
+  image::ChannelRecord channel{};
+  TransportEnv env{sockets, sink, channel, nullptr};
+
+  void SetUp() override { channel.display_alarms = 1; }
+
+  // A 1E binary read of D100..D104 over `tcp`, with the given timeout and retries.
+  ChannelBlock read_block(bool tcp, std::uint32_t timeout = 100, std::uint16_t retries = 2) {
+    BlockSpec s;
+    s.cpu = CpuType::AnA;
+    s.tcp = tcp;
+    s.reply_timeout = timeout;
+    ChannelBlock b = make_block(s);
+    b.retries_left = retries;
+    b.remote.sin_family = AF_INET;
+    b.remote.sin_port = htons(5001);
+    b.remote.sin_addr.s_addr = htonl(0x7F000001);
+    b.connection_state = kConnectionNone;
+    build_read_request(b);
+    return b;
+  }
+
+  static std::vector<std::uint8_t> good_reply() { return bytes({0x81, 0x00, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0}); }
+
+  TickOutcome ticks(ChannelBlock& b, int n, int elapsed = 1) {
+    TickOutcome last;
+    for (int i = 0; i < n; ++i) {
+      last = handle_channel_tick(b, env, elapsed);
+      if (last.event != ChannelEvent::kNone) break;
+    }
+    return last;
+  }
+};
+
+TEST_F(Transport, UdpConnectsWithoutTrafficAndBindsThePlcPortOnAnyAddress) {
+  ChannelBlock b = read_block(false);
+  EXPECT_TRUE(check_connection(b, env));
+  EXPECT_EQ(b.connection_state, kConnectionConnected);
+  EXPECT_EQ(sink.all(), "UDP Socket Connected\n");
+  EXPECT_EQ(sink.colour_of("UDP Socket Connected"), image::kColourInfo);
+  ASSERT_EQ(sockets.bound.size(), 1u);
+  EXPECT_EQ(ntohs(sockets.bound[0].sin_port), 5001);
+  EXPECT_EQ(sockets.bound[0].sin_addr.s_addr, htonl(INADDR_ANY));
+  EXPECT_TRUE(sockets.sent.empty());
+  // Connected: no further socket work.
+  EXPECT_TRUE(check_connection(b, env));
+  EXPECT_EQ(sockets.opened.size(), 1u);
+  EXPECT_EQ(sockets.connects, 1);
+}
+
+TEST_F(Transport, PendingTcpConnectionWaitsOneCheck) {
+  ChannelBlock b = read_block(true);
+  sockets.connect_results = {-EINPROGRESS};
+  EXPECT_FALSE(check_connection(b, env));
+  EXPECT_EQ(sockets.slept_ms, kConnectionPendingMs);
+  EXPECT_EQ(sink.all(), "Connection Pending\n");
+  EXPECT_TRUE(check_connection(b, env));
+  EXPECT_EQ(sockets.connects, 1);
+}
+
+TEST_F(Transport, AlreadyConnectedCountsAsConnected) {
+  for (int error : {EALREADY, EISCONN}) {
+    sink.clear();
+    ChannelBlock b = read_block(true);
+    sockets.connect_results = {-error};
+    EXPECT_TRUE(check_connection(b, env));
+    EXPECT_EQ(sink.all(), "Socket connected\nTCP Socket Connected\n");
+  }
+}
+
+TEST_F(Transport, RefusedConnectionIsReportedOnceThenSendErrorsTimeoutsAndANewAttempt) {
+  ChannelBlock b = read_block(true, 10, 1);
+  sockets.connect_results = {-ECONNREFUSED};
+  sockets.send_results = {-EPIPE, -EPIPE};
+  EXPECT_TRUE(send_read_request(b, env));
+  const std::string refused =
+      "Connection to PLC1 failed code = " + std::to_string(ECONNREFUSED) + " = Connection refused\n\r ";
+  EXPECT_EQ(sink.count(refused), 1) << sink.all();
+  EXPECT_EQ(sink.colour_of(refused), image::kColourInfo);
+  const std::string send_error = "Sending to PLC1 error " + std::to_string(EPIPE) + " Broken pipe";
+  EXPECT_EQ(sink.colour_of(send_error), image::kColourError);
+  EXPECT_EQ(channel.stats.requests_sent, 0);
+  // Timeout, a retry (its send fails silently), timeout, failure.
+  EXPECT_EQ(ticks(b, 30).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.reply_timeouts, 2);
+  EXPECT_EQ(channel.stats.retries, 1);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
+  EXPECT_EQ(sink.count(refused), 1);
+  // The next use closes the old socket and connects again.
+  EXPECT_TRUE(check_connection(b, env));
+  EXPECT_EQ(sockets.opened.size(), 2u);
+  EXPECT_EQ(sockets.closed.back(), sockets.opened.front());
+}
+
+TEST_F(Transport, SocketThatCannotBeMadeLeavesTheReadUnsent) {
+  ChannelBlock b = read_block(false);
+  sockets.open_results = {-EMFILE};
+  EXPECT_FALSE(send_read_request(b, env));
+  EXPECT_EQ(sink.colour_of("Failed to create socket, Is TCP/IP installed ?"), image::kColourNotice);
+  EXPECT_EQ(channel.stats.reads_not_sent, 1);
+  EXPECT_EQ(channel.stats.requests_sent, 0);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
+  EXPECT_TRUE(sockets.sent.empty());
+}
+
+TEST_F(Transport, NonBlockingFailureIsReportedAndTheConnectionGoesOn) {
+  ChannelBlock b = read_block(false);
+  sockets.non_blocking_result = -EINVAL;
+  EXPECT_TRUE(check_connection(b, env));
+  EXPECT_EQ(sink.all(), "Socket could not be set to Non Blocking Mode\nUDP Socket Connected\n");
+}
+
+TEST_F(Transport, ReadDiscardsOnePendingChunkBeforeSending) {
+  ChannelBlock b = read_block(false);
+  sockets.deliver(bytes({0x81, 0x00}));
+  sockets.deliver(good_reply());
+  EXPECT_TRUE(send_read_request(b, env));
+  ASSERT_EQ(sockets.sent.size(), 1u);
+  EXPECT_EQ(sockets.sent[0].bytes, std::vector<std::uint8_t>(b.request, b.request + b.request_length));
+  EXPECT_EQ(channel.stats.requests_sent, 1);
+  EXPECT_EQ(sockets.inbox().size(), 1u);  // only the first chunk went
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
+}
+
+TEST_F(Transport, WritesAlwaysCountAsSent) {
+  ChannelBlock b = read_block(false);
+  b.is_write = 1;
+  sockets.open_results = {-EMFILE};
+  send_write_request(b, env);
+  EXPECT_EQ(channel.stats.writes_not_sent, 1);
+  EXPECT_EQ(channel.stats.requests_sent, 1);
+  sockets.send_results = {-ECONNREFUSED};
+  send_write_request(b, env);
+  EXPECT_EQ(channel.stats.requests_sent, 2);
+  EXPECT_TRUE(sink.contains("Sending to PLC1 error " + std::to_string(ECONNREFUSED) + " Connection refused"));
+  EXPECT_EQ(sockets.receives, 0);  // no discard before a write
+}
+
+TEST_F(Transport, TimeoutsAndRetriesOnTheTickClock) {
+  ChannelBlock b = read_block(false, 100, 2);
+  ASSERT_TRUE(send_read_request(b, env));
+  // Ten ticks of 10: the first countdown expires on the tenth.
+  EXPECT_EQ(ticks(b, 9, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(channel.stats.reply_timeouts, 0);
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(channel.stats.reply_timeouts, 1);
+  EXPECT_EQ(channel.stats.retries, 1);
+  EXPECT_EQ(sockets.sent.size(), 2u);
+  EXPECT_EQ(sockets.sent[1].bytes, sockets.sent[0].bytes);
+  EXPECT_EQ(b.retries_left, 1);
+  EXPECT_EQ(b.reply_countdown, 100);
+  EXPECT_EQ(ticks(b, 10, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(sockets.sent.size(), 3u);
+  EXPECT_EQ(ticks(b, 9, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.reply_timeouts, 3);
+  EXPECT_EQ(channel.stats.retries, 2);
+  EXPECT_EQ(b.waiting, 0);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
+  EXPECT_EQ(channel.stats.requests_sent, 1);  // retries are not requests
+}
+
+TEST_F(Transport, NoRetriesFailsOnTheFirstExpiry) {
+  ChannelBlock b = read_block(false, 30, 0);
+  ASSERT_TRUE(send_read_request(b, env));
+  EXPECT_EQ(ticks(b, 1, 29).event, ChannelEvent::kNone);
+  // A late tick counts all its elapsed time.
+  EXPECT_EQ(ticks(b, 1, 5).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.retries, 0);
+  EXPECT_EQ(channel.stats.reply_timeouts, 1);
+  EXPECT_EQ(sockets.sent.size(), 1u);
+}
+
+TEST_F(Transport, AReplyEndsTheWait) {
+  ChannelBlock b = read_block(false);
+  ASSERT_TRUE(send_read_request(b, env));
+  ticks(b, 3, 10);
+  sockets.deliver(good_reply());
+  TickOutcome out = ticks(b, 1, 10);
+  EXPECT_EQ(out.event, ChannelEvent::kReplyGood);
+  ASSERT_EQ(out.data.size(), 10u);
+  EXPECT_EQ(out.data[8], 5);
+  EXPECT_EQ(b.waiting, 0);
+  EXPECT_EQ(channel.stats.replies_received, 1);
+  // Idle: nothing happens, no countdown runs.
+  EXPECT_EQ(ticks(b, 50, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(channel.stats.reply_timeouts, 0);
+}
+
+TEST_F(Transport, AnIgnoredReplyLeavesTheCountdownAloneForThatTick) {
+  BlockSpec s;
+  ChannelBlock b = make_block(s);  // Q-series
+  b.connection_state = kConnectionNone;
+  b.retries_left = 0;
+  b.reply_countdown = 20;
+  build_read_request(b);
+  ASSERT_TRUE(send_read_request(b, env));
+  sockets.deliver(bytes({0xD0, 0x00, 0x00, 0x01, 0xFF, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00}));  // PC 1
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(b.reply_countdown, 20);
+  EXPECT_EQ(b.waiting, 1);
+  EXPECT_EQ(ticks(b, 2, 10).event, ChannelEvent::kFailed);
+}
+
+TEST_F(Transport, TcpReplySplitOverSeveralReceivesIsOneGoodReply) {
+  ChannelBlock b = read_block(true, 100, 0);
+  ASSERT_TRUE(send_read_request(b, env));
+  const auto reply = good_reply();
+  sockets.deliver({reply.begin(), reply.begin() + 1});
+  sockets.deliver({reply.begin() + 1, reply.begin() + 7});
+  sockets.deliver({reply.begin() + 7, reply.end()});
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  TickOutcome out = ticks(b, 1, 10);
+  EXPECT_EQ(out.event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(channel.stats.rejected_replies, 0);
+  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(out.data.size(), 10u);
+}
+
+TEST_F(Transport, TcpJoinedRepliesAreTakenOneAtATimeAndStaleOnesDroppedAtTheNextRequest) {
+  ChannelBlock b = read_block(true);
+  ASSERT_TRUE(send_read_request(b, env));
+  auto two = good_reply();
+  auto second = good_reply();
+  second[2] = 9;
+  two.insert(two.end(), second.begin(), second.end());
+  sockets.deliver(two);
+  TickOutcome out = ticks(b, 1);
+  ASSERT_EQ(out.event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(out.data[0], 1);
+  EXPECT_EQ(b.stream_length, 12);
+  // The leftover is examined on the next tick like any reply to the last request.
+  out = ticks(b, 1);
+  ASSERT_EQ(out.event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(out.data[0], 9);
+  // Leftovers never reach a new request.
+  const auto reply = good_reply();
+  sockets.deliver({reply.begin(), reply.begin() + 6});
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(b.stream_length, 6);
+  ASSERT_TRUE(send_read_request(b, env));
+  EXPECT_EQ(b.stream_length, 0);
+}
+
+TEST_F(Transport, PeerClosingTheConnectionResetsIt) {
+  ChannelBlock b = read_block(true, 100, 1);
+  ASSERT_TRUE(send_read_request(b, env));
+  sockets.deliver({});
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
+  EXPECT_EQ(channel.stats.rejected_replies, 0);
+  // The next tick makes a new socket; the request is re-sent when its countdown expires.
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  EXPECT_EQ(sockets.opened.size(), 2u);
+  ticks(b, 9, 10);
+  EXPECT_EQ(sockets.sent.size(), 2u);
+  EXPECT_EQ(sockets.sent.back().fd, sockets.opened.back());
+  sockets.deliver(good_reply());
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kReplyGood);
+}
+
+TEST_F(Transport, ReplyAfterClosingIsStillTaken) {
+  ChannelBlock b = read_block(true);
+  ASSERT_TRUE(send_read_request(b, env));
+  sockets.tcp_stream = true;
+  sockets.deliver(good_reply());
+  sockets.deliver({});
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
+}
+
+TEST_F(Transport, DataBeforeAnyRequestIsNotExamined) {
+  ChannelBlock b = read_block(false);
+  b.prepared = 0;
+  b.waiting = 0;
+  sockets.deliver(good_reply());
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(channel.stats.replies_received, 0);
+}
+
+TEST_F(Transport, LateReplyIsExaminedAgainstTheNewRequest) {
+  ChannelBlock b = read_block(false, 10, 0);
+  ASSERT_TRUE(send_read_request(b, env));
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kFailed);
+  // The next request is a write of the same device; the read reply comes late.
+  const std::uint16_t words[] = {1};
+  WriteData data;
+  data.head = 100;
+  data.words = words;
+  b.is_write = 1;
+  b.waiting = 1;
+  ASSERT_TRUE(build_write_request(b, data));
+  b.reply_countdown = 10;
+  send_write_request(b, env);
+  sockets.deliver(good_reply());
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.rejected_replies, 1);  // wrong length for a write
+}
+
+TEST_F(Transport, AsciiTcpRepliesAreFramedInCharacters) {
+  BlockSpec s;
+  s.cpu = CpuType::AnN;
+  s.coding = Coding::Ascii;
+  s.tcp = true;
+  ChannelBlock b = make_block(s);
+  b.connection_state = kConnectionNone;
+  build_read_request(b);
+  ASSERT_TRUE(send_read_request(b, env));
+  sockets.deliver(text_bytes("8100" "0001000200"));
+  sockets.deliver(text_bytes("0300040005" "8100"));
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  TickOutcome out = ticks(b, 1);
+  ASSERT_EQ(out.event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(std::string(out.data.begin(), out.data.end()), "00010002000300040005");
+  EXPECT_EQ(b.stream_length, 4);
+}
+
+}  // namespace
+}  // namespace hbt::poller
