@@ -138,6 +138,50 @@ bool open_by_extension(CDidDoc& doc, const std::string& path, UiPort& ui, HostSe
   return false;
 }
 
+FileDialog configuration_dialog(HostSettings& settings, bool save, const std::string& fallback_folder) {
+  FileDialog dialog;
+  dialog.save = save;
+  dialog.must_exist = !save;
+  std::string acronym = image::kAcronym;
+  dialog.filter = "Config. Files (*." + acronym + ")|*." + acronym + "|Text Files (*.CSV)|*.CSV||";
+  dialog.default_extension = acronym;
+  if (auto startup = settings.startup_file(); startup && !startup->empty()) {
+    std::size_t slash = startup->find_last_of("/\\");
+    std::string name = slash == std::string::npos ? *startup : startup->substr(slash + 1);
+    dialog.initial_folder = slash == std::string::npos ? "" : startup->substr(0, slash + 1);
+    std::size_t dot = name.find_last_of('.');
+    dialog.initial_name = dot == std::string::npos ? name : name.substr(0, dot);
+  } else {
+    dialog.initial_folder = fallback_folder;
+    dialog.initial_name = "DEFAULT." + acronym;
+  }
+  return dialog;
+}
+
+bool open_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                  const std::string& fallback_folder) {
+  if (!confirm_discard(doc, ui, settings, save_time)) return false;
+  auto path = ui.choose_file(configuration_dialog(settings, false, fallback_folder));
+  if (!path) return false;
+  return open_by_extension(doc, *path, ui, settings);
+}
+
+bool save_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                  const std::string& fallback_folder) {
+  std::error_code ec;
+  if (!doc.path().empty() && std::filesystem::is_regular_file(doc.path(), ec)) {
+    return save_as(doc, doc.path(), ui, settings, save_time);
+  }
+  return save_as_command(doc, ui, settings, save_time, fallback_folder);
+}
+
+bool save_as_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                     const std::string& fallback_folder) {
+  auto path = ui.choose_file(configuration_dialog(settings, true, fallback_folder));
+  if (!path) return false;
+  return save_as(doc, *path, ui, settings, save_time);
+}
+
 bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time) {
   if (!doc.modified()) return true;
   Answer answer = ui.message_box(message_text(kMsgModifiedSaveChanges), "", Buttons::YesNoCancel,

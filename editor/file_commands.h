@@ -34,6 +34,22 @@ bool open_by_extension(CDidDoc& doc, const std::string& path, UiPort& ui, HostSe
 // the user cancels (or the save fails); Yes saves to the document's path.
 bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time);
 
+// The dialog of Open and Save As: the configuration and CSV filter, default extension
+// "HBT", and the folder and name of the recorded start-up file, or else `fallback_folder`
+// and "DEFAULT.HBT".
+FileDialog configuration_dialog(HostSettings& settings, bool save, const std::string& fallback_folder);
+
+// The Open command: the modified-document question, the file dialog, then
+// open_by_extension. False when cancelled or failed.
+bool open_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                  const std::string& fallback_folder);
+// Save: to the document's path when that file exists, otherwise as Save As.
+bool save_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                  const std::string& fallback_folder);
+// Save As: the file dialog, then save_as.
+bool save_as_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                     const std::string& fallback_folder);
+
 // Extension of a path in upper case, without the dot ("" when none).
 std::string upper_extension(const std::string& path);
 

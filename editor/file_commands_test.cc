@@ -212,6 +212,43 @@ TEST_F(FileCommandsTest, ModifiedDocumentQuestion) {
   EXPECT_TRUE(ui.boxes.empty()) << "an unmodified document asks nothing";
 }
 
+TEST_F(FileCommandsTest, DialogsStartAtTheStartupFile) {
+  FileDialog none = configuration_dialog(settings, false, "/srv/hbt/");
+  EXPECT_EQ(none.filter, "Config. Files (*.HBT)|*.HBT|Text Files (*.CSV)|*.CSV||");
+  EXPECT_EQ(none.default_extension, "HBT");
+  EXPECT_EQ(none.initial_folder, "/srv/hbt/");
+  EXPECT_EQ(none.initial_name, "DEFAULT.HBT");
+  EXPECT_TRUE(none.must_exist);
+  settings.startup = "/plant/cfg/LINE1.HBT";
+  FileDialog recorded = configuration_dialog(settings, true, "/srv/hbt/");
+  EXPECT_EQ(recorded.initial_folder, "/plant/cfg/");
+  EXPECT_EQ(recorded.initial_name, "LINE1");
+  EXPECT_TRUE(recorded.save);
+}
+
+TEST_F(FileCommandsTest, OpenAndSaveCommandsGoThroughTheDialogs) {
+  // Save with no path yet behaves as Save As; a cancelled dialog saves nothing.
+  ui.script_files({std::nullopt, path("PLANT.HBT")});
+  EXPECT_FALSE(save_command(doc, ui, settings, 7, dir.string()));
+  EXPECT_TRUE(doc.modified());
+  EXPECT_TRUE(save_command(doc, ui, settings, 7, dir.string()));
+  EXPECT_EQ(ui.dialogs.size(), 2u);
+  EXPECT_EQ(doc.path(), path("PLANT.HBT"));
+  // Once the file exists Save asks for no file name.
+  doc.set_modified(true);
+  EXPECT_TRUE(save_command(doc, ui, settings, 8, dir.string()));
+  EXPECT_EQ(ui.dialogs.size(), 2u);
+  // Open: the modified question first (Cancel stops before the dialog).
+  doc.set_modified(true);
+  ui.script({Answer::Cancel, Answer::No});
+  EXPECT_FALSE(open_command(doc, ui, settings, 9, dir.string()));
+  EXPECT_EQ(ui.dialogs.size(), 2u);
+  ui.script_files({path("PLANT.HBT")});
+  EXPECT_TRUE(open_command(doc, ui, settings, 9, dir.string()));
+  EXPECT_EQ(doc.poll_record_count(), 3u);
+  EXPECT_FALSE(doc.modified());
+}
+
 // The registry-backed settings, against a private registry directory.
 TEST_F(FileCommandsTest, RegistrySettingsReadTheHostKeys) {
   ::setenv("HBT_REGISTRY_DIR", (dir / "registry").c_str(), 1);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,12 +36,25 @@ class ScriptedPort final : public UiPort {
     return answer;
   }
   void set_busy(bool busy) override { busy_changes += busy ? 1 : 0; }
+  // File dialogs are answered from their own script: a path, or nothing for Cancel.
+  void script_files(std::initializer_list<std::optional<std::string>> paths) {
+    files_.insert(files_.end(), paths);
+  }
+  std::optional<std::string> choose_file(const FileDialog& dialog) override {
+    dialogs.push_back(dialog);
+    if (files_.empty()) return std::nullopt;
+    auto path = files_.front();
+    files_.pop_front();
+    return path;
+  }
+  std::vector<FileDialog> dialogs;
 
   std::vector<Box> boxes;
   int busy_changes = 0;
 
  private:
   std::deque<Answer> answers_;
+  std::deque<std::optional<std::string>> files_;
   Answer fallback_ = Answer::No;
 };
 

@@ -3,6 +3,8 @@
 // and the command-line tool answer it without a screen.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace hbt::editor {
@@ -10,6 +12,16 @@ namespace hbt::editor {
 enum class Buttons { Ok, YesNo, YesNoCancel };
 enum class Icon { None, Information, Warning, Error };
 enum class Answer { Ok, Yes, No, Cancel };
+
+// A file dialog as the editor asks for it.
+struct FileDialog {
+  bool save = false;                 // save dialog (asks before overwriting) or open dialog
+  std::string filter;                // "Name (*.EXT)|*.EXT|...||"
+  std::string default_extension;     // without the dot
+  std::string initial_folder;
+  std::string initial_name;
+  bool must_exist = false;           // open: the file must exist
+};
 
 class UiPort {
  public:
@@ -20,6 +32,9 @@ class UiPort {
                              Icon icon) = 0;
   // Long operations (save, open, import) are bracketed by a busy indication.
   virtual void set_busy(bool /*busy*/) {}
+  // Shows a file dialog; the chosen path, or nothing when cancelled. A port without
+  // dialogs chooses nothing.
+  virtual std::optional<std::string> choose_file(const FileDialog& /*dialog*/) { return std::nullopt; }
 };
 
 }  // namespace hbt::editor
