@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "editor/byte_io.h"
 #include "editor/number_text.h"
@@ -100,6 +101,15 @@ ImportSummary import_csv_text(CDidDoc& doc, std::string_view text, char separato
   ImportSummary summary;
   LineReporter reporter(errors, summary);
   Section section = Section::None;
+  // The overlap rule looks up each imported device's records in an index instead of
+  // walking them all, which would make a large device quadratic to import.
+  std::unordered_map<CDevice*, OverlapIndex> indexes;
+  struct Uninstall {
+    std::unordered_map<CDevice*, OverlapIndex>& indexes;
+    ~Uninstall() {
+      for (auto& entry : indexes) entry.first->set_overlap_index(nullptr);
+    }
+  } uninstall{indexes};
   std::size_t position = 0;
   // Spreadsheets often start a UTF-8 file with a byte-order mark; it is not part of the
   // first line (which may be the channel header).
@@ -141,14 +151,21 @@ ImportSummary import_csv_text(CDidDoc& doc, std::string_view text, char separato
         auto device = std::make_unique<CDrvSpecificDevice>();
         CChannel* owner = nullptr;
         if (device->read_csv_line(fields, reporter, doc, &owner)) {
-          owner->add_device(std::move(device));
+          CDevice* added = owner->add_device(std::move(device));
+          added->set_overlap_index(&indexes[added]);
         }
         break;
       }
       case Section::IoRec: {
         auto iorec = std::make_unique<CDrvSpecificIORec>();
         CDevice* owner = nullptr;
-        if (iorec->read_csv_line(fields, reporter, doc, &owner)) owner->add_iorec(std::move(iorec));
+        if (iorec->read_csv_line(fields, reporter, doc, &owner)) {
+          if (owner->overlap_index()) {
+            indexes[owner].add(iorec->overlap_kind(), iorec->start_address(), iorec->end_address(),
+                               static_cast<int>(owner->iorecs().size()) + 1);
+          }
+          owner->add_iorec(std::move(iorec));
+        }
         break;
       }
     }

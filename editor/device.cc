@@ -46,6 +46,25 @@ std::string fixed_text(const char* field, std::size_t size, std::size_t max) {
 
 }  // namespace
 
+int OverlapIndex::first_overlap(std::uint32_t kind, std::uint32_t start, std::uint32_t end) const {
+  auto k = kinds_.find(kind);
+  if (k == kinds_.end()) return 0;
+  const auto& ranges = k->second;
+  // Disjoint ranges sorted by start are sorted by end too: the ones meeting [start, end]
+  // are the run that ends just before the first range starting after `end`.
+  int first = 0;
+  for (auto it = ranges.upper_bound(end); it != ranges.begin();) {
+    --it;
+    if (it->second.end < start) break;
+    if (first == 0 || it->second.position < first) first = it->second.position;
+  }
+  return first;
+}
+
+void OverlapIndex::add(std::uint32_t kind, std::uint32_t start, std::uint32_t end, int position) {
+  kinds_[kind][start] = Range{end, position};
+}
+
 CDevice::CDevice() = default;
 CDevice::~CDevice() = default;
 

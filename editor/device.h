@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,6 +17,23 @@ namespace hbt::editor {
 class CChannel;
 class CDidDoc;
 class CIORec;
+
+// Sorted ranges of a device's poll records by register type and EX number, so that the
+// overlap rule need not walk every poll record of the device. Accepted records never
+// overlap, so the ranges of one kind are disjoint.
+class OverlapIndex {
+ public:
+  // 1-based list position of the first indexed record that meets [start, end], or 0.
+  int first_overlap(std::uint32_t kind, std::uint32_t start, std::uint32_t end) const;
+  void add(std::uint32_t kind, std::uint32_t start, std::uint32_t end, int position);
+
+ private:
+  struct Range {
+    std::uint32_t end;
+    int position;
+  };
+  std::map<std::uint32_t, std::map<std::uint32_t, Range>> kinds_;
+};
 
 inline constexpr std::size_t kMaxDeviceName = 11;
 inline constexpr std::size_t kMaxDescription = 35;
@@ -60,12 +78,18 @@ class CDevice {
   CIORec* add_iorec(std::unique_ptr<CIORec> iorec);
   void delete_iorec(const CIORec* iorec);
 
+  // While set, the index must hold exactly the device's poll records, and no listed poll
+  // record may change (the CSV import installs one while it appends).
+  const OverlapIndex* overlap_index() const { return overlap_index_; }
+  void set_overlap_index(const OverlapIndex* index) { overlap_index_ = index; }
+
  protected:
   std::string name_;
   std::string description_;
   CChannel* channel_ = nullptr;
   std::int16_t channel_number_ = 0;
   std::vector<std::unique_ptr<CIORec>> iorecs_;
+  const OverlapIndex* overlap_index_ = nullptr;
 };
 
 class CDrvSpecificDevice final : public CDevice {

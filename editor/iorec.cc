@@ -139,6 +139,11 @@ Message CDrvSpecificIORec::apply_length_rule(bool check_order) {
 Message CDrvSpecificIORec::check_overlap(const CIORec* self) const {
   if (!device_) return accepted();
   std::uint32_t start = start_address(), end = end_address();
+  if (const OverlapIndex* index = device_->overlap_index()) {
+    int position = index->first_overlap(overlap_kind(), start, end);
+    if (position == 0) return accepted();
+    return message(kMsgAddressAlreadyDefined, std::to_string(position));
+  }
   RegisterType type = register_type();
   int position = 0;
   for (const auto& other_ptr : device_->iorecs()) {

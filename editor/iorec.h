@@ -109,6 +109,10 @@ class CDrvSpecificIORec final : public CIORec {
   std::uint16_t length() const { return length_; }
   std::uint8_t ex_number() const { return ex_number_; }
   image::AreaSizes area_sizes() const;
+  // Register type and EX number in one key, as the overlap rule groups records.
+  std::uint32_t overlap_kind() const {
+    return (static_cast<std::uint32_t>(register_type()) << 8) | ex_number_;
+  }
   // Field-for-field equality (the dialog copies a working copy back only when it differs).
   bool same_fields(const CDrvSpecificIORec& other) const;
 

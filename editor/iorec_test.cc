@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
+
 #include "editor/document.h"
 
 namespace hbt::editor {
@@ -152,6 +155,45 @@ TEST_F(IORecTest, OverlapNamesTheOtherRecordByPosition) {
   add("EX:1:0", "10");
   EXPECT_TRUE(loose().set_start_address("EX:2:5").ok());
   EXPECT_EQ(loose().set_start_address("EX:1:5").text, "Address already defined in Poll Record 4");
+}
+
+// The index the CSV import uses must name the same record as the walk over the list.
+TEST_F(IORecTest, OverlapIndexAgreesWithTheListWalk) {
+  std::mt19937 random(7);
+  OverlapIndex index;
+  const char* kinds[] = {"D", "W", "EX:1", "EX:2", "X"};
+  for (int i = 0; i < 300; ++i) {
+    std::string kind = kinds[random() % 5];
+    bool hex = kind == "W" || kind == "X";
+    unsigned start = random() % 4000;
+    char number[16];
+    std::snprintf(number, sizeof number, hex ? "%X" : "%u", start);
+    CDrvSpecificIORec r = loose();
+    if (!r.set_start_address(kind + ":" + number).ok()) continue;
+    if (!r.set_length(std::to_string(1 + random() % 40)).ok()) continue;
+    auto* added = static_cast<CDrvSpecificIORec*>(device->add_iorec(std::make_unique<CDrvSpecificIORec>(r)));
+    index.add(added->overlap_kind(), added->start_address(), added->end_address(),
+              static_cast<int>(device->iorecs().size()));
+  }
+  ASSERT_GT(device->iorecs().size(), 50u);
+  for (int q = 0; q < 2000; ++q) {
+    std::string kind = kinds[random() % 5];
+    bool hex = kind == "W" || kind == "X";
+    unsigned start = random() % 4200;
+    char number[16];
+    std::snprintf(number, sizeof number, hex ? "%X" : "%u", start);
+    std::string address = kind + ":" + number;
+    std::string length = std::to_string(1 + random() % 64);
+    CDrvSpecificIORec walk = loose();
+    Message by_walk = walk.set_start_address(address);
+    if (by_walk.ok()) by_walk = walk.set_length(length);
+    device->set_overlap_index(&index);
+    CDrvSpecificIORec indexed = loose();
+    Message by_index = indexed.set_start_address(address);
+    if (by_index.ok()) by_index = indexed.set_length(length);
+    device->set_overlap_index(nullptr);
+    ASSERT_EQ(by_walk.text, by_index.text) << address << " x" << length;
+  }
 }
 
 TEST_F(IORecTest, TimesAndDeadband) {
