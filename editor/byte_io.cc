@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,17 +18,17 @@ bool MemorySource::read(std::uint64_t offset, std::size_t count, void* out) {
 }
 
 FileSource::~FileSource() {
-  if (file_) std::fclose(file_);
+  if (fd_ >= 0) close(fd_);
 }
 
 bool FileSource::open(const std::string& path) {
-  file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) return false;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return false;
   struct stat info {};
-  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
     int saved = S_ISREG(info.st_mode) ? errno : EISDIR;
-    std::fclose(file_);
-    file_ = nullptr;
+    close(fd_);
+    fd_ = -1;
     errno = saved;
     return false;
   }
@@ -35,10 +36,39 @@ bool FileSource::open(const std::string& path) {
   return true;
 }
 
+namespace {
+constexpr std::size_t kWindow = 64 * 1024;
+}
+
+bool FileSource::fill(std::uint64_t offset, std::size_t count) {
+  window_.resize(std::max(kWindow, count));
+  window_start_ = offset - offset % kWindow;
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), size_ - window_start_));
+  if (offset + count > window_start_ + want) {  // a long read starting late in a block
+    window_start_ = offset;
+    want = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), size_ - offset));
+  }
+  std::size_t done = 0;
+  while (done < want) {
+    ssize_t n = pread(fd_, window_.data() + done, want - done, static_cast<off_t>(window_start_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      window_size_ = 0;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  window_size_ = done;
+  return true;
+}
+
 bool FileSource::read(std::uint64_t offset, std::size_t count, void* out) {
-  if (!file_ || offset > size_ || count > size_ - offset) return false;
-  if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
-  return std::fread(out, 1, count, file_) == count;
+  if (fd_ < 0 || offset > size_ || count > size_ - offset) return false;
+  if (offset < window_start_ || offset + count > window_start_ + window_size_) {
+    if (!fill(offset, count)) return false;
+  }
+  std::memcpy(out, window_.data() + (offset - window_start_), count);
+  return true;
 }
 
 bool replace_file(const std::string& path, std::span<const std::uint8_t> bytes, int* error_number) {

@@ -47,8 +47,13 @@ class FileSource final : public ByteSource {
   bool read(std::uint64_t offset, std::size_t count, void* out) override;
 
  private:
-  std::FILE* file_ = nullptr;
+  bool fill(std::uint64_t offset, std::size_t count);
+  int fd_ = -1;
   std::uint64_t size_ = 0;
+  // A window of the file: the reader moves mostly forwards, a few bytes at a time.
+  std::vector<char> window_;
+  std::uint64_t window_start_ = 0;
+  std::size_t window_size_ = 0;
 };
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`, so readers see

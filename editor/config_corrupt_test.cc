@@ -2,7 +2,10 @@
 // allocating without bound, and leave the document empty.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <random>
 
 #include "editor/config_file.h"
@@ -153,6 +156,39 @@ TEST(ConfigCorruptTest, RandomDamageNeverCrashes) {
   }
   EXPECT_GT(refused, 0);
   EXPECT_GT(loaded, 0);
+}
+
+// The file reader serves records from a window of the file; every read must return the
+// bytes at its offset, whatever window came before, and refuse ranges past the end.
+TEST(FileSourceTest, ReadsMatchTheFileAcrossWindows) {
+  std::string path = ::testing::TempDir() + "hbt_file_source_" + std::to_string(::getpid());
+  std::vector<std::uint8_t> pattern(200000);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(pattern.data(), 1, pattern.size(), f), pattern.size());
+    std::fclose(f);
+  }
+  FileSource source;
+  ASSERT_TRUE(source.open(path));
+  ASSERT_EQ(source.size(), pattern.size());
+  std::mt19937 random(3);
+  std::vector<std::uint8_t> out;
+  for (int i = 0; i < 5000; ++i) {
+    std::size_t count = random() % 4 == 0 ? random() % 150000 : random() % 300;
+    std::uint64_t offset = random() % (pattern.size() + 10);
+    out.assign(count, 0);
+    bool inside = offset + count <= pattern.size();
+    ASSERT_EQ(source.read(offset, count, out.data()), inside) << offset << " " << count;
+    if (inside) {
+      ASSERT_TRUE(std::equal(out.begin(), out.end(), pattern.begin() + static_cast<std::ptrdiff_t>(offset)))
+          << offset << " " << count;
+    }
+  }
+  std::remove(path.c_str());
+  FileSource directory;
+  EXPECT_FALSE(directory.open(::testing::TempDir()));
 }
 
 TEST(ConfigCorruptTest, OlderLayoutsStillLoad) {
