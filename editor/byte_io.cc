@@ -13,6 +13,7 @@ namespace hbt::editor {
 
 bool MemorySource::read(std::uint64_t offset, std::size_t count, void* out) {
   if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
+  if (count == 0) return true;
   std::memcpy(out, bytes_.data() + offset, count);
   return true;
 }
@@ -40,34 +41,47 @@ namespace {
 constexpr std::size_t kWindow = 64 * 1024;
 }
 
-bool FileSource::fill(std::uint64_t offset, std::size_t count) {
-  window_.resize(std::max(kWindow, count));
-  window_start_ = offset - offset % kWindow;
-  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), size_ - window_start_));
-  if (offset + count > window_start_ + want) {  // a long read starting late in a block
-    window_start_ = offset;
-    want = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), size_ - offset));
+bool FileSource::fill(Window& window, std::uint64_t offset, std::size_t count) {
+  window.bytes.resize(std::max(kWindow, count));
+  window.start = offset - offset % kWindow;
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(window.bytes.size(), size_ - window.start));
+  if (offset + count > window.start + want) {  // a long read starting late in a block
+    window.start = offset;
+    want = static_cast<std::size_t>(std::min<std::uint64_t>(window.bytes.size(), size_ - offset));
   }
   std::size_t done = 0;
   while (done < want) {
-    ssize_t n = pread(fd_, window_.data() + done, want - done, static_cast<off_t>(window_start_ + done));
+    ssize_t n = pread(fd_, window.bytes.data() + done, want - done, static_cast<off_t>(window.start + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      window_size_ = 0;
+      window.size = 0;
       return false;
     }
     done += static_cast<std::size_t>(n);
   }
-  window_size_ = done;
+  window.size = done;
   return true;
 }
 
 bool FileSource::read(std::uint64_t offset, std::size_t count, void* out) {
   if (fd_ < 0 || offset > size_ || count > size_ - offset) return false;
-  if (offset < window_start_ || offset + count > window_start_ + window_size_) {
-    if (!fill(offset, count)) return false;
+  if (count == 0) return true;
+  Window* use = nullptr;
+  for (Window& w : windows_) {
+    if (offset >= w.start && offset + count <= w.start + w.size) {
+      use = &w;
+      break;
+    }
   }
-  std::memcpy(out, window_.data() + (offset - window_start_), count);
+  if (!use) {
+    use = &windows_[0];
+    for (Window& w : windows_) {
+      if (w.last_use < use->last_use) use = &w;
+    }
+    if (!fill(*use, offset, count)) return false;
+  }
+  use->last_use = ++uses_;
+  std::memcpy(out, use->bytes.data() + (offset - use->start), count);
   return true;
 }
 

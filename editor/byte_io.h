@@ -47,13 +47,19 @@ class FileSource final : public ByteSource {
   bool read(std::uint64_t offset, std::size_t count, void* out) override;
 
  private:
-  bool fill(std::uint64_t offset, std::size_t count);
+  struct Window {
+    std::vector<char> bytes;
+    std::uint64_t start = 0;
+    std::size_t size = 0;
+    std::uint64_t last_use = 0;
+  };
+  bool fill(Window& window, std::uint64_t offset, std::size_t count);
   int fd_ = -1;
   std::uint64_t size_ = 0;
-  // A window of the file: the reader moves mostly forwards, a few bytes at a time.
-  std::vector<char> window_;
-  std::uint64_t window_start_ = 0;
-  std::size_t window_size_ = 0;
+  // A few windows of the file: the reader moves forwards through the channel, device and
+  // poll-record regions in turn, a few bytes at a time.
+  Window windows_[4];
+  std::uint64_t uses_ = 0;
 };
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`, so readers see

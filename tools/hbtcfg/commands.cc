@@ -143,20 +143,20 @@ void check_for_driver(ed::FileSource& file, const ed::CDidDoc& doc, CheckResult*
   }
   // The driver trusts each poll record's data areas: they must match its length and lie
   // inside the file.
+  std::vector<image::PollControlEntry> control(header.poll_record_count);
+  if (!file.read(std::uint64_t{header.poll_control_table_offset} + image::kFilePrefixSize,
+                 control.size() * sizeof(image::PollControlEntry), control.data())) {
+    return;  // cannot happen after a successful open
+  }
   for (const auto& channel : doc.channels()) {
     for (const auto& device : channel->devices()) {
       for (const auto& r : device->iorecs()) {
-        image::PollControlEntry entry;
+        const image::PollControlEntry& entry = control[static_cast<std::uint16_t>(r->record_number())];
         image::PollRecordHead head;
-        std::uint64_t at = std::uint64_t{header.poll_control_table_offset} + image::kFilePrefixSize +
-                           std::uint64_t{static_cast<std::uint16_t>(r->record_number())} * sizeof entry;
-        if (!file.read_struct(at, &entry) ||
-            !file.read_struct(std::uint64_t{entry.record_offset} + image::kFilePrefixSize, &head)) {
-          continue;  // cannot happen after a successful open
-        }
+        std::uint64_t base = std::uint64_t{entry.record_offset} + image::kFilePrefixSize;
+        if (!file.read_struct(base, &head)) continue;  // cannot happen after a successful open
         auto* io = static_cast<const ed::CDrvSpecificIORec*>(r.get());
         image::AreaSizes want = io->area_sizes();
-        std::uint64_t base = std::uint64_t{entry.record_offset} + image::kFilePrefixSize;
         std::uint32_t offset = image::kPollRecordHeadSize;
         for (int a = 0; a < 5; ++a) {
           if (head.areas[a].size != want.size[a] || head.areas[a].offset != offset ||
