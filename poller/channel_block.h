@@ -57,6 +57,9 @@ struct ChannelBlock {
 
   // Set once a request has been prepared: before that there is nothing to judge a reply by.
   std::uint8_t prepared = 0;
+  // TCP: the peer has sent something on this connection, so an end of stream is its close
+  // (a connection that never came up reads as ended too).
+  std::uint8_t peer_seen = 0;
   // Length of the reply in `reply` while it is being examined.
   std::uint16_t reply_length = 0;
   // TCP carries a byte stream: replies are cut out of it by their frame lengths, so that a

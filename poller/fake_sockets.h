@@ -24,6 +24,7 @@ class FakeSockets final : public SocketApi {
   std::deque<int> open_results;     // fd or -errno; default: a new fd
   std::deque<int> connect_results;  // 0 or -errno; default 0
   std::deque<long> send_results;    // -errno to fail; default: everything sent
+  std::deque<int> pending_errors;   // outcome of a connect in progress; default 0
   int non_blocking_result = 0;
   bool tcp_stream = false;          // receive cuts chunks to the size asked, keeping the rest
 
@@ -65,6 +66,12 @@ class FakeSockets final : public SocketApi {
     if (connect_results.empty()) return 0;
     int r = connect_results.front();
     connect_results.pop_front();
+    return r;
+  }
+  int pending_error(int) override {
+    if (pending_errors.empty()) return 0;
+    int r = pending_errors.front();
+    pending_errors.pop_front();
     return r;
   }
   long send(int fd, const std::uint8_t* data, std::size_t size) override {

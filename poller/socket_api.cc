@@ -34,6 +34,12 @@ class SystemSockets final : public SocketApi {
   int connect(int fd, const sockaddr_in& remote) override {
     return ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 ? 0 : -errno;
   }
+  int pending_error(int fd) override {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+  }
   long send(int fd, const std::uint8_t* data, std::size_t size) override {
     // A peer that went away must cost an error, not the process (SIGPIPE).
     long n = ::send(fd, data, size, MSG_NOSIGNAL);

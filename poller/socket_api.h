@@ -19,6 +19,8 @@ class SocketApi {
   virtual int bind(int fd, const sockaddr_in& local) = 0;  // 0 or -errno
   virtual int set_non_blocking(int fd) = 0;                // 0 or -errno
   virtual int connect(int fd, const sockaddr_in& remote) = 0;  // 0 or -errno
+  // The outcome so far of a connect that was in progress: 0, or the errno it failed with.
+  virtual int pending_error(int fd) = 0;
   // Bytes sent or received; 0 from receive is an orderly close (TCP) or an empty datagram.
   virtual long send(int fd, const std::uint8_t* data, std::size_t size) = 0;
   virtual long receive(int fd, std::uint8_t* data, std::size_t size) = 0;

@@ -15,6 +15,14 @@ namespace {
 
 bool is_tcp(const ChannelBlock& block) { return block.protocol != 0; }
 
+// Assumed connected: the failure shows as send errors and timeouts, which end in a new
+// attempt.
+void report_connect_failure(ChannelBlock& block, TransportEnv& env, int error) {
+  report(env.sink, kColourInfo, "Connection to %s failed code = %d = %s\n\r ", block.device_name, error,
+         platform::system_error_text(error).c_str());
+  block.connection_state = kConnectionConnected;
+}
+
 // The connect outcome once a socket is open and switched to non-blocking mode.
 bool connect_socket(ChannelBlock& block, TransportEnv& env) {
   if (env.sockets.set_non_blocking(block.socket) != 0)
@@ -26,14 +34,14 @@ bool connect_socket(ChannelBlock& block, TransportEnv& env) {
       report(env.sink, kColourInfo, "Connection Pending");
       block.connection_state = kConnectionConnected;
       env.sockets.sleep_ms(kConnectionPendingMs);
-      return false;
+      // A refusal from this host arrives within the wait; report it as a refused connect.
+      const int late = env.sockets.pending_error(block.socket);
+      if (late == 0 || late == EINPROGRESS) return false;
+      report_connect_failure(block, env, late);
+      return true;
     }
     if (error != EALREADY && error != EISCONN) {
-      report(env.sink, kColourInfo, "Connection to %s failed code = %d = %s\n\r ", block.device_name, error,
-             platform::system_error_text(error).c_str());
-      // Assumed connected: the failure shows as send errors and timeouts, which end in a
-      // new attempt.
-      block.connection_state = kConnectionConnected;
+      report_connect_failure(block, env, error);
       return true;
     }
     report(env.sink, kColourInfo, "Socket connected");
@@ -86,10 +94,12 @@ bool receive_reply(ChannelBlock& block, TransportEnv& env) {
   if (room > 0) {
     const long n = env.sockets.receive(block.socket, block.stream + block.stream_length,
                                        std::min(room, kReplyBufferSize));
-    if (n > 0)
+    if (n > 0) {
       block.stream_length = static_cast<std::uint16_t>(block.stream_length + n);
-    else if (n == 0)
+      block.peer_seen = 1;
+    } else if (n == 0 && block.peer_seen) {
       closed = true;
+    }
   }
   const bool got = take_reply(block);
   if (closed) {
@@ -109,6 +119,7 @@ bool check_connection(ChannelBlock& block, TransportEnv& env) {
       env.sockets.close(block.socket);
       block.socket = -1;
       block.stream_length = 0;
+      block.peer_seen = 0;
       const int fd = env.sockets.open(is_tcp(block));
       if (fd < 0) {
         report(env.sink, kColourNotice, "Failed to create socket, Is TCP/IP installed ?");
@@ -117,7 +128,11 @@ bool check_connection(ChannelBlock& block, TransportEnv& env) {
       block.socket = fd;
       block.local = block.remote;
       block.local.sin_addr.s_addr = htonl(INADDR_ANY);
-      (void)env.sockets.bind(block.socket, block.local);
+      // A module may answer datagrams at its own port number, so UDP listens there. A TCP
+      // reply comes back on the connection itself; a fixed local port would only make
+      // reconnects fail while the old connection lingers, and a PLC on this host whose
+      // port is closed would see the socket connect to itself.
+      if (!is_tcp(block)) (void)env.sockets.bind(block.socket, block.local);
       block.connection_state = kConnectionCreated;
       return connect_socket(block, env);
     }

@@ -75,6 +75,7 @@ TEST_F(Transport, PendingTcpConnectionWaitsOneCheck) {
   ChannelBlock b = read_block(true);
   sockets.connect_results = {-EINPROGRESS};
   EXPECT_FALSE(check_connection(b, env));
+  EXPECT_TRUE(sockets.bound.empty());  // TCP takes any local port
   EXPECT_EQ(sockets.slept_ms, kConnectionPendingMs);
   EXPECT_EQ(sink.all(), "Connection Pending\n");
   EXPECT_TRUE(check_connection(b, env));
@@ -269,6 +270,11 @@ TEST_F(Transport, TcpJoinedRepliesAreTakenOneAtATimeAndStaleOnesDroppedAtTheNext
 TEST_F(Transport, PeerClosingTheConnectionResetsIt) {
   ChannelBlock b = read_block(true, 100, 1);
   ASSERT_TRUE(send_read_request(b, env));
+  sockets.deliver(good_reply());
+  ASSERT_EQ(ticks(b, 1, 10).event, ChannelEvent::kReplyGood);
+  b.waiting = 1;
+  b.reply_countdown = 100;
+  ASSERT_TRUE(send_read_request(b, env));
   sockets.deliver({});
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
   EXPECT_EQ(b.connection_state, kConnectionNone);
@@ -277,10 +283,32 @@ TEST_F(Transport, PeerClosingTheConnectionResetsIt) {
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
   EXPECT_EQ(sockets.opened.size(), 2u);
   ticks(b, 9, 10);
-  EXPECT_EQ(sockets.sent.size(), 2u);
+  EXPECT_EQ(sockets.sent.size(), 3u);
   EXPECT_EQ(sockets.sent.back().fd, sockets.opened.back());
   sockets.deliver(good_reply());
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kReplyGood);
+}
+
+TEST_F(Transport, RefusalNoticedWhilePendingIsReportedAndTheSocketKept) {
+  ChannelBlock b = read_block(true, 20, 1);
+  sockets.connect_results = {-EINPROGRESS};
+  sockets.pending_errors = {ECONNREFUSED};
+  sockets.send_results = {-EPIPE};
+  EXPECT_TRUE(send_read_request(b, env));
+  EXPECT_EQ(sink.count("Connection Pending"), 1);
+  EXPECT_EQ(sink.count("Connection to PLC1 failed code = " + std::to_string(ECONNREFUSED) +
+                       " = Connection refused\n\r "),
+            1)
+      << sink.all();
+  // A connection that never came up reads as ended: that is not a close by the peer, the
+  // request runs its countdown and retries and only then is a new socket made.
+  sockets.deliver({});
+  EXPECT_EQ(ticks(b, 19, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(sockets.opened.size(), 1u);
+  EXPECT_EQ(ticks(b, 30, 1).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.retries, 1);
+  EXPECT_EQ(sockets.opened.size(), 1u);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
 }
 
 TEST_F(Transport, ReplyAfterClosingIsStillTaken) {
