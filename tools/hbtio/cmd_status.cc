@@ -6,6 +6,7 @@
 #include "tools/hbtio/command.h"
 #include "tools/hbtio/driver_access.h"
 #include "tools/hbtio/json.h"
+#include "tools/hbtio/watchdog.h"
 
 namespace hbt::hbtio {
 namespace {
@@ -42,6 +43,7 @@ int run_status(Invocation& inv) {
     return kExitFailed;
   }
   const image::PointerBlock& b = *driver.block;
+  const WatchdogSample watchdog = sample_watchdog();
   auto load16 = [](const std::uint16_t& f) { return std::atomic_ref<std::uint16_t>(const_cast<std::uint16_t&>(f)).load(); };
   auto load32 = [](const std::uint32_t& f) { return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(f)).load(); };
   const std::uint16_t command = load16(b.command);
@@ -64,6 +66,9 @@ int run_status(Invocation& inv) {
         .field("config_path", path)
         .field("file_log", b.file_log != 0)
         .field("message_ring", b.ring_enabled != 0)
+        .field("watchdog", std::int64_t{watchdog.second})
+        .field("watchdog_advancing", watchdog.advancing)
+        .field("server_status", watchdog.server_status)
         .print();
   } else {
     std::printf("command:            %u (%s)\n", command, command_name(command));
@@ -75,6 +80,8 @@ int run_status(Invocation& inv) {
     std::printf("image:              %s\n", image.c_str());
     std::printf("configuration file: %s\n", path.c_str());
     std::printf("file log:           %s\n", b.file_log ? "on" : "off");
+    std::printf("watchdog:           %u (%s)\n", watchdog.second,
+                !watchdog.available ? "host library not loaded" : watchdog.advancing ? "advancing" : "standing still");
   }
   return kExitOk;
 }
