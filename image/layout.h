@@ -12,8 +12,9 @@ namespace hbt::image {
 static_assert(std::endian::native == std::endian::little,
               "the shared layouts are little-endian and are used in place");
 
-// Structures with fields off their natural alignment are packed; the others keep natural
-// alignment so that their counters and words can be updated atomically in place.
+// Everything inside the image is packed: the image header starts 102 bytes into its region,
+// so no record of the image sits on a natural boundary. The pointer block starts its own
+// region and keeps natural alignment, so that its counters can be updated atomically.
 
 inline constexpr char kAcronym[] = "HBT";
 inline constexpr char kProductName[] = "Brenlow Ethernet Driver";
@@ -209,7 +210,7 @@ static_assert(offsetof(ChannelRecord, ip_port) == 108);
 static_assert(offsetof(ChannelRecord, ip_address) == 112);
 static_assert(offsetof(ChannelRecord, ip_protocol) == 116);
 
-struct DeviceRecord {
+struct [[gnu::packed]] DeviceRecord {
   std::uint16_t first_poll_record;
   std::uint16_t poll_record_count;  // at least 1
   char name[12];                    // upper case, NUL-terminated, at most 11 characters
@@ -244,7 +245,7 @@ static_assert(offsetof(DeviceRecord, network_number) == 78);
 static_assert(offsetof(DeviceRecord, module_number) == 80);
 static_assert(offsetof(DeviceRecord, last_end_code) == 82);
 
-struct PollControlEntry {
+struct [[gnu::packed]] PollControlEntry {
   std::uint32_t record_offset;
   std::int32_t poll_countdown;      // 1/100 s; poller decrements
   std::int32_t access_countdown;    // 1/100 s; host reloads, poller decrements
@@ -321,7 +322,7 @@ static_assert(offsetof(PollRecordHead, length) == 60);
 static_assert(offsetof(PollRecordHead, address_word) == 70);
 static_assert(offsetof(PollRecordHead, extension) == 74);
 
-struct ExceptionEntry {
+struct [[gnu::packed]] ExceptionEntry {
   std::uint8_t changed;
   std::uint8_t id;       // non-zero while a host client has registered the point
   std::uint16_t group;   // 0xFFFF: continues the preceding entry of a text item
