@@ -129,25 +129,28 @@ NioStatus HostLibrary::nio_fetch(NioStatus* status, NioEventId* events, std::int
   ImageHold hold = hold_image();
   const ImageView& view = hold.view();
   if (!view.valid() || view.records <= 0) return kStatusOk;
+  // The poll control table is one array; its bounds are checked once, not per entry.
+  PollControlEntry* const table = view.control(0);
+  if (table == nullptr || view.control(view.records - 1) != table + (view.records - 1)) return kStatusOk;
   int resume = fetch_resume_.load(std::memory_order_relaxed);
   if (resume < 0 || resume >= view.records) resume = 0;
   const int start = resume;
   int n = 0;
   do {
-    PollControlEntry* control = view.control(resume);
+    PollControlEntry* control = table + resume;
     // Records without pending changes cost one look at their count.
-    const std::uint16_t pending = control ? load_changed_count(control) : 0;
+    const std::uint16_t pending = load_changed_count(control);
     if (pending != 0) {
       PollRecordHead* head = view.record(resume);
       if (head != nullptr && static_cast<ExceptionType>(head->exception_type) == ExceptionType::Disabled) {
         ByteLock lock(&control->lock);
         store_changed_count(control, 0);
       } else if (head != nullptr) {
-        const DataArea table = view.area(head, kAreaExceptions);
+        const DataArea entries = view.area(head, kAreaExceptions);
         ByteLock lock(&head->lock);
         int taken = 0;
         for (std::int64_t i = 0; taken < pending && n < capacity; ++i) {
-          const ExceptionEntry* e = entry_at(table, i);
+          const ExceptionEntry* e = entry_at(entries, i);
           if (e == nullptr) break;
           if (e->changed) {
             events[n++] = NioEventId{e->id, 0, static_cast<std::int16_t>(e->group)};
