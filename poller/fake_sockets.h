@@ -36,6 +36,7 @@ class FakeSockets final : public SocketApi {
   std::vector<sockaddr_in> bound;
   int connects = 0;
   int receives = 0;
+  int polls = 0;
   int slept_ms = 0;
 
   // The socket last opened, or the one the next open makes.
@@ -96,6 +97,13 @@ class FakeSockets final : public SocketApi {
     else
       inbox.pop_front();
     return static_cast<long>(n);
+  }
+  void readable(const int* fds, std::size_t count, std::uint8_t* ready) override {
+    ++polls;
+    for (std::size_t i = 0; i < count; ++i) {
+      auto it = inboxes.find(fds[i]);
+      ready[i] = it != inboxes.end() && !it->second.empty();
+    }
   }
   void sleep_ms(int ms) override { slept_ms += ms; }
 

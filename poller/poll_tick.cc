@@ -1,5 +1,7 @@
 #include "poller/poll_tick.h"
 
+#include <array>
+
 #include "image/lock_byte.h"
 #include "poller/convert.h"
 #include "poller/frames.h"
@@ -58,6 +60,20 @@ void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& 
 
 void run_poll_tick(Poller& poller, PollContext& ctx, int elapsed_ticks) {
   const int channels = std::min(ctx.niolib.channel_count(), kMaxChannels);
+  // One look at every socket instead of a receive per channel and tick.
+  std::array<int, kMaxChannels> fds;
+  std::array<int, kMaxChannels> slot;
+  std::array<std::uint8_t, kMaxChannels> ready{};
+  std::size_t polled = 0;
+  for (int i = 0; i < channels; ++i) {
+    slot[i] = -1;
+    if (poller.in_service[i] == kChannelInService && poller.blocks[i] && poller.blocks[i]->socket >= 0) {
+      slot[i] = static_cast<int>(polled);
+      fds[polled++] = poller.blocks[i]->socket;
+    }
+  }
+  if (polled > 0) ctx.sockets.readable(fds.data(), polled, ready.data());
+
   for (int i = 0; i < channels; ++i) {
     if (poller.in_service[i] != kChannelInService || !poller.blocks[i]) continue;
     ChannelRecord* ch = ctx.niolib.nio_map_chan(i);
@@ -65,7 +81,9 @@ void run_poll_tick(Poller& poller, PollContext& ctx, int elapsed_ticks) {
     ChannelBlock& block = *poller.blocks[i];
     const CountDown countdown = count_down(ctx, *ch, elapsed_ticks);
     TransportEnv env = ctx.transport(*ch);
-    const TickOutcome outcome = handle_channel_tick(block, env, elapsed_ticks);
+    // A socket made after the look (or none yet) is simply tried.
+    const bool readable = slot[i] < 0 || fds[slot[i]] != block.socket || ready[slot[i]] != 0;
+    const TickOutcome outcome = handle_channel_tick(block, env, elapsed_ticks, readable);
     complete_request(ctx, block, outcome);
     if (block.waiting) continue;
     choose_next_request(ctx, poller.schedules[i], block, i, countdown.writes_pending,

@@ -35,26 +35,36 @@ DeviceLabel device_label(Niolib& niolib, const PollRecordHead& head, int k) {
 
 }  // namespace
 
-CountDown count_down(PollContext& ctx, const ChannelRecord& channel, int elapsed) {
+CountDown count_down_entries(PollControlEntry* entries, int count, int elapsed) {
   CountDown result;
-  const RecordRange range = channel_records(ctx.niolib, channel);
-  PollControlEntry* entries = control_entries(ctx.niolib, range.first, range.count);
-  if (entries == nullptr) return result;
-  for (int i = 0; i < range.count; ++i) {
+  bool writes = false, reads = false;
+  for (int i = 0; i < count; ++i) {
     PollControlEntry& e = entries[i];
+    std::int32_t poll = e.poll_countdown;
+    const std::int32_t access = e.access_countdown;
     if (e.polled == 1) {
-      if (e.poll_countdown != 0) e.poll_countdown = count_toward_zero(e.poll_countdown, elapsed);
-      if (e.access_countdown != 0 && e.access_countdown != kAccessNeverExpires)
-        e.access_countdown = count_toward_zero(e.access_countdown, elapsed);
+      if (poll != 0) {
+        poll = count_toward_zero(poll, elapsed);
+        e.poll_countdown = poll;
+      }
+      if (access != 0 && access != kAccessNeverExpires) e.access_countdown = count_toward_zero(access, elapsed);
     }
-    result.writes_pending |= e.write_request_count > 0;
-    if (e.poll_countdown <= 0) {
-      const bool expires = e.access_countdown <= 0 && e.access_expired == 0;
-      const bool due = e.access_countdown > 0 && e.polled == 1;
-      result.reads_possible |= expires || due;
+    writes |= e.write_request_count != 0;
+    if (poll <= 0) [[unlikely]] {
+      const std::int32_t left = e.access_countdown;
+      reads |= (left <= 0 && e.access_expired == 0) || (left > 0 && e.polled == 1);
     }
   }
+  result.writes_pending = writes;
+  result.reads_possible = reads;
   return result;
+}
+
+CountDown count_down(PollContext& ctx, const ChannelRecord& channel, int elapsed) {
+  const RecordRange range = channel_records(ctx.niolib, channel);
+  PollControlEntry* entries = control_entries(ctx.niolib, range.first, range.count);
+  if (entries == nullptr) return {};
+  return count_down_entries(entries, range.count, elapsed);
 }
 
 void set_status(PollContext& ctx, int channel, int k, std::uint16_t status) {

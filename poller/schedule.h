@@ -20,6 +20,8 @@ struct CountDown {
 
 // Counts down the poll and access countdowns of the channel's polled records.
 CountDown count_down(PollContext& ctx, const image::ChannelRecord& channel, int elapsed_ticks);
+// The same over a run of poll control entries.
+CountDown count_down_entries(image::PollControlEntry* entries, int count, int elapsed_ticks);
 
 // Sets the status word of poll record k of the channel, flags registered exception entries
 // when the status turns good or bad, applies DELAY and reports failure and recovery.

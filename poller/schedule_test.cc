@@ -267,5 +267,23 @@ TEST_F(Schedule, ReadWithoutAConnectionWaitsForItsRetryAndKeepsTheCursor) {
   EXPECT_EQ(record(0).status, image::kStatusGood);
 }
 
+TEST_F(Schedule, IdleChannelsCostOneLookAtTheSocketsPerTickAndNoReceive) {
+  ConfigSpec spec = two_records(100000);
+  spec.channels.push_back(spec.channels[0]);
+  spec.channels[1].ip_port = 5002;
+  load(spec);
+  ticks(5);  // first reads and their replies
+  ASSERT_EQ(record(3).status, image::kStatusGood);
+  const int receives = sockets.receives, polls = sockets.polls;
+  ticks(20);
+  EXPECT_EQ(sockets.receives, receives);
+  EXPECT_EQ(sockets.polls, polls + 20);
+  // Something that arrives is still received and examined against the last request.
+  sockets.deliver_to(block(1).socket, good_reply(block(1), 40));
+  tick();
+  EXPECT_EQ(sockets.receives, receives + 1);
+  EXPECT_EQ(word(3, image::kAreaCurrent, 0), 40);
+}
+
 }  // namespace
 }  // namespace hbt::poller

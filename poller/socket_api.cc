@@ -1,10 +1,13 @@
 #include "poller/socket_api.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/clock.h"
 
@@ -48,6 +51,13 @@ class SystemSockets final : public SocketApi {
   long receive(int fd, std::uint8_t* data, std::size_t size) override {
     long n = ::recv(fd, data, size, MSG_DONTWAIT);
     return n >= 0 ? n : -errno;
+  }
+  void readable(const int* fds, std::size_t count, std::uint8_t* ready) override {
+    pollfd polls[64];
+    count = std::min(count, std::size(polls));
+    for (std::size_t i = 0; i < count; ++i) polls[i] = {fds[i], POLLIN, 0};
+    const int n = ::poll(polls, count, 0);
+    for (std::size_t i = 0; i < count; ++i) ready[i] = n < 0 || polls[i].revents != 0;
   }
   void sleep_ms(int milliseconds) override { platform::sleep_ms(milliseconds); }
 };

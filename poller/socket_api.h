@@ -24,6 +24,9 @@ class SocketApi {
   // Bytes sent or received; 0 from receive is an orderly close (TCP) or an empty datagram.
   virtual long send(int fd, const std::uint8_t* data, std::size_t size) = 0;
   virtual long receive(int fd, std::uint8_t* data, std::size_t size) = 0;
+  // For each of `count` sockets whether a receive would find something (data, an end of
+  // stream or an error) right now; one call for all channels instead of a receive each.
+  virtual void readable(const int* fds, std::size_t count, std::uint8_t* ready) = 0;
   virtual void sleep_ms(int milliseconds) = 0;
 };
 

@@ -168,9 +168,11 @@ void send_write_request(ChannelBlock& block, TransportEnv& env) {
   ++env.channel.stats.requests_sent;
 }
 
-TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elapsed_ticks) {
+TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elapsed_ticks, bool readable) {
   TickOutcome outcome;
-  if (!check_connection(block, env) || !receive_reply(block, env)) {
+  // A whole reply may still wait in the stream buffer even when the socket holds nothing.
+  const bool look = readable || block.stream_length > 0;
+  if (!check_connection(block, env) || !look || !receive_reply(block, env)) {
     if (block.waiting && run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
     return outcome;
   }

@@ -48,7 +48,8 @@ struct TickOutcome {
 
 // Once per tick for a channel in service, before a new request is considered: receives,
 // checks the reply, or runs the reply countdown. The block's `waiting` says whether the
-// channel is still busy afterwards.
-TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elapsed_ticks);
+// channel is still busy afterwards. `readable` false: the socket is known to hold nothing,
+// and the receive is spared.
+TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elapsed_ticks, bool readable = true);
 
 }  // namespace hbt::poller
