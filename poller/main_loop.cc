@@ -10,6 +10,7 @@
 #include "poller/console_keys.h"
 #include "poller/poll_tick.h"
 #include "poller/polling.h"
+#include "poller/tick_stats.h"
 
 namespace hbt::poller {
 
@@ -33,9 +34,11 @@ class TickPacer {
   TickPacer() : next_(platform::monotonic_ns()) {}
   void wait() {
     next_ += kTickMs * 1000000LL;
+    const std::int64_t deadline = next_;
     std::int64_t now = platform::monotonic_ns();
     if (now > next_ + kTickMs * 1000000LL) next_ = now;  // fell behind: start a new grid
     if (next_ > now) sleep_until(next_);
+    if (measure_) record_tick_lateness(platform::monotonic_ns() - deadline);
   }
 
  private:
@@ -46,6 +49,7 @@ class TickPacer {
     }
   }
   std::int64_t next_;
+  bool measure_ = tick_stats_enabled();
 };
 
 bool check_exit_request(PointerBlock* block) {
@@ -142,6 +146,7 @@ int run_poller(Poller& poller, platform::Console* console, const std::vector<std
   }
   word(block->state).store(kStateExited);
   shared_counter(block->alive_counter).store(0);
+  write_tick_stats();
   platform::sleep_ms(kExitLingerMs);
   return 0;
 }
