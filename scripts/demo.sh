@@ -52,4 +52,4 @@ elif [ ! -t 1 ]; then
   args+=(--seconds 10)
 fi
 cd "$work"
-"$bin/hbtio" monitor "${args[@]}"
+"$bin/hbtio" monitor --require-good "${args[@]}"
