@@ -76,19 +76,6 @@ TEST(Frames3E, BitDevicesAreReadInWholeWords) {
   EXPECT_EQ(r[20], 0);
 }
 
-TEST(Frames3E, EveryRegisterTypeHasItsDeviceCode) {
-  const std::uint8_t expected[16] = {0x9C, 0x9D, 0xA0, 0x92, 0x90, 0x93, 0xC0, 0xC1,
-                                     0xC2, 0xC3, 0xC4, 0xC5, 0xA8, 0xB4, 0xAF, 0x00};
-  for (int t = 0; t < 16; ++t) {
-    BlockSpec s;
-    s.type = static_cast<RegisterType>(t);
-    s.length = 16;
-    ChannelBlock b = make_block(s);
-    build_read_request(b);
-    EXPECT_EQ(b.request[18], expected[t]) << image::kRegisterTypeNames[t];
-  }
-}
-
 TEST(Frames3E, BitWritePacksTwoPointsPerByteFirstInTheHighNibble) {
   BlockSpec s;
   s.type = RegisterType::Y;

@@ -2,6 +2,7 @@
 // sockets and a manual tick, for the scheduling and write tests.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 

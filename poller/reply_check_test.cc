@@ -262,12 +262,5 @@ TEST_F(Check1E, WritesExpectNoDataAndLeaveNothingToConvert) {
   EXPECT_EQ(check_1e_reply(ascii, text_bytes("8300"), env).result, ReplyResult::kGood);
 }
 
-TEST_F(Check1E, DispatchFollowsTheCpuType) {
-  ChannelBlock a = a_block(Coding::Binary);
-  EXPECT_EQ(check_reply(a, bytes({0x81, 0x00, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0}), env).result, ReplyResult::kGood);
-  ChannelBlock q = q_read();
-  EXPECT_EQ(check_reply(q, bytes({0x81, 0x00, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0}), env).result, ReplyResult::kIgnored);
-}
-
 }  // namespace
 }  // namespace hbt::poller

@@ -82,6 +82,7 @@ bool take_reply(ChannelBlock& block) {
 void append_to_stream(ChannelBlock& block, std::span<const std::uint8_t> bytes) {
   const std::size_t room = kStreamBufferSize - block.stream_length;
   const std::size_t n = std::min(room, bytes.size());
+  if (n == 0) return;
   std::memcpy(block.stream + block.stream_length, bytes.data(), n);
   block.stream_length = static_cast<std::uint16_t>(block.stream_length + n);
 }
