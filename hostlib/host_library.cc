@@ -73,7 +73,9 @@ ImageView HostLibrary::make_view() const {
 }
 
 ImageHold HostLibrary::hold_image() {
-  {
+  // While a remap waits, new readers queue behind it instead of taking the shared side: a
+  // stream of readers on many threads would otherwise keep a reload out for ever.
+  if (remap_waiting_.load(std::memory_order_acquire) == 0) {
     std::shared_lock lock(image_mutex_);
     if (image_current()) {
       // Using the image proves use, as re-attaching does; a store only now and then keeps
@@ -84,6 +86,7 @@ ImageHold HostLibrary::hold_image() {
       return ImageHold(std::move(lock), make_view());
     }
   }
+  remap_waiting_.fetch_add(1, std::memory_order_acq_rel);
   {
     std::unique_lock lock(image_mutex_);
     if (!image_current()) {
@@ -91,6 +94,7 @@ ImageHold HostLibrary::hold_image() {
       messages_.set_pointer_block(niolib_.pointer_block());
     }
   }
+  remap_waiting_.fetch_sub(1, std::memory_order_acq_rel);
   std::shared_lock lock(image_mutex_);
   return ImageHold(std::move(lock), make_view());
 }

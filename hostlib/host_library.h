@@ -126,6 +126,7 @@ class HostLibrary {
   MessageRoutine messages_;
   image::Niolib niolib_;
   mutable std::shared_mutex image_mutex_;
+  std::atomic<int> remap_waiting_{0};
   bool client_attached_ = false;
 
   std::atomic<std::int16_t> options_word_{0};
