@@ -228,8 +228,13 @@ NioStatus HostLibrary::nio_readEx(NioStatus* status, NioBlock* block, NioFormat*
     case kKindAnalog:
     case kKindDigital: {
       const bool analog = format->kind == kKindAnalog;
-      float first;
-      std::memcpy(&first, buffer, 4);
+      // A bit device answers every kind with a 0/1 byte, which is a number too.
+      auto number = [&] {
+        float f;
+        std::memcpy(&f, buffer, 4);
+        return value.type == kValueDigital ? (buffer[0] ? 1.0f : 0.0f) : f;
+      };
+      const float first = number();
       const com::VARIANT_BOOL first_bool = buffer[0] ? com::VARIANT_TRUE : com::VARIANT_FALSE;
       com::VariantInit(out);
       if (count < 2) {
@@ -247,8 +252,7 @@ NioStatus HostLibrary::nio_readEx(NioStatus* status, NioBlock* block, NioFormat*
         if (i > 0) read_element(i);
         com::LONG index = i;
         if (analog) {
-          float f;
-          std::memcpy(&f, buffer, 4);
+          float f = i == 0 ? first : number();
           com::SafeArrayPutElement(array, &index, &f);
         } else {
           com::VARIANT_BOOL b = i == 0 ? first_bool : (buffer[0] ? com::VARIANT_TRUE : com::VARIANT_FALSE);

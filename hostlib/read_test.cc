@@ -317,6 +317,13 @@ TEST_F(ReadsEx, ScalarsTextsAndUnknownKinds) {
   EXPECT_EQ(b.value.vt, com::VT_BOOL);
   EXPECT_EQ(b.value.boolVal, com::VARIANT_TRUE);
 
+  plant.set_word(4, 0, 0x0004);
+  auto x = plant.point("PLC1:X:2", 1);  // a bit asked for as an analog value
+  ExResult a;
+  read_ex(*x, 1, &a);
+  EXPECT_EQ(a.value.vt, com::VT_R4);
+  EXPECT_EQ(a.value.fltVal, 1.0f);
+
   const char bytes[] = {'C', 'A', 'F', '\xE9', '\0', 'X'};
   std::memcpy(plant.area(1, 1), bytes, sizeof bytes);
   auto text = plant.point("PLC1:D:200", 3);
