@@ -246,5 +246,79 @@ TEST_F(RandomTicks, RepliesChangeOnlyStatusesValuesFlagsAndStatistics) {
   EXPECT_GT(good[2], 1000);
 }
 
+TEST_F(RandomTicks, RandomWriteFlagsChangeOnlyAreasCountsAndStatistics) {
+  ConfigSpec spec;
+  spec.channels.resize(2);
+  const std::vector<RecordSpec> records = {
+      RecordSpec{RegisterType::D, 0, 9, DataType::Unsigned, ExceptionType::Digital},
+      RecordSpec{RegisterType::D, 20, 6, DataType::Float, ExceptionType::Analog},
+      RecordSpec{RegisterType::D, 40, 7, DataType::LongUnsigned},  // odd: half a value at the end
+      RecordSpec{RegisterType::Y, 0, 48, DataType::Digital, ExceptionType::Digital},
+      RecordSpec{RegisterType::W, 0, 5, DataType::Digital, ExceptionType::Analog},
+      RecordSpec{RegisterType::R, 0, 700, DataType::Signed},  // longer than one request
+  };
+  for (int c = 0; c < 2; ++c) {
+    spec.channels[c].ip_port = 7000 + c;
+    spec.channels[c].devices[0].name = c == 0 ? "Q" : "A";
+    spec.channels[c].devices[0].cpu = c == 0 ? CpuType::QSeries : CpuType::AnA;
+    spec.channels[c].devices[0].coding = c == 0 ? image::Coding::Binary : image::Coding::Ascii;
+    spec.channels[c].devices[0].records = records;
+    for (auto& r : spec.channels[c].devices[0].records) r.poll_time = image::kPollTimeDisabled;
+  }
+  load(spec);
+  for (int k = 0; k < nio().poll_record_count(); ++k) {
+    auto view = view_record(nio(), k);
+    ASSERT_TRUE(view);
+    allow(&view->head->status, 2);
+    allow(view->values.data(), view->values.size());
+    allow(view->write_flags.data(), view->write_flags.size());
+    allow(view->entry, sizeof(image::PollControlEntry));
+    for (std::size_t e = 0; e < view->exceptions.size(); ++e)
+      allow(reinterpret_cast<std::uint8_t*>(view->head) + view->head->areas[4].offset + 4 * e, 1);
+    // Area 2 takes the merged register of a Q-series bit-in-word write.
+    allow(view->write_values.data(), view->write_values.size());
+  }
+  for (int c = 0; c < 2; ++c) {
+    allow(&channel(c), sizeof(image::StatisticsBlock));
+    allow(&nio().nio_map_dev(c)->last_end_code, 2);
+  }
+  std::mt19937 rng(2024);
+  // The long records start with every register pending.
+  for (int k : {5, 11}) {
+    for (int w = 0; w < 700; ++w) store16(area(k, image::kAreaWriteFlags) + 2 * w, 0xFFFF);
+    entry(k).write_request_count = 700 * 16;
+  }
+  std::vector<std::uint8_t> before(nio().image_base(), nio().image_base() + nio().image_size());
+  std::size_t longest = 0;
+  for (int round = 0; round < 1500; ++round) {
+    // A client queues something: random flags, values and counts, sometimes inconsistent.
+    if (rng() % 3 == 0) {
+      const int k = static_cast<int>(rng() % static_cast<unsigned>(nio().poll_record_count()));
+      auto view = view_record(nio(), k);
+      const std::size_t flags = view->write_flags.size() / 2;
+      const std::size_t w = rng() % flags;
+      const std::uint16_t flag = rng() % 2 ? 0xFFFF : static_cast<std::uint16_t>(rng());
+      const std::size_t run = rng() % 4 == 0 ? flags - w : 1;
+      for (std::size_t i = w; i < w + run; ++i) {
+        store16(view->write_flags.data() + 2 * i, flag);
+        if (2 * i + 2 <= view->write_values.size())
+          store16(view->write_values.data() + 2 * i, static_cast<std::uint16_t>(rng()));
+      }
+      view->entry->write_request_count = static_cast<std::uint16_t>(rng() % 3 == 0 ? rng() % 40 : 16 * run);
+      std::copy(nio().image_base(), nio().image_base() + nio().image_size(), before.begin());
+    }
+    for (int c = 0; c < 2; ++c)
+      if (block(c).prepared && block(c).waiting) sockets.deliver_to(block(c).socket, good_reply(block(c)));
+    const std::size_t sent = sockets.sent.size();
+    tick();
+    for (std::size_t i = sent; i < sockets.sent.size(); ++i) longest = std::max(longest, sockets.sent[i].bytes.size());
+    const std::uint8_t* now = nio().image_base();
+    for (std::size_t i = 0; i < before.size(); ++i)
+      if (now[i] != before[i]) ASSERT_TRUE(is_allowed(i)) << "image byte " << i << " changed in round " << round;
+  }
+  EXPECT_LE(longest, kRequestBufferSize);
+  EXPECT_GT(longest, 1000u);  // the long record's writes were cut to what one request holds
+}
+
 }  // namespace
 }  // namespace hbt::poller
