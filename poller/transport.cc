@@ -1,5 +1,6 @@
 #include "poller/transport.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/error_text.h"
@@ -11,7 +12,6 @@ namespace hbt::poller {
 using namespace hbt::image;
 
 namespace {
-
 
 bool is_tcp(const ChannelBlock& block) { return block.protocol != 0; }
 
