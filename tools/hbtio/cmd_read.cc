@@ -52,8 +52,9 @@ int run_read(Invocation& inv) {
 
 }  // namespace
 
-HBTIO_COMMAND(read, "read",
-              "read ADDRESS [--kind analog|digital|text] [--sig NAME] [--egu LOW,HIGH] [--count N] [--wait S]",
-              "read a point through the host library (waits up to S seconds, default 3, for a first poll)", run_read)
+HBTIO_COMMAND(read, "read", "read ADDRESS [POINT OPTIONS] [--wait S]",
+              "read a point (waits S s, 3, for a first poll). POINT OPTIONS: --kind analog|digital|text\n"
+              "                                           --sig NAME --egu LOW,HIGH --decimals D --options LOW:HIGH --count N",
+              run_read)
 
 }  // namespace hbt::hbtio

@@ -87,7 +87,7 @@ int run_watch(Invocation& inv) {
 
 }  // namespace
 
-HBTIO_COMMAND(watch, "watch", "watch ADDRESS... [--seconds S] [point options]",
-              "print each point, then every change reported by exception (until Ctrl-C or S seconds)", run_watch)
+HBTIO_COMMAND(watch, "watch", "watch ADDRESS... [--seconds S]",
+              "print each point, then every change reported by exception (until Ctrl-C or S s)", run_watch)
 
 }  // namespace hbt::hbtio

@@ -114,8 +114,7 @@ int run_write(Invocation& inv) {
 
 }  // namespace
 
-HBTIO_COMMAND(write, "write",
-              "write ADDRESS VALUE [--kind analog|digital|text] [--sig NAME] [--egu LOW,HIGH] [--count N]",
-              "queue a write through the host library (N values comma-separated)", run_write)
+HBTIO_COMMAND(write, "write", "write ADDRESS VALUE [POINT OPTIONS]",
+              "queue a write through the host library (with --count N: N values, comma-separated)", run_write)
 
 }  // namespace hbt::hbtio
