@@ -150,8 +150,8 @@ NioStatus HostLibrary::nio_reset_stats(NioStatus* status, std::int16_t channel) 
 
 void HostLibrary::nio_SendMsg(std::int16_t colour, const char* text) {
   if (text == nullptr) return;
-  // The host's text is a message, not a format.
-  messages_.message(static_cast<std::uint16_t>(colour), text);
+  // The host's text is a message, not a format; no more of it is read than a message holds.
+  messages_.message(static_cast<std::uint16_t>(colour), std::string_view(text, strnlen(text, 255)));
 }
 
 }  // namespace hbt::hostlib

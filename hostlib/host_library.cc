@@ -168,7 +168,8 @@ NioStatus HostLibrary::nio_paddr(NioStatus* status, NioBlock* block, NioFormat* 
     return *status = kStatusBadAddress;
   const std::size_t length = strnlen(address, kAddressTextMax + 1);
   if (length > kAddressTextMax) {
-    report(messages_, kColourInfo, "IO Address Error : Incorrect Address Format - %s", address);
+    // Only a bounded part of an over-long text is read, even for the message.
+    report(messages_, kColourInfo, "IO Address Error : Incorrect Address Format - %.64s", address);
     return *status = kStatusBadAddress;
   }
   if (length == 0) {
