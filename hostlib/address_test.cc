@@ -166,14 +166,14 @@ TEST_F(Addresses, ResolvedHandlesCostNoSearchAndStaleOnesAreRepaired) {
 
 // A second configuration: PLC1 moved behind a new first device; PLC2 removed.
 ConfigSpec reloaded_plant() {
-  ConfigSpec spec = standard_plant();
+  ConfigSpec config = standard_plant();
   DeviceSpec first;
   first.name = "NEW0";
   first.records = {record(RegisterType::D, 0, 10, DataType::Unsigned)};
-  auto& devices = spec.channels[0].devices;
+  auto& devices = config.channels[0].devices;
   devices.erase(devices.begin() + 1);  // PLC2
   devices.insert(devices.begin(), first);
-  return spec;
+  return config;
 }
 
 TEST_F(Addresses, AfterAReloadEveryPointResolvesAgainOnce) {

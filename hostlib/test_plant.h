@@ -49,8 +49,8 @@ inline RecordSpec record(RegisterType type, std::uint32_t start, std::uint16_t l
 
 class Plant {
  public:
-  explicit Plant(const ConfigSpec& spec) {
-    testsupport::install_configuration(env_, spec);
+  explicit Plant(const ConfigSpec& config) {
+    testsupport::install_configuration(env_, config);
     driver_ = std::make_unique<image::Niolib>(image::NiolibOptions{image::NiolibVariant::kDriver}, driver_messages_);
     loaded_ = driver_->init_dit();
     host_ = std::make_unique<HostLibrary>(HostOptions{false});
@@ -136,8 +136,8 @@ class Plant {
 //  5 D500-503 Digital, Digital exceptions     12 (PLC2) D0-99 Unsigned
 //  6 D100-119 Unsigned (after record 0)       13 (PLC3, channel 1) R0-9 Unsigned
 inline ConfigSpec standard_plant() {
-  ConfigSpec spec;
-  auto& ch0 = spec.channels[0];
+  ConfigSpec config;
+  auto& ch0 = config.channels[0];
   ch0.devices[0].name = "PLC1";
   ch0.devices[0].records = {
       record(RegisterType::D, 100, 10, DataType::Unsigned, ExceptionType::Analog),
@@ -160,8 +160,8 @@ inline ConfigSpec standard_plant() {
   testsupport::ChannelSpec ch1;
   ch1.devices[0].name = "PLC3";
   ch1.devices[0].records = {record(RegisterType::R, 0, 10, DataType::Unsigned)};
-  spec.channels.push_back(ch1);
-  return spec;
+  config.channels.push_back(ch1);
+  return config;
 }
 
 }  // namespace hbt::hostlib::testing

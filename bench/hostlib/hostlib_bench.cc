@@ -48,13 +48,13 @@ struct Plant {
 
   Plant() {
     // Record 0 is long enough for 100-element arrays; the rest are the usual 10-register ones.
-    testsupport::ConfigSpec spec = testsupport::large_configuration(kRecords - 1);
+    testsupport::ConfigSpec config = testsupport::large_configuration(kRecords - 1);
     testsupport::DeviceSpec big;
     big.name = "BIG";
     big.records[0].start = 0;
     big.records[0].length = 128;
-    spec.channels[0].devices.insert(spec.channels[0].devices.begin(), big);
-    testsupport::install_configuration(env, spec);
+    config.channels[0].devices.insert(config.channels[0].devices.begin(), big);
+    testsupport::install_configuration(env, config);
     if (!driver.init_dit()) std::fprintf(stderr, "image not loaded\n");
     for (int k = 0; k < driver.poll_record_count(); ++k) {
       driver.nio_map_dit(k)->status = image::kStatusGood;

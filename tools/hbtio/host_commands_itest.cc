@@ -34,10 +34,10 @@ class Simulator {
     ready_ = eventually(
         [&] {
           std::ifstream in(ports_file_);
-          std::string spec;
+          std::string endpoint;
           unsigned port;
           ports_.clear();
-          while (in >> spec >> port) ports_.push_back(port);
+          while (in >> endpoint >> port) ports_.push_back(port);
           return ports_.size() == listens.size();
         },
         5000);
@@ -76,11 +76,11 @@ testsupport::RecordSpec fast(image::RegisterType type, std::uint32_t start, std:
 
 // PLC1 on a UDP channel, PLC2 on a TCP channel, the same records on both.
 testsupport::ConfigSpec plant(std::uint32_t udp_port, std::uint32_t tcp_port) {
-  testsupport::ConfigSpec spec;
-  spec.channels.resize(2);
+  testsupport::ConfigSpec config;
+  config.channels.resize(2);
   const char* names[] = {"PLC1", "PLC2"};
   for (int c = 0; c < 2; ++c) {
-    auto& ch = spec.channels[c];
+    auto& ch = config.channels[c];
     ch.ip_port = c == 0 ? udp_port : tcp_port;
     ch.tcp = c == 1;
     ch.reply_timeout = 50;
@@ -94,7 +94,7 @@ testsupport::ConfigSpec plant(std::uint32_t udp_port, std::uint32_t tcp_port) {
         fast(image::RegisterType::M, 0, 32, image::DataType::Digital, image::ExceptionType::Digital),
     };
   }
-  return spec;
+  return config;
 }
 
 class HostCommands : public ::testing::Test {
