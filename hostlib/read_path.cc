@@ -107,6 +107,7 @@ NioStatus produce(const ImageView& view, const PointPosition& p, const NioAddres
     case kKindText: {
       if (!(dt == DataType::Ascii || dt == DataType::Signed || dt == DataType::Unsigned) || capacity < 1)
         return kStatusWrongKind;
+      if (current.data == nullptr) return kStatusBadAddress;
       const std::int64_t available = static_cast<std::int64_t>(current.size) - 2 * p.index;
       const std::size_t n = available <= 0 ? 0 : std::min<std::size_t>(capacity, static_cast<std::size_t>(available));
       out->type = kValueText;

@@ -170,6 +170,8 @@ NioStatus HostLibrary::send_point(const ImageView& view, NioStatus* status, NioB
     } else if (format->kind == kKindText) {
       if (!(dt == DataType::Ascii || dt == DataType::Signed || dt == DataType::Unsigned) || value->data == nullptr) {
         result = kStatusWrongKind;
+      } else if (target.values.data == nullptr) {
+        result = kStatusBadAddress;
       } else {
         const std::int64_t room = static_cast<std::int64_t>(target.values.size) - 2 * p.index;
         std::int64_t n = std::min<std::int64_t>(value->size, room < 0 ? 0 : room);
