@@ -36,11 +36,11 @@ std::size_t first_record_at(const std::string& bytes) {
 }
 
 ConfigSpec two_channel_spec() {
-  ConfigSpec spec;
-  spec.channels.push_back(spec.channels[0]);
-  spec.channels[1].devices[0].name = "PLC2";
-  spec.channels[1].devices[0].records.push_back({RegisterType::X, 0, 32, DataType::Digital, ExceptionType::Digital});
-  return spec;
+  ConfigSpec plan;
+  plan.channels.push_back(plan.channels[0]);
+  plan.channels[1].devices[0].name = "PLC2";
+  plan.channels[1].devices[0].records.push_back({RegisterType::X, 0, 32, DataType::Digital, ExceptionType::Digital});
+  return plan;
 }
 
 TEST(ImageCheck, AcceptsWhatTheBuilderWritesInBothVersionsAndLockStates) {
@@ -137,8 +137,8 @@ TEST(Layout, AreaSizesFollowRegisterTypeLengthAndExceptionType) {
 }
 
 TEST(Layout, BuilderPadsWithFSoNothingCrossesA64KiBBoundary) {
-  testsupport::ConfigSpec spec = testsupport::large_configuration(3000);
-  std::string bytes = build_configuration(spec);
+  testsupport::ConfigSpec plan = testsupport::large_configuration(3000);
+  std::string bytes = build_configuration(plan);
   // Every poll record (head and areas) must sit inside one 64 KiB segment.
   std::uint32_t control = stored(bytes, kFilePrefixSize + 30);
   bool saw_fill = false;

@@ -20,16 +20,16 @@ using testsupport::RecordingSink;
 using testsupport::TestEnvironment;
 
 ConfigSpec plant() {
-  ConfigSpec spec;
-  auto& ch = spec.channels[0];
+  ConfigSpec plan;
+  auto& ch = plan.channels[0];
   ch.devices[0].name = "PLC1";
   ch.devices[0].records = {{RegisterType::D, 100, 10}, {RegisterType::X, 0, 32, DataType::Digital, ExceptionType::Digital}};
   ch.devices.push_back(testsupport::DeviceSpec{});
   ch.devices[1].name = "PLC2";
-  spec.channels.push_back(testsupport::ChannelSpec{});
-  spec.channels[1].devices[0].name = "PLC3";
-  spec.channels[1].ip_address = 0xC0A80327;
-  return spec;
+  plan.channels.push_back(testsupport::ChannelSpec{});
+  plan.channels[1].devices[0].name = "PLC3";
+  plan.channels[1].ip_address = 0xC0A80327;
+  return plan;
 }
 
 NiolibOptions client_options() {
@@ -81,9 +81,9 @@ TEST_F(Niolib_, DriverLoadsTheFileAndEveryObjectCanBeReached) {
 }
 
 TEST_F(Niolib_, RefusedImagesAreReportedAndLeaveTheProcessUnmapped) {
-  ConfigSpec spec = plant();
-  spec.channels.resize(1);
-  std::string bytes = testsupport::build_configuration(spec);
+  ConfigSpec plan = plant();
+  plan.channels.resize(1);
+  std::string bytes = testsupport::build_configuration(plan);
   bytes[kFilePrefixSize + 3] = 33;
   testsupport::install_configuration_bytes(env, bytes);
   Niolib driver({NiolibVariant::kDriver}, driver_messages);

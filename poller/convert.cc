@@ -49,12 +49,12 @@ void flag(ExceptionTable& t, std::size_t e, int& flagged) {
 
 enum class Comparison { kNone, kDigital, kAnalog, kFloat, kLong, kText };
 
-Comparison comparison_for(const ConversionSpec& spec) {
-  if (spec.exception_type == static_cast<std::uint8_t>(ExceptionType::Disabled)) return Comparison::kNone;
-  const std::uint16_t t = spec.data_type;
+Comparison comparison_for(const ConversionSpec& plan) {
+  if (plan.exception_type == static_cast<std::uint8_t>(ExceptionType::Disabled)) return Comparison::kNone;
+  const std::uint16_t t = plan.data_type;
   if (is_word_value(t)) {
-    if (!is_word_device(spec.register_type) ||
-        spec.exception_type == static_cast<std::uint8_t>(ExceptionType::Digital))
+    if (!is_word_device(plan.register_type) ||
+        plan.exception_type == static_cast<std::uint8_t>(ExceptionType::Digital))
       return Comparison::kDigital;
     return Comparison::kAnalog;
   }
@@ -69,16 +69,16 @@ struct Source {
   bool partial = false;   // a value may be cut short by the end of the data (bit units)
 };
 
-Source source_for(const ConversionSpec& spec) {
-  const bool wide = is_wide(spec.data_type);
-  if (spec.bit_units && is_word_value(spec.data_type)) return {spec.ascii ? 16u : 8u, true};
-  if (spec.ascii) return {wide ? 8u : 4u, false};
+Source source_for(const ConversionSpec& plan) {
+  const bool wide = is_wide(plan.data_type);
+  if (plan.bit_units && is_word_value(plan.data_type)) return {plan.ascii ? 16u : 8u, true};
+  if (plan.ascii) return {wide ? 8u : 4u, false};
   return {wide ? 4u : 2u, false};
 }
 
-bool valid_characters(const ConversionSpec& spec, const Source& src, std::span<const std::uint8_t> data,
+bool valid_characters(const ConversionSpec& plan, const Source& src, std::span<const std::uint8_t> data,
                       std::size_t count) {
-  if (!spec.ascii) return true;
+  if (!plan.ascii) return true;
   const std::size_t end = std::min(data.size(), count * src.size);
   for (std::size_t i = 0; i < end; ++i) {
     const std::uint8_t c = data[i];
@@ -87,13 +87,13 @@ bool valid_characters(const ConversionSpec& spec, const Source& src, std::span<c
   return true;
 }
 
-std::uint32_t decode(const ConversionSpec& spec, const Source& src, std::span<const std::uint8_t> data,
+std::uint32_t decode(const ConversionSpec& plan, const Source& src, std::span<const std::uint8_t> data,
                      std::size_t i) {
   const std::uint8_t* p = data.data() + i * src.size;
   if (src.partial) {
     const std::size_t n = std::min(src.size, data.size() - i * src.size);
     std::uint32_t word = 0;
-    if (spec.ascii) {
+    if (plan.ascii) {
       for (std::size_t k = 0; k < n; ++k)
         if (p[k] == '1') word |= 1u << k;
     } else {
@@ -105,7 +105,7 @@ std::uint32_t decode(const ConversionSpec& spec, const Source& src, std::span<co
     }
     return word;
   }
-  if (spec.ascii) {
+  if (plan.ascii) {
     if (src.size == 8) return (std::uint32_t{hex16(p + 4)} << 16) | hex16(p);
     return hex16(p);
   }
@@ -115,15 +115,15 @@ std::uint32_t decode(const ConversionSpec& spec, const Source& src, std::span<co
 }  // namespace
 
 ConversionSpec conversion_spec(const PollRecordHead& head, bool ascii, bool bit_units) {
-  ConversionSpec spec;
-  spec.register_type = address_register_type(head.address_word);
-  spec.exception_type = head.exception_type;
-  spec.data_type = head.data_type;
-  spec.dead_band_int = head.dead_band_int;
-  spec.dead_band = head.dead_band;
-  spec.ascii = ascii;
-  spec.bit_units = bit_units;
-  return spec;
+  ConversionSpec plan;
+  plan.register_type = address_register_type(head.address_word);
+  plan.exception_type = head.exception_type;
+  plan.data_type = head.data_type;
+  plan.dead_band_int = head.dead_band_int;
+  plan.dead_band = head.dead_band;
+  plan.ascii = ascii;
+  plan.bit_units = bit_units;
+  return plan;
 }
 
 int compare_digital(std::uint16_t now, std::uint16_t old, ExceptionTable& exceptions, std::size_t entry) {
@@ -190,10 +190,10 @@ bool compare_text(std::uint16_t now, std::uint16_t old, ExceptionTable& exceptio
   return true;
 }
 
-ConversionResult convert_reply(const ConversionSpec& spec, std::span<const std::uint8_t> data,
+ConversionResult convert_reply(const ConversionSpec& plan, std::span<const std::uint8_t> data,
                                std::span<std::uint8_t> values, ExceptionTable& exceptions) {
   ConversionResult result;
-  const std::uint16_t type = spec.data_type;
+  const std::uint16_t type = plan.data_type;
   if (!is_known_type(type)) {
     const std::size_t n = std::min(values.size(), data.size());
     if (n > 0) std::memcpy(values.data(), data.data(), n);
@@ -208,22 +208,22 @@ ConversionResult convert_reply(const ConversionSpec& spec, std::span<const std::
   else
     count = static_cast<std::size_t>(area / 2);
   const std::size_t width = is_wide(type) ? 4 : 2;
-  const Source src = source_for(spec);
+  const Source src = source_for(plan);
   const std::size_t available = src.partial ? (data.size() + src.size - 1) / src.size : data.size() / src.size;
   count = std::min({count, values.size() / width, available});
-  if (!valid_characters(spec, src, data, count)) {
+  if (!valid_characters(plan, src, data, count)) {
     result.ok = false;
     return result;
   }
 
-  const Comparison comparison = comparison_for(spec);
+  const Comparison comparison = comparison_for(plan);
   const bool is_signed = type == static_cast<std::uint16_t>(DataType::Signed) ||
                          type == static_cast<std::uint16_t>(DataType::LongSigned);
   std::size_t entry = 0;
   TextState text;
   for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t* slot = values.data() + i * width;
-    const std::uint32_t now = decode(spec, src, data, i);
+    const std::uint32_t now = decode(plan, src, data, i);
     const std::uint32_t old = width == 4 ? load32(slot) : load16(slot);
     bool store = true;
     switch (comparison) {
@@ -237,13 +237,13 @@ ConversionResult convert_reply(const ConversionSpec& spec, std::span<const std::
         break;
       case Comparison::kAnalog:
         store = compare_analog(static_cast<std::uint16_t>(now), static_cast<std::uint16_t>(old), is_signed,
-                               spec.dead_band_int, exceptions, entry++, result.flagged);
+                               plan.dead_band_int, exceptions, entry++, result.flagged);
         break;
       case Comparison::kFloat:
-        store = compare_float(now, old, spec.dead_band, exceptions, entry++, result.flagged);
+        store = compare_float(now, old, plan.dead_band, exceptions, entry++, result.flagged);
         break;
       case Comparison::kLong:
-        store = compare_long(now, old, is_signed, spec.dead_band, exceptions, entry++, result.flagged);
+        store = compare_long(now, old, is_signed, plan.dead_band, exceptions, entry++, result.flagged);
         break;
       case Comparison::kText:
         store = compare_text(static_cast<std::uint16_t>(now), static_cast<std::uint16_t>(old), exceptions,

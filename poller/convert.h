@@ -32,7 +32,7 @@ struct ConversionResult {
 // Converts `data` into `values` (area 1). Reads no byte past `data` and writes no byte past
 // `values`: values the reply does not fully carry, or area 1 cannot hold, are left alone.
 // The caller holds the record lock and adds `flagged` to the changed count afterwards.
-ConversionResult convert_reply(const ConversionSpec& spec, std::span<const std::uint8_t> data,
+ConversionResult convert_reply(const ConversionSpec& plan, std::span<const std::uint8_t> data,
                                std::span<std::uint8_t> values, ExceptionTable& exceptions);
 
 // The digital comparison of one 16-bit word against the 16 entries from `entry` on: flags

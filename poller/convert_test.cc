@@ -19,15 +19,15 @@ using testing::text_bytes;
 
 // A poll record's area 1 and exception table, and the conversion parameters.
 struct Record {
-  ConversionSpec spec;
+  ConversionSpec plan;
   std::vector<std::uint8_t> area1;
   std::vector<std::uint8_t> area5;
 
   Record(RegisterType type, DataType data_type, ExceptionType exception, std::size_t area1_size,
          std::size_t entries) {
-    spec.register_type = type;
-    spec.data_type = static_cast<std::uint16_t>(data_type);
-    spec.exception_type = static_cast<std::uint8_t>(exception);
+    plan.register_type = type;
+    plan.data_type = static_cast<std::uint16_t>(data_type);
+    plan.exception_type = static_cast<std::uint8_t>(exception);
     area1.assign(area1_size, 0);
     area5.assign(4 * entries, 0);
   }
@@ -41,7 +41,7 @@ struct Record {
   }
   ConversionResult convert(const std::vector<std::uint8_t>& data) {
     ExceptionTable table(area5);
-    return convert_reply(spec, data, area1, table);
+    return convert_reply(plan, data, area1, table);
   }
   std::uint16_t word(std::size_t i) const { return load16(&area1[2 * i]); }
   std::uint32_t value32(std::size_t i) const { return load32(&area1[4 * i]); }
@@ -77,7 +77,7 @@ TEST(Convert, BinaryWordsAreStoredLowByteFirst) {
 
 TEST(Convert, AsciiWordsAreFourDigitsMostSignificantFirst) {
   Record r(RegisterType::D, DataType::Signed, ExceptionType::Disabled, 4, 0);
-  r.spec.ascii = true;
+  r.plan.ascii = true;
   EXPECT_TRUE(r.convert(text_bytes("0064ffFF")).ok);
   EXPECT_EQ(r.word(0), 0x64);
   EXPECT_EQ(r.word(1), 0xFFFF);
@@ -85,7 +85,7 @@ TEST(Convert, AsciiWordsAreFourDigitsMostSignificantFirst) {
 
 TEST(Convert, AsciiThirtyTwoBitValuesPutTheFirstRegisterLow) {
   Record r(RegisterType::D, DataType::LongUnsigned, ExceptionType::Disabled, 8, 0);
-  r.spec.ascii = true;
+  r.plan.ascii = true;
   EXPECT_TRUE(r.convert(text_bytes("56781234" "0000FFFF")).ok);
   EXPECT_EQ(r.value32(0), 0x12345678u);
   EXPECT_EQ(r.value32(1), 0xFFFF0000u);
@@ -102,7 +102,7 @@ TEST(Convert, TextRecordsTakeOneWordPerRegister) {
   Record r(RegisterType::D, DataType::Ascii, ExceptionType::Disabled, 4, 0);
   r.convert(text_bytes("AB"  "CD"));
   EXPECT_EQ(r.word(0), 'A' | ('B' << 8));
-  r.spec.ascii = true;
+  r.plan.ascii = true;
   r.convert(text_bytes("4142" "4300"));
   EXPECT_EQ(r.word(0), 0x4142);
   EXPECT_EQ(r.word(1), 0x4300);
@@ -111,15 +111,15 @@ TEST(Convert, TextRecordsTakeOneWordPerRegister) {
 TEST(Convert, SpecialRelaysInBitUnitsBinary) {
   // Bit 4 of byte k is point 2k, bit 0 point 2k + 1.
   Record r(RegisterType::M, DataType::Digital, ExceptionType::Disabled, 3, 0);
-  r.spec.bit_units = true;
+  r.plan.bit_units = true;
   EXPECT_TRUE(r.convert(bytes({0x10, 0x01, 0x11, 0x00, 0x00, 0x00, 0x00, 0x01})).ok);
   EXPECT_EQ(r.word(0), (1u << 0) | (1u << 3) | (1u << 4) | (1u << 5) | (1u << 15));
 }
 
 TEST(Convert, SpecialRelaysInBitUnitsAscii) {
   Record r(RegisterType::M, DataType::Digital, ExceptionType::Disabled, 3, 0);
-  r.spec.bit_units = true;
-  r.spec.ascii = true;
+  r.plan.bit_units = true;
+  r.plan.ascii = true;
   EXPECT_TRUE(r.convert(text_bytes("1001000000000001")).ok);
   EXPECT_EQ(r.word(0), (1u << 0) | (1u << 3) | (1u << 15));
   EXPECT_FALSE(r.convert(text_bytes("1002000000000001")).ok);
@@ -130,7 +130,7 @@ TEST(Convert, SpecialRelaysOfAnOddLengthFillThePartialWord) {
   Record r(RegisterType::M, DataType::Digital, ExceptionType::Disabled,
            image::area_sizes(RegisterType::M, 20, ExceptionType::Disabled).size[0], 0);
   ASSERT_EQ(r.area1.size(), 6u);
-  r.spec.bit_units = true;
+  r.plan.bit_units = true;
   r.set_word(2, 0xAAAA);
   EXPECT_TRUE(r.convert(bytes({0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x10, 0x01})).ok);
   EXPECT_EQ(r.word(0), 0xFFFF);
@@ -140,20 +140,20 @@ TEST(Convert, SpecialRelaysOfAnOddLengthFillThePartialWord) {
 
 TEST(Convert, UnknownDataTypesAreCopiedAsTheyCome) {
   Record r(RegisterType::D, DataType::Unsigned, ExceptionType::Analog, 5, 1);
-  r.spec.data_type = 5;
+  r.plan.data_type = 5;
   r.register_entry(0);
   auto result = r.convert(bytes({1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(std::vector<std::uint8_t>(r.area1.begin(), r.area1.end()), bytes({1, 2, 3, 4, 5}));
   EXPECT_EQ(result.flagged, 0);
   Record small(RegisterType::D, DataType::Unsigned, ExceptionType::Disabled, 5, 0);
-  small.spec.data_type = 9;
+  small.plan.data_type = 9;
   small.convert(bytes({9, 9}));
   EXPECT_EQ(std::vector<std::uint8_t>(small.area1.begin(), small.area1.end()), bytes({9, 9, 0, 0, 0}));
 }
 
 TEST(Convert, AsciiDataThatIsNotHexadecimalIsRefusedWhole) {
   Record r(RegisterType::D, DataType::Unsigned, ExceptionType::Disabled, 4, 0);
-  r.spec.ascii = true;
+  r.plan.ascii = true;
   r.set_word(0, 7);
   r.set_word(1, 8);
   EXPECT_FALSE(r.convert(text_bytes("0001zz02")).ok);
@@ -167,11 +167,11 @@ TEST(Convert, NeverReadsPastTheDataNorWritesPastArea1) {
   std::span<std::uint8_t> area(r.area1.data(), 4);
   ExceptionTable none;
   auto data = words_le({1, 2, 3, 4});
-  convert_reply(r.spec, data, area, none);
+  convert_reply(r.plan, data, area, none);
   EXPECT_EQ(r.area1[4], 0xEE);
   EXPECT_EQ(r.word(1), 2);
   // Half a value at the end of the data is not converted.
-  convert_reply(r.spec, std::span<const std::uint8_t>(data).first(3), area, none);
+  convert_reply(r.plan, std::span<const std::uint8_t>(data).first(3), area, none);
   EXPECT_EQ(r.word(0), 1);
   EXPECT_EQ(r.word(1), 2);
   // An empty area takes nothing, whatever the count rule says.
@@ -181,7 +181,7 @@ TEST(Convert, NeverReadsPastTheDataNorWritesPastArea1) {
 
 TEST(DeadBand, IntegerDeadBandHoldsSmallChangesBack) {
   Record r(RegisterType::D, DataType::Unsigned, ExceptionType::Analog, 2, 1);
-  r.spec.dead_band_int = 5;
+  r.plan.dead_band_int = 5;
   r.set_word(0, 100);
   r.register_entry(0);
   EXPECT_EQ(r.convert(words_le({103})).flagged, 0);
@@ -197,7 +197,7 @@ TEST(DeadBand, IntegerDeadBandHoldsSmallChangesBack) {
 
 TEST(DeadBand, UnregisteredValuesAreAlwaysStored) {
   Record r(RegisterType::D, DataType::Unsigned, ExceptionType::Analog, 2, 1);
-  r.spec.dead_band_int = 50;
+  r.plan.dead_band_int = 50;
   r.set_word(0, 100);
   EXPECT_EQ(r.convert(words_le({101})).flagged, 0);
   EXPECT_EQ(r.word(0), 101);
@@ -205,7 +205,7 @@ TEST(DeadBand, UnregisteredValuesAreAlwaysStored) {
 
 TEST(DeadBand, AnAlreadyFlaggedEntryIsStoredButNotCountedAgain) {
   Record r(RegisterType::D, DataType::Unsigned, ExceptionType::Analog, 2, 1);
-  r.spec.dead_band_int = 50;
+  r.plan.dead_band_int = 50;
   r.register_entry(0);
   r.area5[0] = 1;
   EXPECT_EQ(r.convert(words_le({1})).flagged, 0);
@@ -214,12 +214,12 @@ TEST(DeadBand, AnAlreadyFlaggedEntryIsStoredButNotCountedAgain) {
 
 TEST(DeadBand, SignedDifferencesForSignedDataOnly) {
   Record r(RegisterType::D, DataType::Signed, ExceptionType::Analog, 2, 1);
-  r.spec.dead_band_int = 10;
+  r.plan.dead_band_int = 10;
   r.register_entry(0);
   r.set_word(0, static_cast<std::uint16_t>(-3));
   EXPECT_EQ(r.convert(words_le({2})).flagged, 0);  // |2 - (-3)| = 5
   EXPECT_EQ(r.word(0), static_cast<std::uint16_t>(-3));
-  r.spec.data_type = static_cast<std::uint16_t>(DataType::Unsigned);
+  r.plan.data_type = static_cast<std::uint16_t>(DataType::Unsigned);
   EXPECT_EQ(r.convert(words_le({2})).flagged, 1);  // |2 - 65533| is large
   EXPECT_EQ(r.word(0), 2);
 }
@@ -259,7 +259,7 @@ TEST(DeadBand, FloatsThatAreNotNumbers) {
 TEST(DeadBand, FloatDeadBand) {
   Record r(RegisterType::D, DataType::Float, ExceptionType::Analog, 4, 1);
   r.register_entry(0);
-  r.spec.dead_band = 0.5f;
+  r.plan.dead_band = 0.5f;
   auto ten = float_le(10.0f);
   std::copy(ten.begin(), ten.end(), r.area1.begin());
   EXPECT_EQ(r.convert(float_le(10.4f)).flagged, 0);
@@ -267,7 +267,7 @@ TEST(DeadBand, FloatDeadBand) {
   EXPECT_EQ(r.convert(float_le(9.5f)).flagged, 1);
   EXPECT_EQ(float_from_bits(r.value32(0)), 9.5f);
   r.clear_flags();
-  r.spec.dead_band = 0;
+  r.plan.dead_band = 0;
   EXPECT_EQ(r.convert(float_le(9.5f)).flagged, 0);
   EXPECT_EQ(r.convert(float_le(9.50001f)).flagged, 1);
 }
@@ -275,7 +275,7 @@ TEST(DeadBand, FloatDeadBand) {
 TEST(DeadBand, LongsCompareAsSignedOrUnsigned) {
   Record r(RegisterType::D, DataType::LongSigned, ExceptionType::Analog, 4, 1);
   r.register_entry(0);
-  r.spec.dead_band = 100;
+  r.plan.dead_band = 100;
   std::vector<std::uint8_t> v(4);
   store32(r.area1.data(), static_cast<std::uint32_t>(-50));
   store32(v.data(), 40);
@@ -284,11 +284,11 @@ TEST(DeadBand, LongsCompareAsSignedOrUnsigned) {
   EXPECT_EQ(r.convert(v).flagged, 1);  // 100 apart
   EXPECT_EQ(r.value32(0), 50u);
   r.clear_flags();
-  r.spec.data_type = static_cast<std::uint16_t>(DataType::LongUnsigned);
+  r.plan.data_type = static_cast<std::uint16_t>(DataType::LongUnsigned);
   store32(v.data(), static_cast<std::uint32_t>(-50));
   EXPECT_EQ(r.convert(v).flagged, 1);  // unsigned: billions apart
   r.clear_flags();
-  r.spec.dead_band = 0;
+  r.plan.dead_band = 0;
   EXPECT_EQ(r.convert(v).flagged, 0);
   store32(v.data(), 0xFFFFFFFF);
   EXPECT_EQ(r.convert(v).flagged, 1);
@@ -358,7 +358,7 @@ TEST(Convert, DisabledExceptionsCopyWithoutComparing) {
   Record r(RegisterType::D, DataType::Unsigned, ExceptionType::Disabled, 4, 2);
   r.register_entry(0);
   r.register_entry(1);
-  r.spec.dead_band_int = 100;
+  r.plan.dead_band_int = 100;
   auto result = r.convert(words_le({1, 2}));
   EXPECT_EQ(result.flagged, 0);
   EXPECT_FALSE(r.flagged(0));

@@ -283,9 +283,9 @@ TEST(Frames1E, ExtensionWritesUseTheirOwnCommand) {
 }
 
 TEST(Frames, WritesThatWouldOverrunTheRequestBufferAreRefused) {
-  for (auto spec : {BlockSpec{}, a_series(Coding::Binary), a_series(Coding::Ascii)}) {
+  for (auto plan : {BlockSpec{}, a_series(Coding::Binary), a_series(Coding::Ascii)}) {
     for (bool bits : {false, true}) {
-      ChannelBlock b = make_block(spec);
+      ChannelBlock b = make_block(plan);
       const std::size_t most = max_write_points(b, bits);
       ASSERT_GT(most, 0u);
       EXPECT_LE(write_request_size(b, bits, most), kRequestBufferSize);

@@ -81,10 +81,10 @@ class McsimPeer {
  private:
   bool read_ports(std::size_t expected) {
     std::ifstream in(port_file_);
-    std::string spec;
+    std::string plan;
     unsigned port;
     ports_.clear();
-    while (in >> spec >> port) ports_.push_back(static_cast<std::uint16_t>(port));
+    while (in >> plan >> port) ports_.push_back(static_cast<std::uint16_t>(port));
     return ports_.size() == expected;
   }
 
@@ -97,9 +97,9 @@ class McsimPeer {
 // HBTSPOLL on a configuration, with a client that keeps it in use and reads its image.
 class PollerProcess {
  public:
-  PollerProcess(const testsupport::TestEnvironment& env, const testsupport::ConfigSpec& spec)
+  PollerProcess(const testsupport::TestEnvironment& env, const testsupport::ConfigSpec& plan)
       : client_(client_options(), sink_) {
-    testsupport::install_configuration(env, spec);
+    testsupport::install_configuration(env, plan);
     process_ = std::make_unique<testsupport::ChildProcess>(
         std::vector<std::string>{testsupport::poller_path(), "S"}, false, env.dir());
     mapped_ = testsupport::eventually(

@@ -21,11 +21,11 @@ bool store_reply(PollContext& ctx, const ChannelBlock& block, std::span<const st
   if (!view) return true;
   // 3E replies are binary whatever coding the device names.
   const bool ascii = !is_q_series(block) && is_ascii(block);
-  const ConversionSpec spec = conversion_spec(*view->head, ascii, read_is_in_bit_units(block));
+  const ConversionSpec plan = conversion_spec(*view->head, ascii, read_is_in_bit_units(block));
   ConversionResult result;
   {
     ByteLock lock(&view->head->lock);
-    result = convert_reply(spec, data, view->values, view->exceptions);
+    result = convert_reply(plan, data, view->values, view->exceptions);
   }
   add_changed(view->entry, result.flagged);
   return result.ok;

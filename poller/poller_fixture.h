@@ -28,8 +28,8 @@ struct PollerFixture : ::testing::Test {
   std::unique_ptr<PollContext> ctx;
   bool auto_reply = true;  // answer every request the tick sends, before the next tick
 
-  void load(const testsupport::ConfigSpec& spec) {
-    testsupport::install_configuration(env, spec);
+  void load(const testsupport::ConfigSpec& plan) {
+    testsupport::install_configuration(env, plan);
     poller = std::make_unique<Poller>(routine);
     ASSERT_NE(poller->niolib.nio_map_hdr(), nullptr);
     start_polling(*poller);

@@ -22,11 +22,11 @@ using testsupport::RecordingSink;
 using testsupport::TestEnvironment;
 
 testsupport::ConfigSpec one_channel() {
-  testsupport::ConfigSpec spec;
-  spec.channels[0].ip_address = 0x7F000001;
-  spec.channels[0].ip_port = 9;  // nothing answers; this test is about the life cycle only
-  spec.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
-  return spec;
+  testsupport::ConfigSpec plan;
+  plan.channels[0].ip_address = 0x7F000001;
+  plan.channels[0].ip_port = 9;  // nothing answers; this test is about the life cycle only
+  plan.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
+  return plan;
 }
 
 NiolibOptions watcher_options() {
@@ -195,8 +195,8 @@ TEST_F(PollerLifecycle, ClientFollowsAReloadRequestedThroughThePointerBlock) {
 }
 
 TEST_F(PollerLifecycle, RefusedImageLeavesThePollerStoppedUntilTheNextStart) {
-  testsupport::ConfigSpec spec = one_channel();
-  std::string bytes = testsupport::build_configuration(spec);
+  testsupport::ConfigSpec plan = one_channel();
+  std::string bytes = testsupport::build_configuration(plan);
   bytes[kFilePrefixSize + 18] = 0;  // no poll records
   bytes[kFilePrefixSize + 19] = 0;
   testsupport::install_configuration_bytes(env, bytes);
@@ -209,7 +209,7 @@ TEST_F(PollerLifecycle, RefusedImageLeavesThePollerStoppedUntilTheNextStart) {
   EXPECT_NE(ring.find("nio_map_hdr() failed"), std::string::npos) << ring;
 
   // Mended file, start command: the poller loads it and runs.
-  testsupport::install_configuration(env, spec);
+  testsupport::install_configuration(env, plan);
   Niolib editor(watcher_options(), messages);
   std::atomic_ref<std::uint16_t>(b->command).store(kCommandRun);
   EXPECT_TRUE(eventually([&] { return state_of(b) == kStateRunning; }, 5000)) << ring_text(b);

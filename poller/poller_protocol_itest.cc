@@ -83,14 +83,14 @@ TEST_F(Protocol, EveryKindOfValueArrivesOverEveryFrameKind) {
                                    rec(RegisterType::X, 0, 32, DataType::Digital, ExceptionType::Digital),
                                    rec(RegisterType::D, 400, 1, DataType::Signed, ExceptionType::Analog)};
   };
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary, common(), "QUDP"),
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary, common(), "QUDP"),
                    channel_to(plc.port(1), true, CpuType::AnU, image::Coding::Ascii, common(), "ATCPASC"),
                    channel_to(plc.port(2), true, CpuType::AnA, image::Coding::Binary, common(), "ATCPBIN"),
                    channel_to(plc.port(3), false, CpuType::AnN, image::Coding::Binary,
                               {rec(RegisterType::D, 100, 5, DataType::Unsigned)}, "AUDP")};
-  for (int c : {1, 2}) spec.channels[c].devices[0].records.push_back(rec(RegisterType::M, 9000, 16, DataType::Digital));
-  PollerProcess poller(env, spec);
+  for (int c : {1, 2}) plan.channels[c].devices[0].records.push_back(rec(RegisterType::M, 9000, 16, DataType::Digital));
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   const int records = poller.image().poll_record_count();
   ASSERT_EQ(records, 6 + 7 + 7 + 1);
@@ -129,11 +129,11 @@ TEST_F(Protocol, ExceptionsReachRegisteredPointsWhenValuesMove) {
   McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
   ASSERT_TRUE(plc.ready());
   ASSERT_TRUE(plc.ok("set D400 10"));
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
                               {rec(RegisterType::D, 400, 1, DataType::Signed, ExceptionType::Analog)})};
-  spec.channels[0].devices[0].records[0].dead_band = 5;
-  PollerProcess poller(env, spec);
+  plan.channels[0].devices[0].records[0].dead_band = 5;
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   ASSERT_TRUE(poller.eventually([&] { return poller.word(0, 0) == 10; }, 5000));
   std::uint8_t* entry = poller.area(0, image::kAreaExceptions);
@@ -154,12 +154,12 @@ TEST_F(Protocol, ExceptionsReachRegisteredPointsWhenValuesMove) {
 TEST_F(Protocol, APlcThatStopsAnsweringFailsEachRecordOnceAndRecovers) {
   McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
   ASSERT_TRUE(plc.ready());
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
                               {rec(RegisterType::D, 0, 2, DataType::Unsigned),
                                rec(RegisterType::D, 10, 2, DataType::Unsigned)})};
-  spec.channels[0].reply_timeout = 20;
-  PollerProcess poller(env, spec);
+  plan.channels[0].reply_timeout = 20;
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == 0 && poller.status(1) == 0; }, 5000));
   ASSERT_TRUE(plc.ok("fault * silent on"));
@@ -187,12 +187,12 @@ TEST_F(Protocol, APlcThatStopsAnsweringFailsEachRecordOnceAndRecovers) {
 
 TEST_F(Protocol, RefusedTcpConnectionFailsTheRecordAndIsTriedAgain) {
   const std::uint16_t port = closed_tcp_port();
-  ConfigSpec spec;
-  spec.channels = {channel_to(port, true, CpuType::AnA, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(port, true, CpuType::AnA, image::Coding::Binary,
                               {rec(RegisterType::D, 0, 1, DataType::Unsigned)})};
-  spec.channels[0].reply_timeout = 20;
-  spec.channels[0].delay = 20;
-  PollerProcess poller(env, spec);
+  plan.channels[0].reply_timeout = 20;
+  plan.channels[0].delay = 20;
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   const std::string refused = "Connection to PLC1 failed code = " + std::to_string(ECONNREFUSED) + " = Connection refused";
   EXPECT_TRUE(poller.wait_for(refused, 5000)) << poller.output();
@@ -207,8 +207,8 @@ TEST_F(Protocol, RefusedTcpConnectionFailsTheRecordAndIsTriedAgain) {
 TEST_F(Protocol, AbnormalCodesAreReportedAndFailTheRecord) {
   McsimPeer plc(env.dir(), {"udp:0:3e-binary", "udp:0:1e-binary", "udp:0:1e-ascii"});
   ASSERT_TRUE(plc.ready());
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
                               {rec(RegisterType::D, 0, 1, DataType::Unsigned)}, "Q"),
                    channel_to(plc.port(1), false, CpuType::AnA, image::Coding::Binary,
                               {rec(RegisterType::D, 0, 1, DataType::Unsigned)}, "AB"),
@@ -217,7 +217,7 @@ TEST_F(Protocol, AbnormalCodesAreReportedAndFailTheRecord) {
   ASSERT_TRUE(plc.ok("fault udp:" + std::to_string(plc.port(0)) + " code 0xC056"));
   ASSERT_TRUE(plc.ok("fault udp:" + std::to_string(plc.port(1)) + " code 0x5B 0x10"));
   ASSERT_TRUE(plc.ok("fault udp:" + std::to_string(plc.port(2)) + " code 0x5B 0x1F"));
-  PollerProcess poller(env, spec);
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   EXPECT_TRUE(poller.wait_for("Got abnormal completetion code c056, Chan 1, Dev 1, pollrec 1", 5000))
       << poller.output();
@@ -242,14 +242,14 @@ TEST_F(Protocol, SplitAndJoinedTcpRepliesAreTakenWhole) {
   McsimPeer plc(env.dir(), {"tcp:0:3e-binary", "tcp:0:1e-ascii"});
   ASSERT_TRUE(plc.ready());
   ASSERT_TRUE(plc.ok("set D0 11 22 33 44 55 66 77 88"));
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), true, CpuType::QSeries, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), true, CpuType::QSeries, image::Coding::Binary,
                               {rec(RegisterType::D, 0, 8, DataType::Unsigned)}, "Q"),
                    channel_to(plc.port(1), true, CpuType::AnU, image::Coding::Ascii,
                               {rec(RegisterType::D, 0, 8, DataType::Unsigned)}, "A")};
-  for (auto& ch : spec.channels) ch.retries = 2;
+  for (auto& ch : plan.channels) ch.retries = 2;
   ASSERT_TRUE(plc.ok("fault * split 3 5ms"));
-  PollerProcess poller(env, spec);
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == 0 && poller.status(1) == 0; }, 5000))
       << poller.output();
@@ -280,10 +280,10 @@ TEST_F(Protocol, SplitAndJoinedTcpRepliesAreTakenWhole) {
 TEST_F(Protocol, PeerClosingTheConnectionIsFollowedByANewOne) {
   McsimPeer plc(env.dir(), {"tcp:0:1e-binary"});
   ASSERT_TRUE(plc.ready());
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), true, CpuType::AnA, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), true, CpuType::AnA, image::Coding::Binary,
                               {rec(RegisterType::D, 0, 2, DataType::Unsigned)})};
-  PollerProcess poller(env, spec);
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == 0; }, 5000));
   ASSERT_TRUE(plc.ok("fault * close p=0.3"));
@@ -301,17 +301,17 @@ TEST_F(Protocol, PeerClosingTheConnectionIsFollowedByANewOne) {
 TEST_F(Protocol, WritesReachThePlcAndAreReadBack) {
   McsimPeer plc(env.dir(), {"udp:0:3e-binary", "tcp:0:1e-ascii"});
   ASSERT_TRUE(plc.ready());
-  ConfigSpec spec;
+  ConfigSpec plan;
   auto records = [] {
     return std::vector<RecordSpec>{rec(RegisterType::D, 500, 4, DataType::Unsigned),
                                    rec(RegisterType::Y, 0x20, 16, DataType::Digital),
                                    rec(RegisterType::D, 600, 2, DataType::Float)};
   };
-  spec.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary, records(), "Q"),
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary, records(), "Q"),
                    channel_to(plc.port(1), true, CpuType::AnU, image::Coding::Ascii, records(), "A")};
-  for (auto& ch : spec.channels)
+  for (auto& ch : plan.channels)
     for (auto& r : ch.devices[0].records) r.poll_time = 100000;  // read once; writes bring reads back
-  PollerProcess poller(env, spec);
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   const int records_count = poller.image().poll_record_count();
   ASSERT_TRUE(poller.eventually(
@@ -377,16 +377,16 @@ TEST_F(Protocol, LateRepliesNeverLandInAnotherRecord) {
   ASSERT_TRUE(plc.ready());
   ASSERT_TRUE(plc.ok("set D100 11 12"));
   ASSERT_TRUE(plc.ok("set D200 21 22 23"));
-  ConfigSpec spec;
-  spec.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary,
                               {rec(RegisterType::D, 100, 2, DataType::Unsigned),
                                rec(RegisterType::D, 200, 3, DataType::Unsigned)})};
-  spec.channels[0].retries = 0;
-  spec.channels[0].reply_timeout = 10;
-  spec.channels[0].delay = 0;
-  for (auto& r : spec.channels[0].devices[0].records) r.poll_time = 0;
+  plan.channels[0].retries = 0;
+  plan.channels[0].reply_timeout = 10;
+  plan.channels[0].delay = 0;
+  for (auto& r : plan.channels[0].devices[0].records) r.poll_time = 0;
   ASSERT_TRUE(plc.ok("fault * delay 150ms"));
-  PollerProcess poller(env, spec);
+  PollerProcess poller(env, plan);
   ASSERT_TRUE(poller.mapped());
   const std::int64_t until = platform::monotonic_ns() + 3'000'000'000LL;
   while (platform::monotonic_ns() < until) {

@@ -35,14 +35,14 @@ TEST(RandomReplies, ConversionStaysInsideDataArea1AndTheExceptionTable) {
   std::mt19937 rng(12345);
   const std::uint16_t types[] = {0, 1, 2, 3, 4, 5, 6, 7, 9};
   for (int round = 0; round < 20000; ++round) {
-    ConversionSpec spec;
-    spec.register_type = static_cast<RegisterType>(rng() % 16);
-    spec.data_type = types[rng() % std::size(types)];
-    spec.exception_type = static_cast<std::uint8_t>(rng() % 5);
-    spec.dead_band_int = static_cast<std::uint16_t>(rng() % 3 == 0 ? rng() % 100 : 0);
-    spec.dead_band = rng() % 3 == 0 ? static_cast<float>(rng() % 1000) / 10 : 0.0f;
-    spec.ascii = rng() % 2;
-    spec.bit_units = rng() % 4 == 0;
+    ConversionSpec plan;
+    plan.register_type = static_cast<RegisterType>(rng() % 16);
+    plan.data_type = types[rng() % std::size(types)];
+    plan.exception_type = static_cast<std::uint8_t>(rng() % 5);
+    plan.dead_band_int = static_cast<std::uint16_t>(rng() % 3 == 0 ? rng() % 100 : 0);
+    plan.dead_band = rng() % 3 == 0 ? static_cast<float>(rng() % 1000) / 10 : 0.0f;
+    plan.ascii = rng() % 2;
+    plan.bit_units = rng() % 4 == 0;
     const std::size_t area1 = rng() % 70;
     const std::size_t area5 = 4 * (rng() % 40) + (rng() % 4 == 0 ? rng() % 4 : 0);
     // Guards on both sides of both areas.
@@ -51,10 +51,10 @@ TEST(RandomReplies, ConversionStaysInsideDataArea1AndTheExceptionTable) {
     Exact data(rng() % 90);
     const char* alphabet = "0123456789ABCDEFabcdef01g";
     for (std::size_t i = 0; i < data.size; ++i)
-      data.bytes[i] = spec.ascii && rng() % 8 != 0 ? static_cast<std::uint8_t>(alphabet[rng() % 24])
+      data.bytes[i] = plan.ascii && rng() % 8 != 0 ? static_cast<std::uint8_t>(alphabet[rng() % 24])
                                                    : static_cast<std::uint8_t>(rng());
     ExceptionTable table({a5.data() + 8, area5});
-    const ConversionResult result = convert_reply(spec, data.span(), {a1.data() + 8, area1}, table);
+    const ConversionResult result = convert_reply(plan, data.span(), {a1.data() + 8, area1}, table);
     for (std::size_t i = 0; i < 8; ++i) {
       ASSERT_EQ(a1[i], kGuard) << "round " << round;
       ASSERT_EQ(a1[a1.size() - 1 - i], kGuard) << "round " << round;
@@ -151,7 +151,7 @@ struct RandomTicks : testing::PollerFixture {
 };
 
 TEST_F(RandomTicks, RepliesChangeOnlyStatusesValuesFlagsAndStatistics) {
-  ConfigSpec spec;
+  ConfigSpec plan;
   auto records = [](std::uint32_t base) {
     return std::vector<RecordSpec>{
         RecordSpec{RegisterType::D, base, 6, DataType::Unsigned, ExceptionType::Analog},
@@ -163,11 +163,11 @@ TEST_F(RandomTicks, RepliesChangeOnlyStatusesValuesFlagsAndStatistics) {
         RecordSpec{RegisterType::D, base + 40, 5, DataType::Digital, ExceptionType::Digital},
     };
   };
-  spec.channels.resize(3);
+  plan.channels.resize(3);
   const CpuType cpus[] = {CpuType::QSeries, CpuType::AnU, CpuType::AnA};
   const image::Coding codings[] = {image::Coding::Binary, image::Coding::Binary, image::Coding::Ascii};
   for (int c = 0; c < 3; ++c) {
-    auto& ch = spec.channels[c];
+    auto& ch = plan.channels[c];
     ch.ip_port = 6000 + c;
     ch.tcp = c == 1;
     ch.retries = 0;
@@ -179,7 +179,7 @@ TEST_F(RandomTicks, RepliesChangeOnlyStatusesValuesFlagsAndStatistics) {
     ch.devices[0].records = records(100 * c);
     for (auto& r : ch.devices[0].records) r.poll_time = 0;
   }
-  load(spec);
+  load(plan);
   auto_reply = false;
   for (int k = 0; k < nio().poll_record_count(); ++k) {
     auto view = view_record(nio(), k);
@@ -247,8 +247,8 @@ TEST_F(RandomTicks, RepliesChangeOnlyStatusesValuesFlagsAndStatistics) {
 }
 
 TEST_F(RandomTicks, RandomWriteFlagsChangeOnlyAreasCountsAndStatistics) {
-  ConfigSpec spec;
-  spec.channels.resize(2);
+  ConfigSpec plan;
+  plan.channels.resize(2);
   const std::vector<RecordSpec> records = {
       RecordSpec{RegisterType::D, 0, 9, DataType::Unsigned, ExceptionType::Digital},
       RecordSpec{RegisterType::D, 20, 6, DataType::Float, ExceptionType::Analog},
@@ -258,14 +258,14 @@ TEST_F(RandomTicks, RandomWriteFlagsChangeOnlyAreasCountsAndStatistics) {
       RecordSpec{RegisterType::R, 0, 700, DataType::Signed},  // longer than one request
   };
   for (int c = 0; c < 2; ++c) {
-    spec.channels[c].ip_port = 7000 + c;
-    spec.channels[c].devices[0].name = c == 0 ? "Q" : "A";
-    spec.channels[c].devices[0].cpu = c == 0 ? CpuType::QSeries : CpuType::AnA;
-    spec.channels[c].devices[0].coding = c == 0 ? image::Coding::Binary : image::Coding::Ascii;
-    spec.channels[c].devices[0].records = records;
-    for (auto& r : spec.channels[c].devices[0].records) r.poll_time = image::kPollTimeDisabled;
+    plan.channels[c].ip_port = 7000 + c;
+    plan.channels[c].devices[0].name = c == 0 ? "Q" : "A";
+    plan.channels[c].devices[0].cpu = c == 0 ? CpuType::QSeries : CpuType::AnA;
+    plan.channels[c].devices[0].coding = c == 0 ? image::Coding::Binary : image::Coding::Ascii;
+    plan.channels[c].devices[0].records = records;
+    for (auto& r : plan.channels[c].devices[0].records) r.poll_time = image::kPollTimeDisabled;
   }
-  load(spec);
+  load(plan);
   for (int k = 0; k < nio().poll_record_count(); ++k) {
     auto view = view_record(nio(), k);
     ASSERT_TRUE(view);

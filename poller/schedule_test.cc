@@ -34,10 +34,10 @@ struct Schedule : testing::PollerFixture {
 };
 
 ConfigSpec two_records(std::int32_t poll_time) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 100, 2}, RecordSpec{RegisterType::D, 200, 2}};
-  for (auto& r : spec.channels[0].devices[0].records) r.poll_time = poll_time;
-  return spec;
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 100, 2}, RecordSpec{RegisterType::D, 200, 2}};
+  for (auto& r : plan.channels[0].devices[0].records) r.poll_time = poll_time;
+  return plan;
 }
 
 TEST_F(Schedule, RecordsOfEqualPollTimeAreReadInTurnOncePerPollTime) {
@@ -60,20 +60,20 @@ TEST_F(Schedule, RecordsOfEqualPollTimeAreReadInTurnOncePerPollTime) {
 }
 
 TEST_F(Schedule, RecordWithDisabledPollTimeIsNeverRead) {
-  ConfigSpec spec = two_records(10);
-  spec.channels[0].devices[0].records[1].poll_time = image::kPollTimeDisabled;
-  load(spec);
+  ConfigSpec plan = two_records(10);
+  plan.channels[0].devices[0].records[1].poll_time = image::kPollTimeDisabled;
+  load(plan);
   EXPECT_TRUE(send_ticks_of(200, 100).empty());
   EXPECT_EQ(record(1).status, image::kStatusNotPolled);
   EXPECT_EQ(record(0).status, image::kStatusGood);
 }
 
 TEST_F(Schedule, AccessTimeExpiryStopsPollingUntilAClientReadsAgain) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records[0].poll_time = 10;
-  spec.channels[0].devices[0].records[0].access_time = 50;
-  spec.channels[0].devices[0].records[0].exception = ExceptionType::Analog;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records[0].poll_time = 10;
+  plan.channels[0].devices[0].records[0].access_time = 50;
+  plan.channels[0].devices[0].records[0].exception = ExceptionType::Analog;
+  load(plan);
   auto& e = entry(0);
   area(0, image::kAreaExceptions)[1] = 7;  // a registered point
   const std::vector<int> reads = send_ticks_of(0, 100);
@@ -93,12 +93,12 @@ TEST_F(Schedule, AccessTimeExpiryStopsPollingUntilAClientReadsAgain) {
 }
 
 TEST_F(Schedule, FailureReportedOnceRetriedEveryDelayAndRecoveryReportedOnce) {
-  ConfigSpec spec = two_records(20);
-  auto& ch = spec.channels[0];
+  ConfigSpec plan = two_records(20);
+  auto& ch = plan.channels[0];
   ch.retries = 1;
   ch.reply_timeout = 10;
   ch.delay = 50;
-  load(spec);
+  load(plan);
   auto_reply = false;
   ticks(600);
   const std::string fail1 = "Communication Failure Chan 1 Dev =PLC1 Pollrec 1";
@@ -119,23 +119,23 @@ TEST_F(Schedule, FailureReportedOnceRetriedEveryDelayAndRecoveryReportedOnce) {
 }
 
 TEST_F(Schedule, FailedRecordWaitsItsDelayBeforeTheNextAttempt) {
-  ConfigSpec spec;
-  spec.channels[0].retries = 1;
-  spec.channels[0].reply_timeout = 10;
-  spec.channels[0].delay = 50;
-  spec.channels[0].devices[0].records[0].poll_time = 5;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].retries = 1;
+  plan.channels[0].reply_timeout = 10;
+  plan.channels[0].delay = 50;
+  plan.channels[0].devices[0].records[0].poll_time = 5;
+  load(plan);
   auto_reply = false;
   // Send, retry after 10, fail after 10 more, then 50 ticks of DELAY.
   EXPECT_EQ(send_ticks_of(0, 150), (std::vector<int>{1, 11, 71, 81, 141}));
 }
 
 TEST_F(Schedule, WithoutDisplayAlarmsFailuresAreSilentButStillFail) {
-  ConfigSpec spec;
-  spec.channels[0].retries = 0;
-  spec.channels[0].reply_timeout = 5;
-  spec.channels[0].display_alarms = false;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].retries = 0;
+  plan.channels[0].reply_timeout = 5;
+  plan.channels[0].display_alarms = false;
+  load(plan);
   auto_reply = false;
   ticks(20);
   EXPECT_EQ(record(0).status, image::kStatusCommFailure);
@@ -143,10 +143,10 @@ TEST_F(Schedule, WithoutDisplayAlarmsFailuresAreSilentButStillFail) {
 }
 
 TEST_F(Schedule, StatusChangesFlagRegisteredEntriesOnce) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records[0] = RecordSpec{RegisterType::D, 0, 3, image::DataType::Unsigned,
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records[0] = RecordSpec{RegisterType::D, 0, 3, image::DataType::Unsigned,
                                                       ExceptionType::Analog};
-  load(spec);
+  load(plan);
   std::uint8_t* table = area(0, image::kAreaExceptions);
   table[1] = 1;      // entry 0 registered
   table[4 * 2 + 1] = 2;  // entry 2 registered and already pending
@@ -170,10 +170,10 @@ TEST_F(Schedule, StatusChangesFlagRegisteredEntriesOnce) {
 }
 
 TEST_F(Schedule, ReadsAndWritesTakeTurns) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records[0] = RecordSpec{RegisterType::Y, 0, 16, image::DataType::Digital};
-  spec.channels[0].devices[0].records[0].poll_time = 1;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records[0] = RecordSpec{RegisterType::Y, 0, 16, image::DataType::Digital};
+  plan.channels[0].devices[0].records[0].poll_time = 1;
+  load(plan);
   // Three separate bits: three write requests.
   queue_write(0, 0, 0x15, 0x15, 3);
   ticks(8);
@@ -184,10 +184,10 @@ TEST_F(Schedule, ReadsAndWritesTakeTurns) {
 }
 
 TEST_F(Schedule, CountDownStopsAtZeroAndSkipsWhatShouldNotCount) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records = {RecordSpec{}, RecordSpec{RegisterType::D, 10}, RecordSpec{RegisterType::D, 20}};
-  spec.channels[0].devices[0].records[2].poll_time = image::kPollTimeDisabled;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records = {RecordSpec{}, RecordSpec{RegisterType::D, 10}, RecordSpec{RegisterType::D, 20}};
+  plan.channels[0].devices[0].records[2].poll_time = image::kPollTimeDisabled;
+  load(plan);
   entry(0).poll_countdown = 3;
   entry(0).access_countdown = 2;
   entry(1).poll_countdown = 10;  // access never expires
@@ -210,11 +210,11 @@ TEST_F(Schedule, CountDownStopsAtZeroAndSkipsWhatShouldNotCount) {
 }
 
 TEST_F(Schedule, ReadScanResumesAfterTheRecordItRead) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 0}, RecordSpec{RegisterType::D, 10},
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 0}, RecordSpec{RegisterType::D, 10},
                                          RecordSpec{RegisterType::D, 20}};
-  for (auto& r : spec.channels[0].devices[0].records) r.poll_time = 0;
-  load(spec);
+  for (auto& r : plan.channels[0].devices[0].records) r.poll_time = 0;
+  load(plan);
   // Every record is always due: they are read round the ring, none starves.
   std::vector<std::uint32_t> heads;
   for (int t = 0; t < 7; ++t) {
@@ -227,12 +227,12 @@ TEST_F(Schedule, ReadScanResumesAfterTheRecordItRead) {
 }
 
 TEST_F(Schedule, ChannelsArePolledSideBySide) {
-  ConfigSpec spec;
-  spec.channels.push_back(testsupport::ChannelSpec{});
-  spec.channels[1].ip_port = 5002;
-  spec.channels[1].devices[0].name = "PLC2";
-  spec.channels[1].devices[0].records[0].start = 50;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels.push_back(testsupport::ChannelSpec{});
+  plan.channels[1].ip_port = 5002;
+  plan.channels[1].devices[0].name = "PLC2";
+  plan.channels[1].devices[0].records[0].start = 50;
+  load(plan);
   auto_reply = false;
   tick();
   ASSERT_EQ(sockets.sent.size(), 2u);  // one request per channel in the same tick
@@ -247,9 +247,9 @@ TEST_F(Schedule, ChannelsArePolledSideBySide) {
 }
 
 TEST_F(Schedule, ReadWithoutAConnectionWaitsForItsRetryAndKeepsTheCursor) {
-  ConfigSpec spec = two_records(100);
-  spec.channels[0].reply_timeout = 10;
-  load(spec);
+  ConfigSpec plan = two_records(100);
+  plan.channels[0].reply_timeout = 10;
+  load(plan);
   sockets.open_results = {-EMFILE, -EMFILE};
   EXPECT_EQ(send_ticks_of(100, 1), std::vector<int>{});
   EXPECT_EQ(channel(0).stats.reads_not_sent, 1);
@@ -268,10 +268,10 @@ TEST_F(Schedule, ReadWithoutAConnectionWaitsForItsRetryAndKeepsTheCursor) {
 }
 
 TEST_F(Schedule, IdleChannelsCostOneLookAtTheSocketsPerTickAndNoReceive) {
-  ConfigSpec spec = two_records(100000);
-  spec.channels.push_back(spec.channels[0]);
-  spec.channels[1].ip_port = 5002;
-  load(spec);
+  ConfigSpec plan = two_records(100000);
+  plan.channels.push_back(plan.channels[0]);
+  plan.channels[1].ip_port = 5002;
+  load(plan);
   ticks(5);  // first reads and their replies
   ASSERT_EQ(record(3).status, image::kStatusGood);
   const int receives = sockets.receives, polls = sockets.polls;

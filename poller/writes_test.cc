@@ -38,12 +38,12 @@ struct Writes : testing::PollerFixture {
   static std::vector<std::uint8_t> data_of(const std::vector<std::uint8_t>& f) { return {f.begin() + 21, f.end()}; }
 
   void load_one(RecordSpec r, CpuType cpu = CpuType::QSeries, image::Coding coding = image::Coding::Binary) {
-    ConfigSpec spec;
+    ConfigSpec plan;
     r.poll_time = kRarely;
-    spec.channels[0].devices[0].records = {r};
-    spec.channels[0].devices[0].cpu = cpu;
-    spec.channels[0].devices[0].coding = coding;
-    load(spec);
+    plan.channels[0].devices[0].records = {r};
+    plan.channels[0].devices[0].cpu = cpu;
+    plan.channels[0].devices[0].coding = coding;
+    load(plan);
     ticks(2);  // the first read and its reply
     ASSERT_EQ(record(0).status, image::kStatusGood);
   }
@@ -144,10 +144,10 @@ TEST_F(Writes, BitInWordMergesWithTheLastPolledValue) {
 }
 
 TEST_F(Writes, BitInWordOnANeverPolledRecordMergesWithZeros) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records = {RecordSpec{RegisterType::W, 0x10, 1, DataType::Unsigned}};
-  spec.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records = {RecordSpec{RegisterType::W, 0x10, 1, DataType::Unsigned}};
+  plan.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
+  load(plan);
   set_word(0, image::kAreaWriteValues, 0, 0xFFFF);
   queue_write(0, 0, 0xFFFF, 0x0100, 1);
   tick();
@@ -203,10 +203,10 @@ TEST_F(Writes, QSeriesWriteRepliesSetTheStatusGoodAndFailuresSetItBad) {
 }
 
 TEST_F(Writes, RunsLongerThanOneRequestAreSentInParts) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 0, 1200, DataType::Unsigned}};
-  spec.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 0, 1200, DataType::Unsigned}};
+  plan.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
+  load(plan);
   for (int w = 0; w < 1200; ++w) queue_write(0, w, static_cast<std::uint16_t>(w), 0xFFFF, 16);
   ticks(4);
   auto w = writes_sent();
@@ -237,10 +237,10 @@ TEST_F(Writes, FlagsWithoutACountWaitAndACountWithoutFlagsIsPassedOver) {
 }
 
 TEST_F(Writes, MorePendingKeepsTheWriteCursorOnTheRecord) {
-  ConfigSpec spec;
-  spec.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 0, 4}, RecordSpec{RegisterType::D, 10, 1}};
-  for (auto& r : spec.channels[0].devices[0].records) r.poll_time = image::kPollTimeDisabled;
-  load(spec);
+  ConfigSpec plan;
+  plan.channels[0].devices[0].records = {RecordSpec{RegisterType::D, 0, 4}, RecordSpec{RegisterType::D, 10, 1}};
+  for (auto& r : plan.channels[0].devices[0].records) r.poll_time = image::kPollTimeDisabled;
+  load(plan);
   queue_write(0, 0, 1, 0xFFFF, 16);
   queue_write(0, 2, 3, 0xFFFF, 16);
   queue_write(1, 0, 9, 0xFFFF, 16);

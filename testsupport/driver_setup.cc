@@ -19,8 +19,8 @@ std::string install_configuration_bytes(const TestEnvironment& env, const std::s
   return path;
 }
 
-std::string install_configuration(const TestEnvironment& env, const ConfigSpec& spec, const std::string& file) {
-  return install_configuration_bytes(env, build_configuration(spec), file);
+std::string install_configuration(const TestEnvironment& env, const ConfigSpec& plan, const std::string& file) {
+  return install_configuration_bytes(env, build_configuration(plan), file);
 }
 
 std::string poller_path() { return std::string(HBT_BIN_DIR) + "/HBTSPOLL"; }

@@ -9,7 +9,7 @@
 namespace hbt::testsupport {
 
 // Writes the configuration to `file` in the scratch folder and records it as "ConfigFile".
-std::string install_configuration(const TestEnvironment& env, const ConfigSpec& spec,
+std::string install_configuration(const TestEnvironment& env, const ConfigSpec& plan,
                                   const std::string& file = "TEST.HBT");
 std::string install_configuration_bytes(const TestEnvironment& env, const std::string& bytes,
                                         const std::string& file = "TEST.HBT");

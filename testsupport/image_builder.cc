@@ -40,13 +40,13 @@ void copy_text(char* to, std::size_t size, const std::string& text) {
 
 }  // namespace
 
-std::string build_configuration(const ConfigSpec& spec) {
+std::string build_configuration(const ConfigSpec& plan) {
   Writer w;
   w.zeros(kFilePrefixSize);
   ImageHeader header{};
   header.lock = kUnlocked;
   header.load_check = kUnlocked;
-  header.version = spec.version;
+  header.version = plan.version;
   header.constant_108 = 108;
   header.device_record_size = kDeviceRecordSize;
   const std::size_t header_at = w.pos();
@@ -60,13 +60,13 @@ std::string build_configuration(const ConfigSpec& spec) {
   std::vector<const RecordSpec*> records;
   std::vector<int> record_device;
 
-  const std::size_t channel_count = spec.channels.size();
+  const std::size_t channel_count = plan.channels.size();
   w.keep_in_segment(4 * channel_count);
   header.channel_table_offset = w.image_offset();
   const std::size_t channel_table_at = w.pos();
   w.zeros(4 * channel_count);
   for (std::size_t c = 0; c < channel_count; ++c) {
-    const ChannelSpec& cs = spec.channels[c];
+    const ChannelSpec& cs = plan.channels[c];
     w.keep_in_segment(sizeof(ChannelRecord));
     w.put_at(channel_table_at + 4 * c, w.image_offset());
     ChannelRecord ch{};
@@ -171,8 +171,8 @@ std::string build_configuration(const ConfigSpec& spec) {
 }
 
 ConfigSpec large_configuration(int records) {
-  ConfigSpec spec;
-  spec.channels[0].devices.clear();
+  ConfigSpec plan;
+  plan.channels[0].devices.clear();
   int remaining = records;
   int index = 0;
   while (remaining > 0) {
@@ -187,10 +187,10 @@ ConfigSpec large_configuration(int records) {
       r.exception = ExceptionType::Analog;
       d.records.push_back(r);
     }
-    spec.channels[0].devices.push_back(d);
+    plan.channels[0].devices.push_back(d);
     remaining -= n;
   }
-  return spec;
+  return plan;
 }
 
 }  // namespace hbt::testsupport

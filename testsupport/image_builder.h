@@ -50,7 +50,7 @@ struct ConfigSpec {
 };
 
 // The file's bytes.
-std::string build_configuration(const ConfigSpec& spec);
+std::string build_configuration(const ConfigSpec& plan);
 
 // A configuration with `records` poll records of D registers spread over one channel and as
 // many devices as needed (at most 255 records per device).

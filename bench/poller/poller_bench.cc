@@ -21,19 +21,19 @@ using image::ExceptionType;
 using image::RegisterType;
 
 struct Case {
-  ConversionSpec spec;
+  ConversionSpec plan;
   std::vector<std::uint8_t> data, area1, area5;
 };
 
 // `registers` registers of changing values; every 4th point registered when exceptions are on.
 Case make_case(RegisterType type, DataType data_type, ExceptionType exception, bool ascii, int registers) {
   Case c;
-  c.spec.register_type = type;
-  c.spec.data_type = static_cast<std::uint16_t>(data_type);
-  c.spec.exception_type = static_cast<std::uint8_t>(exception);
-  c.spec.ascii = ascii;
-  c.spec.dead_band_int = 2;
-  c.spec.dead_band = 0.5f;
+  c.plan.register_type = type;
+  c.plan.data_type = static_cast<std::uint16_t>(data_type);
+  c.plan.exception_type = static_cast<std::uint8_t>(exception);
+  c.plan.ascii = ascii;
+  c.plan.dead_band_int = 2;
+  c.plan.dead_band = 0.5f;
   c.area1.assign(2 * registers, 0);
   const int entries = exception == ExceptionType::Digital ? 16 * registers : registers;
   c.area5.assign(exception == ExceptionType::Disabled ? 0 : 4 * entries, 0);
@@ -58,7 +58,7 @@ void run(benchmark::State& state, Case c) {
     c.data[0] ^= 1;
     for (std::size_t e = 0; e < c.area5.size(); e += 4) c.area5[e] = 0;
     ExceptionTable table(c.area5);
-    ConversionResult r = convert_reply(c.spec, c.data, c.area1, table);
+    ConversionResult r = convert_reply(c.plan, c.data, c.area1, table);
     benchmark::DoNotOptimize(r);
     benchmark::DoNotOptimize(c.area1.data());
   }
@@ -112,7 +112,7 @@ void BM_TcpReplyToArea1(benchmark::State& state) {
     if (!take_reply(block)) state.SkipWithError("no reply");
     ReplyVerdict v = check_reply(block, {block.reply, block.reply_length}, env);
     ExceptionTable table(c.area5);
-    benchmark::DoNotOptimize(convert_reply(c.spec, v.data, c.area1, table));
+    benchmark::DoNotOptimize(convert_reply(c.plan, v.data, c.area1, table));
     reply[11] ^= 1;
   }
   state.SetItemsProcessed(state.iterations());

@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
   }
   plc.ok("size D 20000");
 
-  testsupport::ConfigSpec spec;
-  spec.channels.clear();
+  testsupport::ConfigSpec plan;
+  plan.channels.clear();
   const bool busy = o.mode == "busy";
   int left = o.records;
   for (int c = 0; c < o.channels; ++c) {
@@ -126,12 +126,12 @@ int main(int argc, char** argv) {
       count -= here;
       ch.devices.push_back(dev);
     }
-    spec.channels.push_back(ch);
+    plan.channels.push_back(ch);
   }
 
   const std::string tick_file = env.path("ticks.txt");
   setenv("HBT_TICK_STATS", tick_file.c_str(), 1);
-  poller::testing::PollerProcess poller(env, spec);
+  poller::testing::PollerProcess poller(env, plan);
   unsetenv("HBT_TICK_STATS");
   if (!poller.mapped()) {
     std::fprintf(stderr, "poller_load: the poller did not start\n%s", poller.output().c_str());

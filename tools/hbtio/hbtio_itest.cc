@@ -21,10 +21,10 @@ const std::string kHbtio = std::string(HBT_BIN_DIR) + "/hbtio";
 const std::string kHbtreg = std::string(HBT_BIN_DIR) + "/hbtreg";
 
 testsupport::ConfigSpec quiet_plant() {
-  testsupport::ConfigSpec spec;
-  spec.channels[0].ip_port = 9;
-  spec.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
-  return spec;
+  testsupport::ConfigSpec plan;
+  plan.channels[0].ip_port = 9;
+  plan.channels[0].devices[0].records[0].poll_time = image::kPollTimeDisabled;
+  return plan;
 }
 
 image::NiolibOptions observer() {

@@ -76,7 +76,7 @@ std::string counters_text(const Endpoint& e) {
   std::snprintf(buf, sizeof buf,
                 "%s %s plc=%s requests=%llu replies=%llu abnormal=%llu dropped=%llu "
                 "unframeable=%llu bytes_in=%llu bytes_out=%llu accepted=%llu open=%llu closed=%llu",
-                e.name().c_str(), frame_format_name(e.spec.format).c_str(), e.plc->name().c_str(),
+                e.name().c_str(), frame_format_name(e.plan.format).c_str(), e.plc->name().c_str(),
                 (unsigned long long)c.requests, (unsigned long long)c.replies,
                 (unsigned long long)c.abnormal, (unsigned long long)c.dropped,
                 (unsigned long long)c.unframeable, (unsigned long long)c.bytes_in,
@@ -88,9 +88,9 @@ std::string counters_text(const Endpoint& e) {
 std::vector<Endpoint*> match_endpoints(Simulator* sim, std::string_view which) {
   std::vector<Endpoint*> out;
   for (auto& e : sim->endpoints()) {
-    std::string full = e->name() + ":" + frame_format_name(e->spec.format);
+    std::string full = e->name() + ":" + frame_format_name(e->plan.format);
     if (which == "*" || which == "all" || which == e->name() || which == full ||
-        which == e->spec.text) {
+        which == e->plan.text) {
       out.push_back(e.get());
     }
   }
@@ -339,7 +339,7 @@ std::string Controller::execute(std::string_view line, double now_ms) {
   if (cmd == "endpoints") {
     std::string out = "ok";
     for (auto& e : sim_->endpoints()) {
-      out += " " + e->name() + ":" + frame_format_name(e->spec.format) + ":plc=" + e->plc->name();
+      out += " " + e->name() + ":" + frame_format_name(e->plan.format) + ":plc=" + e->plc->name();
     }
     return out;
   }

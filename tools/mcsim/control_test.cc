@@ -12,10 +12,10 @@ class Control : public ::testing::Test {
  protected:
   Control() {
     sim_.plc(kDefaultPlc);
-    ListenSpec spec = *parse_listen_spec("udp:5000:3e-binary", &err_);
-    sim_.add_endpoint(spec).port = 5000;
-    spec = *parse_listen_spec("tcp:0:1e-ascii:plc=line2", &err_);
-    sim_.add_endpoint(spec).port = 40001;
+    ListenSpec plan = *parse_listen_spec("udp:5000:3e-binary", &err_);
+    sim_.add_endpoint(plan).port = 5000;
+    plan = *parse_listen_spec("tcp:0:1e-ascii:plc=line2", &err_);
+    sim_.add_endpoint(plan).port = 40001;
   }
   std::string run(std::string_view line, double now = 0) { return ctl_.execute(line, now); }
 

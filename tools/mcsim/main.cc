@@ -30,7 +30,7 @@ Endpoints
   --control PATH                 UNIX stream socket accepting control lines.
   --script FILE                  run control lines from FILE at start (repeatable);
                                  a failing line stops mcsim with exit code 2.
-  --port-file FILE               once listening, write "SPEC PORT" per endpoint
+  --port-file FILE               once listening, write "ENDPOINT PORT" per endpoint
                                  (written atomically, after the scripts ran).
   --no-stdin                     do not read control lines from standard input.
   --seed N                       seed of the random fault choices (default 1).
@@ -219,12 +219,12 @@ int main(int argc, char** argv) {
     } else if (arg == "--listen") {
       if (!value(&v)) return 2;
       std::string error;
-      auto spec = hbt::mcsim::parse_listen_spec(v, &error);
-      if (!spec) {
+      auto plan = hbt::mcsim::parse_listen_spec(v, &error);
+      if (!plan) {
         usage_error(error);
         return 2;
       }
-      options.listens.push_back(*spec);
+      options.listens.push_back(*plan);
     } else if (arg == "--bind") {
       if (!value(&options.bind_address)) return 2;
     } else if (arg == "--control") {

@@ -147,7 +147,7 @@ bool Server::start(std::string* error) {
   }
   signal(SIGPIPE, SIG_IGN);
 
-  for (const auto& spec : options_.listens) sim_.add_endpoint(spec);
+  for (const auto& plan : options_.listens) sim_.add_endpoint(plan);
   endpoint_fds_.assign(sim_.endpoints().size(), -1);
   udp_held_.resize(sim_.endpoints().size());
   for (std::size_t i = 0; i < sim_.endpoints().size(); ++i) {
@@ -176,9 +176,9 @@ bool Server::start(std::string* error) {
   if (options_.announce) {
     std::string text;
     for (auto& e : sim_.endpoints()) {
-      text += "listening " + std::string(e->spec.transport == Transport::kUdp ? "udp:" : "tcp:") +
+      text += "listening " + std::string(e->plan.transport == Transport::kUdp ? "udp:" : "tcp:") +
               options_.bind_address + ":" + std::to_string(e->port) + " " +
-              frame_format_name(e->spec.format) + " plc=" + e->plc->name() + "\n";
+              frame_format_name(e->plan.format) + " plc=" + e->plc->name() + "\n";
     }
     if (!options_.control_path.empty()) text += "control " + options_.control_path + "\n";
     write_all(1, text);
@@ -217,7 +217,7 @@ bool Server::start(std::string* error) {
 
 bool Server::write_port_file(std::string* error) {
   std::string text;
-  for (auto& e : sim_.endpoints()) text += e->spec.text + " " + std::to_string(e->port) + "\n";
+  for (auto& e : sim_.endpoints()) text += e->plan.text + " " + std::to_string(e->port) + "\n";
   std::string tmp = options_.port_file + ".tmp";
   {
     std::ofstream out(tmp, std::ios::trunc);
@@ -236,7 +236,7 @@ bool Server::write_port_file(std::string* error) {
 
 bool Server::open_endpoint(std::size_t index, std::string* error) {
   Endpoint& e = *sim_.endpoints()[index];
-  const bool tcp = e.spec.transport == Transport::kTcp;
+  const bool tcp = e.plan.transport == Transport::kTcp;
   int fd = socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -246,7 +246,7 @@ bool Server::open_endpoint(std::size_t index, std::string* error) {
   addr.sin_port = htons(e.port);
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       (tcp && listen(fd, 64) != 0)) {
-    *error = "cannot listen on " + e.spec.text + ": " + std::strerror(errno);
+    *error = "cannot listen on " + e.plan.text + ": " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
     return false;
   }
@@ -330,7 +330,7 @@ int Server::run() {
       switch (tag_kind(t)) {
         case kTagEndpoint:
           if (endpoint_fds_[id] < 0) break;
-          if (sim_.endpoints()[id]->spec.transport == Transport::kUdp) {
+          if (sim_.endpoints()[id]->plan.transport == Transport::kUdp) {
             on_udp(id);
           } else {
             on_accept(id);
@@ -396,7 +396,7 @@ void Server::on_udp(std::size_t index) {
       ++e.counters.dropped;
       continue;
     }
-    Outcome out = handle_request(e.spec.format, datagram, *e.plc, plan.forced);
+    Outcome out = handle_request(e.plan.format, datagram, *e.plc, plan.forced);
     if (!out.answered) {
       ++e.counters.unframeable;
       continue;
@@ -407,7 +407,7 @@ void Server::on_udp(std::size_t index) {
       continue;
     }
     if (out.code != 0) ++e.counters.abnormal;
-    if (plan.wrong_command) corrupt_command(e.spec.format, &out.reply);
+    if (plan.wrong_command) corrupt_command(e.plan.format, &out.reply);
     ++e.counters.replies;
     if (plan.delay_ms > 0) {
       at(now_ms() + plan.delay_ms, [this, index, reply = std::move(out.reply), from, plan]() mutable {
@@ -525,14 +525,14 @@ void Server::process_stream(Connection& c) {
   std::size_t used = 0;
   while (used < c.in.size()) {
     std::span<const std::uint8_t> rest(c.in.data() + used, c.in.size() - used);
-    std::size_t size = request_size(e.spec.format, rest);
+    std::size_t size = request_size(e.plan.format, rest);
     if (size == kNeedMore) break;
     ReplyPlan plan = e.faults.plan();
     if (size == kUnframeable) {
       // Nothing after a stranger can be trusted to start a request: forget it all.
       ++e.counters.unframeable;
       if (sim_.trace()) trace_bytes(e.name(), "< (unframeable)", rest.data(), rest.size());
-      std::vector<std::uint8_t> reply = unframeable_reply(e.spec.format, rest);
+      std::vector<std::uint8_t> reply = unframeable_reply(e.plan.format, rest);
       used = c.in.size();
       if (!reply.empty() && !plan.silent && !plan.close && !plan.drop) {
         ++e.counters.replies;
@@ -554,14 +554,14 @@ void Server::process_stream(Connection& c) {
       close_connection(id, true);
       return;  // c is gone
     }
-    Outcome out = handle_request(e.spec.format, frame, *e.plc, plan.forced);
+    Outcome out = handle_request(e.plan.format, frame, *e.plc, plan.forced);
     ++e.counters.requests;
     if (plan.drop) {
       ++e.counters.dropped;
       continue;
     }
     if (out.code != 0) ++e.counters.abnormal;
-    if (plan.wrong_command) corrupt_command(e.spec.format, &out.reply);
+    if (plan.wrong_command) corrupt_command(e.plan.format, &out.reply);
     ++e.counters.replies;
     deliver_tcp(id, std::move(out.reply), plan);
     if (connections_.find(id) == connections_.end()) return;

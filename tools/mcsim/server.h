@@ -22,7 +22,7 @@ struct ServerOptions {
   std::string bind_address = "127.0.0.1";
   std::string control_path;               // UNIX socket for control lines, if set
   std::vector<std::string> scripts;       // control lines run at start
-  std::string port_file;                  // "ENDPOINT-SPEC PORT" lines once listening
+  std::string port_file;                  // "ENDPOINT PORT" lines once listening
   bool read_stdin = false;                // control lines from standard input
   bool handle_signals = false;            // SIGINT and SIGTERM end run()
   bool announce = true;                   // "listening ..." and "ready" on standard output

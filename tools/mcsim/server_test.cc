@@ -112,9 +112,9 @@ class Running : public ::testing::Test {
                     ::testing::UnitTest::GetInstance()->current_test_info()->name();
     ServerOptions o;
     std::string error;
-    for (const char* spec : {"udp:0:3e-binary", "tcp:0:3e-binary", "tcp:0:1e-binary", "tcp:0:1e-ascii",
+    for (const char* plan : {"udp:0:3e-binary", "tcp:0:3e-binary", "tcp:0:1e-binary", "tcp:0:1e-ascii",
                              "udp:0:1e-ascii:plc=other"}) {
-      o.listens.push_back(*parse_listen_spec(spec, &error));
+      o.listens.push_back(*parse_listen_spec(plan, &error));
     }
     o.control_path = control_path_;
     o.announce = false;
@@ -391,13 +391,13 @@ TEST(Executable, StdinScriptsAndPortFile) {
   EXPECT_NE(r.out.find("listening udp:127.0.0.1:"), std::string::npos);
   EXPECT_NE(r.out.find("ready\nok 99\nok 255 4\nerror unknown command bogus"), std::string::npos) << r.out;
   std::ifstream in(ports);
-  std::string spec;
+  std::string plan;
   int port = 0;
-  in >> spec >> port;
-  EXPECT_EQ(spec, "udp:0:3e-binary");
+  in >> plan >> port;
+  EXPECT_EQ(plan, "udp:0:3e-binary");
   EXPECT_GT(port, 0);
-  in >> spec >> port;
-  EXPECT_EQ(spec, "tcp:0:1e-ascii");
+  in >> plan >> port;
+  EXPECT_EQ(plan, "tcp:0:1e-ascii");
 
   // The demonstration script stays valid.
   CliRun demo = run_mcsim("--listen udp:0:3e-binary --script " HBT_SOURCE_DIR "/tools/mcsim/examples/demo.mcsim",

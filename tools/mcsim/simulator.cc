@@ -51,7 +51,7 @@ std::optional<ListenSpec> parse_listen_spec(std::string_view text, std::string* 
 }
 
 std::string Endpoint::name() const {
-  return std::string(spec.transport == Transport::kUdp ? "udp:" : "tcp:") + std::to_string(port);
+  return std::string(plan.transport == Transport::kUdp ? "udp:" : "tcp:") + std::to_string(port);
 }
 
 Plc& Simulator::plc(const std::string& name) {
@@ -65,11 +65,11 @@ Plc* Simulator::find_plc(const std::string& name) {
   return it == plcs_.end() ? nullptr : it->second.get();
 }
 
-Endpoint& Simulator::add_endpoint(const ListenSpec& spec) {
+Endpoint& Simulator::add_endpoint(const ListenSpec& plan) {
   auto ep = std::make_unique<Endpoint>();
-  ep->spec = spec;
-  ep->port = spec.port;
-  ep->plc = &plc(spec.plc);
+  ep->plan = plan;
+  ep->port = plan.port;
+  ep->plc = &plc(plan.plc);
   ep->faults = Faults(seed_ + endpoints_.size());
   endpoints_.push_back(std::move(ep));
   return *endpoints_.back();

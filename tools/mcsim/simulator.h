@@ -43,8 +43,8 @@ struct ListenSpec {
 std::optional<ListenSpec> parse_listen_spec(std::string_view text, std::string* error);
 
 struct Endpoint {
-  ListenSpec spec;
-  std::uint16_t port = 0;  // bound port (differs from spec.port when that is 0)
+  ListenSpec plan;
+  std::uint16_t port = 0;  // bound port (differs from plan.port when that is 0)
   Plc* plc = nullptr;
   Faults faults;
   Counters counters;
@@ -58,7 +58,7 @@ class Simulator {
   Plc* find_plc(const std::string& name);
   const std::map<std::string, std::unique_ptr<Plc>>& plcs() const { return plcs_; }
 
-  Endpoint& add_endpoint(const ListenSpec& spec);
+  Endpoint& add_endpoint(const ListenSpec& plan);
   std::vector<std::unique_ptr<Endpoint>>& endpoints() { return endpoints_; }
   const std::vector<std::unique_ptr<Endpoint>>& endpoints() const { return endpoints_; }
 
