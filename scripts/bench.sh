@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Runs every benchmark program of the build; BENCH_FILTER narrows them (Google Benchmark regex).
+# Every figure the project reports: the Google Benchmark programs (build/bench/*_bench), then
+# the whole-process load runs. BENCH_FILTER narrows the benchmarks (a Google Benchmark regex);
+# LOAD_SECONDS sets the length of each load run (default 10).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-shopt -s nullglob
-for program in "$root"/build/bench/*; do
+build=$root/build
+seconds=${LOAD_SECONDS:-10}
+for program in "$build"/bench/*_bench; do
   [ -x "$program" ] || continue
+  [ "$(basename "$program")" = editor_bench ] && continue  # run.sh below runs it one process a case
   echo "== $(basename "$program")"
   "$program" ${BENCH_FILTER:+--benchmark_filter="$BENCH_FILTER"}
 done
+echo "== editor: save, open and CSV of the limits configuration, with peak memory"
+"$root/bench/editor/run.sh" "$build"
+echo "== simulator: requests per second on loopback"
+"$root/bench/mcsim/run_load.sh" "$build" 3
+echo "== poller: 32 busy channels, idle poller, reply conversion"
+"$root/scripts/load/poller_load.sh" "$build" "$seconds"

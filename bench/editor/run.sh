@@ -6,7 +6,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${1:-$root/build}
-bench=$build/bin/editor_bench
+bench=$build/bench/editor_bench
 for name in BM_Save BM_Open BM_CsvExport BM_CsvImport; do
   "$bench" --benchmark_filter="^$name\$" --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true 2>/dev/null | grep -E "^$name"

@@ -5,7 +5,7 @@ set -euo pipefail
 build=${1:-$(dirname "$0")/../../build}
 seconds=${2:-3}
 mcsim=$build/bin/mcsim
-load=$build/bin/mcsim_load
+load=$build/bench/mcsim_load
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 
