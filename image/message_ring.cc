@@ -33,8 +33,11 @@ std::optional<RingMessage> RingReader::next() {
   if (index_ == end) return std::nullopt;
   const MessageRingEntry& entry = block_->ring[index_];
   index_ = (index_ + 1) % kMessageRingEntries;
-  std::size_t length = strnlen(entry.text, sizeof entry.text);
-  std::string text(entry.text, length);
+  return ring_entry_message(entry);
+}
+
+RingMessage ring_entry_message(const MessageRingEntry& entry) {
+  std::string text(entry.text, strnlen(entry.text, sizeof entry.text));
   std::size_t cr = text.find('\r');
   if (cr != std::string::npos) text.resize(cr);
   return RingMessage{entry.colour, std::move(text)};

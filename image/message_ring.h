@@ -19,6 +19,9 @@ struct RingMessage {
   std::string text;  // cut at the first carriage return
 };
 
+// The message held by one ring entry ("" when it was never written).
+RingMessage ring_entry_message(const MessageRingEntry& entry);
+
 // Follows the ring from a reader's own index.
 class RingReader {
  public:

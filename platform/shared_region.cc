@@ -84,6 +84,16 @@ void set_error(int* error, int value) {
   if (error) *error = value;
 }
 
+// Takes a shared hold on an opened region file and maps it; closes the file on failure.
+void* hold_and_map(int fd, std::size_t* size, int* error) {
+  void* data = flock_retry(fd, LOCK_SH) == 0 ? map_whole(fd, size) : nullptr;
+  if (data == nullptr) {
+    set_error(error, errno);
+    close(fd);
+  }
+  return data;
+}
+
 }  // namespace
 
 std::unique_ptr<SharedRegion> SharedRegion::create_or_open(
@@ -117,19 +127,10 @@ std::unique_ptr<SharedRegion> SharedRegion::create_or_open(
     }
   }
   // Converting exclusive to shared is not atomic, but the guard keeps everyone else out.
-  if (flock_retry(fd, LOCK_SH) != 0) {
-    int saved = errno;
-    close(fd);
-    set_error(error, saved);
-    return nullptr;
-  }
   std::size_t mapped_size = 0;
-  void* data = map_whole(fd, &mapped_size);
+  void* data = hold_and_map(fd, &mapped_size, error);
   if (data == nullptr) {
-    int saved = errno;
-    close(fd);
     if (fresh) shm_unlink(shm_name(full).c_str());
-    set_error(error, saved);
     return nullptr;
   }
   if (fresh && initialise) initialise(data, mapped_size);  // still under the guard
@@ -161,20 +162,9 @@ std::unique_ptr<SharedRegion> SharedRegion::open_existing(std::string_view name,
     set_error(error, ENOENT);
     return nullptr;
   }
-  if (flock_retry(fd, LOCK_SH) != 0) {
-    int saved = errno;
-    close(fd);
-    set_error(error, saved);
-    return nullptr;
-  }
   std::size_t mapped_size = 0;
-  void* data = map_whole(fd, &mapped_size);
-  if (data == nullptr) {
-    int saved = errno;
-    close(fd);
-    set_error(error, saved);
-    return nullptr;
-  }
+  void* data = hold_and_map(fd, &mapped_size, error);
+  if (data == nullptr) return nullptr;
   return std::unique_ptr<SharedRegion>(new SharedRegion(full, fd, data, mapped_size));
 }
 

@@ -46,12 +46,8 @@ int run_messages(Invocation& inv) {
   const std::uint32_t next = std::atomic_ref<std::uint32_t>(block->ring_next).load() % image::kMessageRingEntries;
   image::RingReader reader(block, next);
   for (std::uint32_t i = 0; i < image::kMessageRingEntries; ++i) {
-    const image::MessageRingEntry& e = block->ring[(next + i) % image::kMessageRingEntries];
-    std::size_t length = strnlen(e.text, sizeof e.text);
-    if (length == 0) continue;  // never written
-    std::string text(e.text, length);
-    if (auto cr = text.find('\r'); cr != std::string::npos) text.resize(cr);
-    print({e.colour, text}, inv.json, colour);
+    image::RingMessage m = image::ring_entry_message(block->ring[(next + i) % image::kMessageRingEntries]);
+    if (!m.text.empty()) print(m, inv.json, colour);  // empty: never written
   }
   if (!follow) return kExitOk;
   struct sigaction action {};
