@@ -1,0 +1,39 @@
+// The public OPC headers give a C client and the C++ server the same structures and vtables.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+
+#include "opc/com_base.h"
+
+extern "C" std::size_t opc_c_layout(int which);
+
+namespace {
+
+TEST(OpcHeaders, CAndCxxAgreeOnStructuresAndVtables) {
+  EXPECT_EQ(opc_c_layout(0), sizeof(OPCITEMDEF));
+  EXPECT_EQ(opc_c_layout(1), sizeof(OPCITEMRESULT));
+  EXPECT_EQ(opc_c_layout(2), sizeof(OPCITEMATTRIBUTES));
+  EXPECT_EQ(opc_c_layout(3), sizeof(OPCSERVERSTATUS));
+  EXPECT_EQ(opc_c_layout(4), sizeof(OPCITEMSTATE));
+  EXPECT_EQ(opc_c_layout(5), sizeof(OPCITEMVQT));
+  EXPECT_EQ(opc_c_layout(6), offsetof(OPCSERVERSTATUS, szVendorInfo));
+  EXPECT_EQ(opc_c_layout(7), offsetof(OPCITEMATTRIBUTES, vEUInfo));
+  EXPECT_EQ(opc_c_layout(12), sizeof(VARIANT));
+  EXPECT_EQ(opc_c_layout(13), offsetof(OPCITEMPROPERTY, vValue));
+  // IUnknown's three slots plus the interface's own methods, in the published order.
+  EXPECT_EQ(opc_c_layout(8), 3u + 6u);
+  EXPECT_EQ(opc_c_layout(9), 3u + 7u);
+  EXPECT_EQ(opc_c_layout(10), 3u + 4u + 2u);
+  EXPECT_EQ(opc_c_layout(11), 3u + 6u + 3u);
+}
+
+TEST(OpcHeaders, IdentifiersHaveTheirPublishedValues) {
+  EXPECT_EQ(IID_IOPCServer.Data1, 0x39C13A4Du);
+  EXPECT_EQ(IID_IOPCItemMgt.Data1, 0x39C13A54u);
+  EXPECT_EQ(IID_IOPCCommon.Data1, 0xF31DFDE2u);
+  EXPECT_EQ(CATID_OPCDAServer30.Data4[7], 0xD7);
+  EXPECT_EQ(OPC_E_INVALIDITEMID, static_cast<HRESULT>(0xC0040008u));
+  EXPECT_EQ(OPC_S_UNSUPPORTEDRATE, 0x0004000D);
+}
+
+}  // namespace
