@@ -1,0 +1,45 @@
+// A driver for tests of the live status: counters, status words and messages set by the
+// test, reloads counted.
+#pragma once
+
+#include <deque>
+#include <map>
+
+#include "editor/driver_link.h"
+
+namespace hbt::editor {
+
+class FakeDriverLink final : public DriverLink {
+ public:
+  int channels = 0;       // what attach() answers
+  int attach_calls = 0;
+  int records = 0;
+  bool readable = true;   // false: every read fails, as with a driver that stopped
+  std::map<int, ChannelCounters> channel_counters;
+  std::map<int, std::uint16_t> statuses;
+  std::deque<DriverMessage> messages;
+  std::vector<std::string> reloads;
+
+  int attach() override {
+    ++attach_calls;
+    return channels;
+  }
+  int poll_record_count() override { return readable ? records : 0; }
+  std::optional<ChannelCounters> counters(int index) override {
+    if (!readable || !channel_counters.count(index)) return std::nullopt;
+    return channel_counters[index];
+  }
+  std::optional<std::uint16_t> status(int record) override {
+    if (!readable || !statuses.count(record)) return std::nullopt;
+    return statuses[record];
+  }
+  std::optional<DriverMessage> next_message() override {
+    if (messages.empty()) return std::nullopt;
+    DriverMessage m = messages.front();
+    messages.pop_front();
+    return m;
+  }
+  void reload(const std::string& path) override { reloads.push_back(path); }
+};
+
+}  // namespace hbt::editor
