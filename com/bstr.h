@@ -6,22 +6,23 @@
 #include <string>
 #include <string_view>
 
+#include "com/include/oleauto.h"
 #include "com/types.h"
 
 namespace hbt::com {
 
 // Copies up to the first NUL of `text`; null text gives null.
-BSTR SysAllocString(const OLECHAR* text);
+extern "C" BSTR SysAllocString(const OLECHAR* text);
 // `length` units copied from `text`, or zero-filled when `text` is null.
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
+extern "C" BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
 // `length` bytes copied from `bytes` (or zero-filled); the byte count may be odd.
-BSTR SysAllocStringByteLen(const char* bytes, UINT length);
+extern "C" BSTR SysAllocStringByteLen(const char* bytes, UINT length);
 // Replace *target with a new copy; FALSE (and *target unchanged) when memory runs out.
-INT SysReAllocString(BSTR* target, const OLECHAR* text);
-INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length);
-void SysFreeString(BSTR text);
-UINT SysStringLen(BSTR text);      // in UTF-16 units
-UINT SysStringByteLen(BSTR text);  // in bytes
+extern "C" INT SysReAllocString(BSTR* target, const OLECHAR* text);
+extern "C" INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length);
+extern "C" void SysFreeString(BSTR text);
+extern "C" UINT SysStringLen(BSTR text);      // in UTF-16 units
+extern "C" UINT SysStringByteLen(BSTR text);  // in bytes
 
 // Helpers of this system (not Windows API).
 std::u16string_view bstr_view(BSTR text);

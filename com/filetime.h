@@ -5,36 +5,24 @@
 #include <cstdint>
 #include <string>
 
+#include "com/include/objbase.h"
 #include "com/types.h"
 
 namespace hbt::com {
 
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
+using ::FILETIME;
+using ::SYSTEMTIME;
 
-struct SYSTEMTIME {
-  WORD wYear;
-  WORD wMonth;      // 1..12
-  WORD wDayOfWeek;  // 0 = Sunday
-  WORD wDay;
-  WORD wHour;
-  WORD wMinute;
-  WORD wSecond;
-  WORD wMilliseconds;
-};
-
-void GetSystemTime(SYSTEMTIME* out);  // UTC
-void GetSystemTimeAsFileTime(FILETIME* out);
-HRESULT CoFileTimeNow(FILETIME* out);
+extern "C" void GetSystemTime(SYSTEMTIME* out);  // UTC
+extern "C" void GetSystemTimeAsFileTime(FILETIME* out);
+extern "C" HRESULT CoFileTimeNow(FILETIME* out);
 // FALSE for fields out of range (year 1601..30827, a real day of the month, ...).
-BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out);
-BOOL FileTimeToSystemTime(const FILETIME* in, SYSTEMTIME* out);
+extern "C" BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out);
+extern "C" BOOL FileTimeToSystemTime(const FILETIME* in, SYSTEMTIME* out);
 
 // DATE <-> SYSTEMTIME, years 100..9999, to the whole second (milliseconds are not carried).
-INT SystemTimeToVariantTime(const SYSTEMTIME* in, DATE* out);
-INT VariantTimeToSystemTime(DATE in, SYSTEMTIME* out);
+extern "C" INT SystemTimeToVariantTime(const SYSTEMTIME* in, DATE* out);
+extern "C" INT VariantTimeToSystemTime(DATE in, SYSTEMTIME* out);
 
 // Helpers of this system (not Windows API).
 inline constexpr std::int64_t kFileTimeTicksPerSecond = 10'000'000;

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 
+#include "com/include/objbase.h"
+
 namespace hbt::com {
 
-void* CoTaskMemAlloc(std::size_t size);  // null when memory runs out; any size 0 gives a valid block
-void* CoTaskMemRealloc(void* block, std::size_t size);
-void CoTaskMemFree(void* block);  // null is allowed
+extern "C" void* CoTaskMemAlloc(std::size_t size);  // null when memory runs out; any size 0 gives a valid block
+extern "C" void* CoTaskMemRealloc(void* block, std::size_t size);
+extern "C" void CoTaskMemFree(void* block);  // null is allowed
 
 }  // namespace hbt::com
