@@ -56,4 +56,45 @@
 #define HBTCOM_FORWARD_INTERFACE(iface) typedef struct iface iface
 #endif
 
+/* The same, in the spelling the OPC headers use: HBT_DECLARE_INTERFACE(name) derives from
+   IUnknown, HBT_IUNKNOWN_METHODS lists its three methods (in C only; C++ inherits them),
+   HBT_END_INTERFACE(name) closes the declaration, and HBT_INTERFACE names the interface being
+   declared. */
+#ifdef __cplusplus
+#define HBT_EXTERN_C extern "C"
+#define HBT_FORWARD(name) struct name
+#define HBT_DECLARE_INTERFACE(name) struct name : public IUnknown
+#define HBT_DECLARE_INTERFACE_(name, base) struct name : public base
+#define HBT_METHOD(method) virtual HRESULT method
+#define HBT_METHOD_(type, method) virtual type method
+#define HBT_PURE = 0
+#define HBT_THIS_
+#define HBT_THIS void
+#define HBT_IUNKNOWN_METHODS
+#define HBT_END_INTERFACE(name) \
+ protected:                     \
+  ~name() = default;            \
+  }
+#else
+#define HBT_EXTERN_C extern
+#define HBT_FORWARD(name) typedef struct name name
+#define HBT_DECLARE_INTERFACE(name)     \
+  typedef struct name##Vtbl name##Vtbl; \
+  struct name {                         \
+    const name##Vtbl* lpVtbl;           \
+  };                                    \
+  struct name##Vtbl
+#define HBT_DECLARE_INTERFACE_(name, base) HBT_DECLARE_INTERFACE(name)
+#define HBT_METHOD(method) HRESULT (*method)
+#define HBT_METHOD_(type, method) type (*method)
+#define HBT_PURE
+#define HBT_THIS_ HBT_INTERFACE* This,
+#define HBT_THIS HBT_INTERFACE* This
+#define HBT_IUNKNOWN_METHODS                                                    \
+  HBT_METHOD(QueryInterface)(HBT_THIS_ REFIID riid, void** ppvObject) HBT_PURE; \
+  HBT_METHOD_(ULONG, AddRef)(HBT_THIS) HBT_PURE;                                \
+  HBT_METHOD_(ULONG, Release)(HBT_THIS) HBT_PURE;
+#define HBT_END_INTERFACE(name) }
+#endif
+
 #endif
