@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
 
-.PHONY: all deps configure build demo test test-asan test-tsan bench clean
+.PHONY: all deps configure build demo test test-asan test-tsan bench dist package clean
 
 all: build
 
@@ -32,6 +32,13 @@ test-tsan: deps
 
 bench: build
 	@scripts/bench.sh
+
+# Installation media in build/dist; a Debian package in build/package.
+dist: build
+	cmake --build --preset default --target dist
+
+package: build
+	cmake --build --preset default --target package
 
 clean:
 	rm -rf build build-asan build-tsan

@@ -1,0 +1,68 @@
+// The installer's file queue: copy operations gathered from the CopyFiles entries of INF
+// install sections, then carried out in one commit. Existing targets are handled by the
+// queue's copy style and by the caller's callback, the way a setup file queue does it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "setup/inf_file.h"
+
+namespace hbt::setup {
+
+// Copy styles (the values of the setup API's SP_COPY_* flags).
+constexpr unsigned kCopyNoOverwrite = 0x00000008;  // ask the callback when the target exists
+constexpr unsigned kCopyForceNewer = 0x00002000;   // never replace a newer target, without asking
+
+struct FilePaths {
+  std::string source;
+  std::string target;
+};
+
+struct QueueCallback {
+  // A target exists and the copy was queued with kCopyNoOverwrite: true overwrites it.
+  std::function<bool(const FilePaths&)> target_exists;
+  // A copy failed with the error number: true skips the file and goes on, false ends the commit.
+  std::function<bool(const FilePaths&, int error)> copy_error;
+};
+
+struct QueuedCopy {
+  FilePaths paths;
+  unsigned style = 0;
+};
+
+class FileQueue {
+ public:
+  // Queues every file of the CopyFiles entries of the install section, sources under
+  // source_root (a folder path ending in '/'), targets by [DestinationDirs]. False with a
+  // message naming the INF line when the section, a file list or a destination is missing
+  // or wrong; nothing of that section is queued then.
+  bool queue_install_section(const InfFile& inf, std::string_view section, const DirectoryIds& ids,
+                             const std::string& source_root, unsigned copy_style, std::string* error);
+
+  // Carries out the queued copies in order. A copy goes to a temporary file beside the
+  // target and is renamed over it, with the source's permissions and modification time, so
+  // an interrupted copy never leaves a half-written target. Returns false when some copy
+  // failed (skipped by the callback) or the callback ended the commit; *error is then the
+  // error number of the last failure.
+  bool commit(const QueueCallback& callback, int* error);
+
+  const std::vector<QueuedCopy>& copies() const { return copies_; }
+
+ private:
+  std::vector<QueuedCopy> copies_;
+};
+
+// Joins a folder and a name with exactly one '/'.
+std::string join_path(std::string_view folder, std::string_view name);
+
+// Copies one file to a new temporary beside the target and renames it into place; keeps the
+// source's mode and times. Returns 0 or an error number.
+int copy_file_atomically(const std::string& source, const std::string& target);
+
+// Creates the folder and its missing parents; 0 or an error number.
+int make_directories(const std::string& path);
+
+}  // namespace hbt::setup
