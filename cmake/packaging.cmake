@@ -91,3 +91,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 include(CPack)
+
+if(TARGET setup_itest)
+  add_dependencies(setup_itest hbt_media_files hbtmedia ${hbt_installed_programs} ${hbt_installed_libraries})
+endif()
