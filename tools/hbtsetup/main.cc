@@ -42,7 +42,9 @@ Messages the installer shows appear on standard error, each led by its title.
 
 Environment: HBT_REGISTRY_DIR (the registry written), XDG_DATA_DIRS and
 XDG_DATA_HOME (menu folders), HBT_SYSTEM_DIR (folder of the system files, default
-INSTALL), HBT_REGSVR (registration program, default INSTALL/hbtregsvr).
+INSTALL), HBT_REGSVR (registration program, default INSTALL/hbtregsvr),
+HBT_SETUP_LIBRARY (the installer library, default ../lib/setup.so beside hbtsetup,
+else setup.so on its run path).
 
 Exit status: 0 when InstallDriver returned 1, 1 when it returned 0, 2 usage errors.
 )";
