@@ -22,8 +22,13 @@ namespace {
 
 std::string library_path() {
   if (const char* path = std::getenv("HBT_HOSTLIB"); path && *path) return path;
-  std::string beside = platform::directory_of(platform::program_path()) + "/../lib/HBTSTSR.so";
-  if (access(beside.c_str(), R_OK) == 0) return beside;
+  // The build and package tree keep libraries in ../lib, an installed node folder beside the
+  // program. Explicit paths, because a run-path search depends on which object calls dlopen.
+  std::string folder = platform::directory_of(platform::program_path());
+  for (const char* relative : {"/../lib/HBTSTSR.so", "/HBTSTSR.so"}) {
+    std::string path = folder + relative;
+    if (access(path.c_str(), R_OK) == 0) return path;
+  }
   return "HBTSTSR.so";
 }
 

@@ -43,8 +43,8 @@ Messages the installer shows appear on standard error, each led by its title.
 Environment: HBT_REGISTRY_DIR (the registry written), XDG_DATA_DIRS and
 XDG_DATA_HOME (menu folders), HBT_SYSTEM_DIR (folder of the system files, default
 INSTALL), HBT_REGSVR (registration program, default INSTALL/hbtregsvr),
-HBT_SETUP_LIBRARY (the installer library, default ../lib/setup.so beside hbtsetup,
-else setup.so on its run path).
+HBT_SETUP_LIBRARY (the installer library, default ../lib/setup.so or setup.so
+beside hbtsetup).
 
 Exit status: 0 when InstallDriver returned 1, 1 when it returned 0, 2 usage errors.
 )";
@@ -65,9 +65,13 @@ const char* text_argument(const char* text) { return std::strcmp(text, "-") == 0
 std::string library_path() {
   if (const char* explicit_path = std::getenv("HBT_SETUP_LIBRARY"); explicit_path && *explicit_path)
     return explicit_path;
-  std::string beside = hbt::platform::directory_of(hbt::platform::program_path()) + "/../lib/setup.so";
-  if (access(beside.c_str(), R_OK) == 0) return beside;
-  return "setup.so";  // found through the program's run path
+  // Explicit paths, because a run-path search depends on which object calls dlopen.
+  std::string folder = hbt::platform::directory_of(hbt::platform::program_path());
+  for (const char* relative : {"/../lib/setup.so", "/setup.so"}) {
+    std::string path = folder + relative;
+    if (access(path.c_str(), R_OK) == 0) return path;
+  }
+  return "setup.so";
 }
 
 int usage(const std::string& problem) {
