@@ -66,6 +66,7 @@ class EditorCommands {
   }
 
   CDidDoc& doc() { return doc_; }
+  AppPort& port() { return port_; }
 
  private:
   std::uint32_t now() const;

@@ -70,11 +70,16 @@ std::optional<DriverMessage> NiolibDriverLink::next_message() {
   if (!ring_) {
     if (!niolib_.pointer_block()) return std::nullopt;
     niolib_.enable_message_ring(false);
-    ring_ = std::make_unique<image::RingReader>(niolib_.pointer_block());
+    // The window starts with what the ring still holds: oldest first, from just after the
+    // next slot to be written (slots never written are empty and skipped).
+    std::uint32_t next = std::atomic_ref<std::uint32_t>(niolib_.pointer_block()->ring_next).load();
+    ring_ = std::make_unique<image::RingReader>(niolib_.pointer_block(), next + 1);
   }
-  auto message = ring_->next();
-  if (!message) return std::nullopt;
-  return DriverMessage{message->colour, std::move(message->text)};
+  while (auto message = ring_->next()) {
+    if (message->text.empty()) continue;
+    return DriverMessage{message->colour, std::move(message->text)};
+  }
+  return std::nullopt;
 }
 
 void NiolibDriverLink::reload(const std::string& path) {

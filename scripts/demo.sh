@@ -12,7 +12,7 @@ mkdir -p "$work"
 
 # A private registry and region namespace: the demo never meets an installed driver.
 export HBT_REGISTRY_DIR=$work/registry
-export HBT_NAMESPACE=hbtdemo$$_
+export HBT_NAMESPACE=${HBT_NAMESPACE:-hbtdemo$$_}
 key='HKLM\Software\Velmora\Brenlow\Config'
 
 mcsim_pid=

@@ -2,7 +2,9 @@
 # Installs the Debian packages the build, the tests and the demo need, when they are missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
+# `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
+[ "${1:-}" = pictures ] && packages+=(xvfb x11-apps imagemagick fonts-dejavu-core)
 # Node.js only drives the interoperability tests; any installed node and npm will do.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
