@@ -61,14 +61,14 @@ QStringList poll_record_row(const CIORec& record, int position) {
           QString::asprintf("%7.1f", static_cast<double>(r.deadband()))};
 }
 
-PollRecordModel::PollRecordModel(const LiveStatus& live, QObject* parent) : QAbstractTableModel(parent), live_(live) {
+PollRecordModel::PollRecordModel(const CDidDoc& doc, const LiveStatus& live, QObject* parent)
+    : QAbstractTableModel(parent), doc_(doc), live_(live) {
   icons_ = {QIcon(), state_icon_image(QColor(40, 170, 60)), state_icon_image(QColor(210, 40, 40)),
             state_icon_image(QColor(230, 190, 30)), state_icon_image(QColor(150, 150, 150))};
 }
 
-void PollRecordModel::set_device(const CDevice* device) {
+void PollRecordModel::reset() {
   beginResetModel();
-  device_ = device;
   endResetModel();
 }
 
@@ -78,15 +78,15 @@ void PollRecordModel::redraw_row(int row) {
 }
 
 int PollRecordModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() || !device_ ? 0 : static_cast<int>(device_->iorecs().size());
+  return parent.isValid() || !device() ? 0 : static_cast<int>(device()->iorecs().size());
 }
 
 int PollRecordModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 9; }
 
 QVariant PollRecordModel::data(const QModelIndex& index, int role) const {
-  if (!device_ || !index.isValid() || index.row() >= rowCount()) return {};
+  if (!index.isValid() || index.row() >= rowCount()) return {};
   if (role == Qt::DisplayRole) {
-    return poll_record_row(*device_->iorecs()[static_cast<std::size_t>(index.row())], index.row())
+    return poll_record_row(*device()->iorecs()[static_cast<std::size_t>(index.row())], index.row())
         .at(index.column());
   }
   if (role == Qt::DecorationRole && index.column() == 0) {
@@ -244,7 +244,7 @@ ConfigForm::ConfigForm(EditorCommands& commands, const LiveStatus& live, QWidget
   records_->setAlternatingRowColors(true);
   records_->setSelectionBehavior(QAbstractItemView::SelectRows);
   records_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  model_ = new PollRecordModel(live, this);
+  model_ = new PollRecordModel(doc_, live, this);
   records_->setModel(model_);
   records_->viewport()->installEventFilter(this);
   const int widths[] = {80, 90, 90, 60, 100, 80, 90, 110, 80};
@@ -309,11 +309,11 @@ void ConfigForm::show_device() {
     cpu_->setCurrentIndex(device()->cpu_type());
     protocol_->setCurrentIndex(device()->protocol_type());
   }
-  model_->set_device(device());
+  model_->reset();
   emit selection_changed();
 }
 
-void ConfigForm::refresh_records() { model_->set_device(device()); }
+void ConfigForm::refresh_records() { model_->reset(); }
 
 void ConfigForm::redraw_rows(const std::vector<int>& rows) {
   for (int row : rows) model_->redraw_row(row);

@@ -27,8 +27,10 @@ namespace hbt::editor::ui {
 class PollRecordModel final : public QAbstractTableModel {
   Q_OBJECT
  public:
-  explicit PollRecordModel(const LiveStatus& live, QObject* parent = nullptr);
-  void set_device(const CDevice* device);
+  // Rows come from the document's current device, looked up at every call: the document
+  // can drop its tree while a message box runs the event loop, before the list is reset.
+  PollRecordModel(const CDidDoc& doc, const LiveStatus& live, QObject* parent = nullptr);
+  void reset();
   void redraw_row(int row);
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -36,8 +38,9 @@ class PollRecordModel final : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
+  const CDevice* device() const { return doc_.current_device(); }
+  const CDidDoc& doc_;
   const LiveStatus& live_;
-  const CDevice* device_ = nullptr;
   std::vector<QIcon> icons_;
 };
 

@@ -52,10 +52,12 @@ int main(int argc, char** argv) {
   });
 
   window.show();
-  window.start();
+  // The mark goes in before anything can hold the start up (a message box about a missing
+  // driver), so a second start already finds this one.
   char mark[32];
   std::snprintf(mark, sizeof mark, "%llX", static_cast<unsigned long long>(window.winId()));
   hbt::editor::write_editor_mark(mark);
+  window.start();
   int result = app.exec();
   hbt::editor::delete_editor_mark();
   return result;

@@ -88,7 +88,12 @@ MainWindow::MainWindow(AppPort* port, DriverLink* link, HostSettings* settings)
   resize(1000, 700);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  // The views read the document, which as a member goes before the child widgets would.
+  status_timer_.stop();
+  message_timer_.stop();
+  delete takeCentralWidget();
+}
 
 QAction* MainWindow::action(const QString& name) const { return findChild<QAction*>(name); }
 
