@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
 
-.PHONY: all deps configure build demo test test-asan test-tsan bench dist package clean
+.PHONY: all deps configure build demo test test-asan test-tsan bench dist package fuzz soak clean
 
 all: build
 
@@ -40,5 +40,9 @@ dist: build
 package: build
 	cmake --build --preset default --target package
 
+# Coverage-guided fuzzing of every reader of outside bytes: FUZZ_SECONDS per target (30).
+fuzz: deps
+	@scripts/fuzz.sh
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
