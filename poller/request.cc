@@ -43,7 +43,9 @@ bool prepare_request(Niolib& niolib, ChannelBlock& block, int channel, int k, bo
 
   const ChannelSettings& settings = active_settings(*ch);
   // A countdown that does not fit its type would expire at once.
-  block.reply_timeout = std::min<std::uint32_t>(settings.reply_timeout, INT32_MAX);
+  // A copy first: the settings are packed, and std::min would bind a misaligned reference.
+  const std::uint32_t reply_timeout = settings.reply_timeout;
+  block.reply_timeout = std::min<std::uint32_t>(reply_timeout, INT32_MAX);
   block.reply_countdown = static_cast<std::int32_t>(block.reply_timeout);
   block.retries_left = settings.retries;
   return true;
