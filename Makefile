@@ -44,5 +44,9 @@ package: build
 fuzz: deps
 	@scripts/fuzz.sh
 
+# The driver under random faults with an oracle: SOAK_SECONDS (300), SOAK_SEED.
+soak: build
+	@scripts/soak.sh
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

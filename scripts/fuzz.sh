@@ -31,35 +31,45 @@ build-fuzz/bin/fuzz_seeds "$out/corpus" >/dev/null
 mkdir -p "$out/crashes" "$out/logs"
 targets=${FUZZ_TARGETS:-"poller_reply image_check editor_config editor_csv host_text registry_text mcsim_request"}
 failed=0
+known_open() {  # whether the log names a fault listed in fuzz/known_open.txt
+  while IFS= read -r pattern; do
+    [ -z "$pattern" ] || [ "${pattern:0:1}" = "#" ] && continue
+    grep -qF -- "$pattern" "$1" && return 0
+  done < fuzz/known_open.txt
+  return 1
+}
+
 printf '%-15s %10s %8s %8s %8s  %s\n' target runs exec/s edges corpus result
 for t in $targets; do
-  args=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$out/crashes/$t-" -timeout=10
-        -rss_limit_mb=2048)
+  # Fork mode goes on after a crash, so that a known open fault found early does not end
+  # the run; every crash input is replayed afterwards and judged.
+  args=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -max_total_time="$seconds"
+        -artifact_prefix="$out/crashes/$t-" -timeout=10 -rss_limit_mb=2048)
   [ -f "fuzz/dictionaries/$t.dict" ] && args+=(-dict="fuzz/dictionaries/$t.dict")
   [ "$t" = editor_csv ] && args+=(-max_len=65536)
   log="$out/logs/$t.log"
-  rc=0
-  "$out/bin/fuzz_$t" "${args[@]}" "$out/corpus/$t" >"$log" 2>&1 || rc=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  speed=$(grep -o 'exec/s: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  before=$(ls "$out/crashes" | grep -c "^$t-" || true)
+  "$out/bin/fuzz_$t" "${args[@]}" "$out/corpus/$t" >"$log" 2>&1 || true
+  last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -1)
+  runs=$(echo "$last" | sed -n 's/^#\([0-9]*\):.*/\1/p')
+  speed=$(echo "$last" | grep -o 'exec/s: [0-9]*' | cut -d' ' -f2)
+  edges=$(echo "$last" | grep -o 'cov: [0-9]*' | cut -d' ' -f2)
   corpus=$(ls "$out/corpus/$t" | wc -l)
   result=ok
-  if [ $rc -ne 0 ]; then
-    what=$(grep -m1 -E 'invariant broken|ERROR: (Address|Undefined|Leak)Sanitizer|runtime error|ERROR: libFuzzer' "$log" || true)
-    result="CRASH: $what"
-    known=0
-    while IFS= read -r pattern; do
-      [ -z "$pattern" ] || [ "${pattern:0:1}" = "#" ] && continue
-      grep -qF -- "$pattern" "$log" && known=1
-    done < fuzz/known_open.txt
-    if [ $known -eq 1 ]; then
-      result="known open fault: $what"
+  found=0 known=0
+  for crash in $(ls -t "$out/crashes" | grep "^$t-" | head -n $(( $(ls "$out/crashes" | grep -c "^$t-" || true) - before ))); do
+    found=$((found + 1))
+    replay="$out/logs/$crash.replay"
+    "$out/bin/fuzz_$t" "$out/crashes/$crash" >"$replay" 2>&1 || true
+    if known_open "$replay"; then
+      known=$((known + 1))
     else
       failed=1
-      grep -A25 -m1 -E 'invariant broken|ERROR: |runtime error' "$log" | head -30 >&2 || true
+      echo "== $t: new fault, input $out/crashes/$crash" >&2
+      grep -m1 -A20 -E 'invariant broken|ERROR: |runtime error' "$replay" | head -24 >&2 || true
     fi
-  fi
+  done
+  [ $found -gt 0 ] && result="$found crash inputs, $known of known open faults"
   printf '%-15s %10s %8s %8s %8s  %s\n' "$t" "${runs:-0}" "${speed:-0}" "${edges:-0}" "$corpus" "$result"
 done
 echo "fuzz step took $(( $(date +%s) - start )) s"

@@ -67,10 +67,18 @@ bool DeviceMemory::bit(RegisterType t, std::uint32_t n) const {
   return false;
 }
 
+namespace {
+DeviceMemory::WriteObserver write_observer = nullptr;
+}  // namespace
+
+void DeviceMemory::set_write_observer(WriteObserver observer) { write_observer = observer; }
+
 void DeviceMemory::set_bit(RegisterType t, std::uint32_t n, bool on) {
   if (!is_bit_device(t)) return;
   auto& v = bits_[type_index(t)];
-  if (n < v.size()) v[n] = on ? 1 : 0;
+  if (n >= v.size() || v[n] == (on ? 1 : 0)) return;
+  v[n] = on ? 1 : 0;
+  if (write_observer) write_observer(t, n, 0, on ? 1 : 0);
 }
 
 const std::vector<std::uint16_t>* DeviceMemory::words_of(RegisterType t,
@@ -111,7 +119,9 @@ void DeviceMemory::set_word(RegisterType t, std::uint32_t n, std::uint16_t value
     return;
   }
   auto* v = words_of(t, block);
-  if (v != nullptr && n < v->size()) (*v)[n] = value;
+  if (v == nullptr || n >= v->size() || (*v)[n] == value) return;
+  (*v)[n] = value;
+  if (write_observer) write_observer(t, n, block, value);
 }
 
 Plc::Plc(std::string name, DeviceSizes sizes) : name_(std::move(name)), sizes_(sizes) {

@@ -52,6 +52,11 @@ class DeviceMemory {
   std::uint16_t word(RegisterType t, std::uint32_t n, std::uint8_t block = 0) const;
   void set_word(RegisterType t, std::uint32_t n, std::uint16_t value, std::uint8_t block = 0);
 
+  // Called for every change of a point or register of any memory (the value history of
+  // --history); one observer per process, none by default.
+  using WriteObserver = void (*)(RegisterType t, std::uint32_t n, std::uint8_t block, std::uint16_t value);
+  static void set_write_observer(WriteObserver observer);
+
  private:
   std::vector<std::uint16_t>* words_of(RegisterType t, std::uint8_t block);
   const std::vector<std::uint16_t>* words_of(RegisterType t, std::uint8_t block) const;

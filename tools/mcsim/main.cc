@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "tools/mcsim/faults.h"
+#include "tools/mcsim/history.h"
 #include "tools/mcsim/server.h"
 
 namespace {
@@ -34,6 +35,8 @@ Endpoints
                                  (written atomically, after the scripts ran).
   --no-stdin                     do not read control lines from standard input.
   --seed N                       seed of the random fault choices (default 1).
+  --history FILE                 write every change of a register or point to FILE,
+                                 "MS TYPE NUMBER VALUE" (MS: CLOCK_MONOTONIC in ms).
   --quiet                        no "listening"/"ready" lines.
   -h, --help                     this text.
 
@@ -242,6 +245,13 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.seed = static_cast<std::uint64_t>(*n);
+    } else if (arg == "--history") {
+      if (!value(&v)) return 2;
+      std::string error;
+      if (!hbt::mcsim::start_history(v, &error)) {
+        std::fprintf(stderr, "mcsim: %s\n", error.c_str());
+        return 1;
+      }
     } else if (arg == "--no-stdin") {
       options.read_stdin = false;
     } else if (arg == "--quiet") {
