@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
+# make package (and its test) finds library dependencies with dpkg-shlibdeps.
+packages+=(dpkg-dev)
 # `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
 [ "${1:-}" = pictures ] && packages+=(xvfb x11-apps imagemagick fonts-dejavu-core)
 # Node.js only drives the interoperability tests; any installed node and npm will do.
