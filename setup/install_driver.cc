@@ -213,7 +213,9 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
   }
 
   if (auto plan = plan_shortcuts(a.host_name, a.shortcut_mode)) {
-    if (!registry::set_string(registry::Hive::LocalMachine, kProductKey, "FolderName", plan->group))
+    // A group refused as a folder is not recorded either.
+    if (valid_group(plan->group) &&
+        !registry::set_string(registry::Hive::LocalMachine, kProductKey, "FolderName", plan->group))
       report.with_error("Failed to record FolderName: " + std::string(std::strerror(errno)), errno);
     ShortcutTargets targets{join_path(install, kEditorName), join_path(install, kHelpName), install};
     std::string failed;

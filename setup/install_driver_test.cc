@@ -255,6 +255,7 @@ TEST_F(InstallDriverTest, ShortcutTable) {
   ASSERT_EQ(messages.boxes.size(), 1u);
   EXPECT_EQ(messages.boxes[0].second.rfind("Failed to create the shortcut ../../outside: Invalid argument", 0), 0u);
   EXPECT_FALSE(exists(fresh.path("outside")));
+  EXPECT_FALSE(registry::get_value(Hive::LocalMachine, "Software\\Velmora\\Brenlow", "FolderName"));
 }
 
 TEST_F(InstallDriverTest, NothingInstalledIsLostOrDowngraded) {

@@ -88,6 +88,19 @@ std::optional<ShortcutPlan> plan_shortcuts(const char* host_name, int shortcut_m
   return plan;
 }
 
+bool valid_group(const std::string& group) {
+  std::string path = group;
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find('/', start);
+    if (path.substr(start, end - start) == "..") return false;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return true;
+}
+
 std::string applications_folder(bool all_users) {
   if (all_users) {
     std::string dirs = platform::env_or("XDG_DATA_DIRS", "/usr/local/share/:/usr/share/");
@@ -115,19 +128,13 @@ std::string desktop_entry(const std::string& name, const std::string& comment, c
 }
 
 int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, std::string* failed_path) {
-  // The group is a folder name; a name that climbs out of the menu folder is refused.
+  if (!valid_group(plan.group)) {
+    *failed_path = plan.group;
+    return EINVAL;
+  }
   std::string group = plan.group;
   for (char& c : group)
     if (c == '\\') c = '/';
-  for (std::size_t start = 0; start <= group.size();) {
-    std::size_t end = group.find('/', start);
-    if (group.substr(start, end - start) == "..") {
-      *failed_path = group;
-      return EINVAL;
-    }
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
   std::string folder = join_path(applications_folder(plan.all_users), group);
   if (int e = make_directories(folder)) {
     *failed_path = folder;

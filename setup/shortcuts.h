@@ -21,6 +21,9 @@ struct ShortcutPlan {
 // Which menu, group and link names the host name (may be null: no shortcuts) and mode give.
 std::optional<ShortcutPlan> plan_shortcuts(const char* host_name, int shortcut_mode);
 
+// A group names a folder inside the menu folder: one that climbs out of it ("..") is refused.
+bool valid_group(const std::string& group);
+
 // applications folder of all users or of the current user, from the XDG variables and their
 // documented defaults.
 std::string applications_folder(bool all_users);
