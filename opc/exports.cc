@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "hostlib/nio_exports.h"
 #include "opc/com_base.h"
+#include "opc/library.h"
 #include "opc/registration.h"
+#include "opc/server_factory.h"
 
 #define OPC_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -23,7 +26,38 @@ std::string module_path() {
   return path;
 }
 
+hbt::opc::HostApi host_exports() {
+  hbt::opc::HostApi api;
+  api.paddr = nio_paddr;
+  api.psig = nio_psig;
+  api.popt = nio_popt;
+  api.readEx = nio_readEx;
+  api.get_ServerStatus = nio_get_ServerStatus;
+  api.SendMsg = nio_SendMsg;
+  api.CleanUp = nio_CleanUp;
+  return api;
+}
+
+__attribute__((constructor)) void process_attach() {
+  try {
+    hbt::opc::library_attach(host_exports());
+  } catch (...) {
+  }
+}
+
+__attribute__((destructor)) void process_detach() { hbt::opc::library_detach(); }
+
 }  // namespace
+
+OPC_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+  try {
+    return hbt::opc::get_class_object(rclsid, riid, ppv);
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+OPC_EXPORT HRESULT DllCanUnloadNow() { return hbt::opc::can_unload_now(); }
 
 OPC_EXPORT HRESULT DllRegisterServer() {
   try {

@@ -42,8 +42,13 @@ bool create_new(std::string_view key) {
   return !existed;
 }
 
-// Set by the library attach before any server object exists; read-only afterwards.
-Settings current;
+// Set by the library attach before any server object exists; read-only afterwards. A
+// function-local object, because the attach runs while the library's statics are still
+// being constructed.
+Settings& current() {
+  static Settings s;
+  return s;
+}
 
 }  // namespace
 
@@ -93,8 +98,8 @@ void delete_settings() {
   reg::delete_key(lm, identity().settings_key);
 }
 
-const Settings& settings() { return current; }
+const Settings& settings() { return current(); }
 
-void set_settings(const Settings& s) { current = s; }
+void set_settings(const Settings& s) { current() = s; }
 
 }  // namespace hbt::opc

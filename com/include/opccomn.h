@@ -6,28 +6,40 @@
 
 #include "objbase.h"
 
-HBT_FORWARD(IOPCCommon);
-HBT_FORWARD(IOPCShutdown);
+/* Interfaces are declared once for both languages with the COM declaration macros; the
+ * IUnknown slots are listed again first, as the C vtable needs them. */
+#define OPC_IUNKNOWN_METHODS                                                \
+  STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** ppvObject) PURE;      \
+  STDMETHOD_(ULONG, AddRef)(THIS) PURE;                                     \
+  STDMETHOD_(ULONG, Release)(THIS) PURE;
+#ifdef __cplusplus
+#define OPC_FORWARD(iface) struct iface
+#else
+#define OPC_FORWARD(iface) typedef struct iface iface
+#endif
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCShutdown
-HBT_DECLARE_INTERFACE(IOPCShutdown) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(ShutdownRequest)(HBT_THIS_ LPCWSTR szReason) HBT_PURE;
-HBT_END_INTERFACE(IOPCShutdown);
+OPC_FORWARD(IOPCCommon);
+OPC_FORWARD(IOPCShutdown);
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCCommon
-HBT_DECLARE_INTERFACE(IOPCCommon) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(SetLocaleID)(HBT_THIS_ LCID dwLcid) HBT_PURE;
-  HBT_METHOD(GetLocaleID)(HBT_THIS_ LCID* pdwLcid) HBT_PURE;
-  HBT_METHOD(QueryAvailableLocaleIDs)(HBT_THIS_ DWORD* pdwCount, LCID** pdwLcid) HBT_PURE;
-  HBT_METHOD(GetErrorString)(HBT_THIS_ HRESULT dwError, LPWSTR* ppString) HBT_PURE;
-  HBT_METHOD(SetClientName)(HBT_THIS_ LPCWSTR szName) HBT_PURE;
-HBT_END_INTERFACE(IOPCCommon);
+#undef INTERFACE
+#define INTERFACE IOPCShutdown
+DECLARE_INTERFACE_(IOPCShutdown, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(ShutdownRequest)(THIS_ LPCWSTR szReason) PURE;
+};
 
-#undef HBT_INTERFACE
+#undef INTERFACE
+#define INTERFACE IOPCCommon
+DECLARE_INTERFACE_(IOPCCommon, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(SetLocaleID)(THIS_ LCID dwLcid) PURE;
+  STDMETHOD(GetLocaleID)(THIS_ LCID* pdwLcid) PURE;
+  STDMETHOD(QueryAvailableLocaleIDs)(THIS_ DWORD* pdwCount, LCID** pdwLcid) PURE;
+  STDMETHOD(GetErrorString)(THIS_ HRESULT dwError, LPWSTR* ppString) PURE;
+  STDMETHOD(SetClientName)(THIS_ LPCWSTR szName) PURE;
+};
+
+#undef INTERFACE
 
 /* {F31DFDE1-07B6-11D2-B2D8-0060083BA1FB} and {F31DFDE2-...}. */
 static const IID IID_IOPCShutdown = {0xF31DFDE1, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};

@@ -197,241 +197,241 @@ typedef struct OPCITEMVQT {
   FILETIME ftTimeStamp;
 } OPCITEMVQT;
 
-HBT_FORWARD(IOPCServer);
-HBT_FORWARD(IOPCServerPublicGroups);
-HBT_FORWARD(IOPCBrowseServerAddressSpace);
-HBT_FORWARD(IOPCGroupStateMgt);
-HBT_FORWARD(IOPCGroupStateMgt2);
-HBT_FORWARD(IOPCPublicGroupStateMgt);
-HBT_FORWARD(IOPCSyncIO);
-HBT_FORWARD(IOPCSyncIO2);
-HBT_FORWARD(IOPCAsyncIO);
-HBT_FORWARD(IOPCAsyncIO2);
-HBT_FORWARD(IOPCAsyncIO3);
-HBT_FORWARD(IOPCItemMgt);
-HBT_FORWARD(IEnumOPCItemAttributes);
-HBT_FORWARD(IOPCDataCallback);
-HBT_FORWARD(IOPCItemProperties);
-HBT_FORWARD(IOPCItemDeadbandMgt);
-HBT_FORWARD(IOPCItemIO);
+OPC_FORWARD(IOPCServer);
+OPC_FORWARD(IOPCServerPublicGroups);
+OPC_FORWARD(IOPCBrowseServerAddressSpace);
+OPC_FORWARD(IOPCGroupStateMgt);
+OPC_FORWARD(IOPCGroupStateMgt2);
+OPC_FORWARD(IOPCPublicGroupStateMgt);
+OPC_FORWARD(IOPCSyncIO);
+OPC_FORWARD(IOPCSyncIO2);
+OPC_FORWARD(IOPCAsyncIO);
+OPC_FORWARD(IOPCAsyncIO2);
+OPC_FORWARD(IOPCAsyncIO3);
+OPC_FORWARD(IOPCItemMgt);
+OPC_FORWARD(IEnumOPCItemAttributes);
+OPC_FORWARD(IOPCDataCallback);
+OPC_FORWARD(IOPCItemProperties);
+OPC_FORWARD(IOPCItemDeadbandMgt);
+OPC_FORWARD(IOPCItemIO);
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCServer
-HBT_DECLARE_INTERFACE(IOPCServer) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(AddGroup)(HBT_THIS_ LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
+#undef INTERFACE
+#define INTERFACE IOPCServer
+DECLARE_INTERFACE_(IOPCServer, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(AddGroup)(THIS_ LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
                        LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
-                       DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) HBT_PURE;
-  HBT_METHOD(GetErrorString)(HBT_THIS_ HRESULT dwError, LCID dwLocale, LPWSTR* ppString) HBT_PURE;
-  HBT_METHOD(GetGroupByName)(HBT_THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) HBT_PURE;
-  HBT_METHOD(GetStatus)(HBT_THIS_ OPCSERVERSTATUS** ppServerStatus) HBT_PURE;
-  HBT_METHOD(RemoveGroup)(HBT_THIS_ OPCHANDLE hServerGroup, BOOL bForce) HBT_PURE;
-  HBT_METHOD(CreateGroupEnumerator)(HBT_THIS_ OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) HBT_PURE;
-HBT_END_INTERFACE(IOPCServer);
+                       DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) PURE;
+  STDMETHOD(GetErrorString)(THIS_ HRESULT dwError, LCID dwLocale, LPWSTR* ppString) PURE;
+  STDMETHOD(GetGroupByName)(THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) PURE;
+  STDMETHOD(GetStatus)(THIS_ OPCSERVERSTATUS** ppServerStatus) PURE;
+  STDMETHOD(RemoveGroup)(THIS_ OPCHANDLE hServerGroup, BOOL bForce) PURE;
+  STDMETHOD(CreateGroupEnumerator)(THIS_ OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCServerPublicGroups
-HBT_DECLARE_INTERFACE(IOPCServerPublicGroups) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(GetPublicGroupByName)(HBT_THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) HBT_PURE;
-  HBT_METHOD(RemovePublicGroup)(HBT_THIS_ OPCHANDLE hServerGroup, BOOL bForce) HBT_PURE;
-HBT_END_INTERFACE(IOPCServerPublicGroups);
+#undef INTERFACE
+#define INTERFACE IOPCServerPublicGroups
+DECLARE_INTERFACE_(IOPCServerPublicGroups, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(GetPublicGroupByName)(THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) PURE;
+  STDMETHOD(RemovePublicGroup)(THIS_ OPCHANDLE hServerGroup, BOOL bForce) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCBrowseServerAddressSpace
-HBT_DECLARE_INTERFACE(IOPCBrowseServerAddressSpace) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(QueryOrganization)(HBT_THIS_ OPCNAMESPACETYPE* pNameSpaceType) HBT_PURE;
-  HBT_METHOD(ChangeBrowsePosition)(HBT_THIS_ OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) HBT_PURE;
-  HBT_METHOD(BrowseOPCItemIDs)(HBT_THIS_ OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
-                               VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter, LPENUMSTRING* ppIEnumString) HBT_PURE;
-  HBT_METHOD(GetItemID)(HBT_THIS_ LPWSTR szItemDataID, LPWSTR* szItemID) HBT_PURE;
-  HBT_METHOD(BrowseAccessPaths)(HBT_THIS_ LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) HBT_PURE;
-HBT_END_INTERFACE(IOPCBrowseServerAddressSpace);
+#undef INTERFACE
+#define INTERFACE IOPCBrowseServerAddressSpace
+DECLARE_INTERFACE_(IOPCBrowseServerAddressSpace, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(QueryOrganization)(THIS_ OPCNAMESPACETYPE* pNameSpaceType) PURE;
+  STDMETHOD(ChangeBrowsePosition)(THIS_ OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) PURE;
+  STDMETHOD(BrowseOPCItemIDs)(THIS_ OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
+                               VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter, LPENUMSTRING* ppIEnumString) PURE;
+  STDMETHOD(GetItemID)(THIS_ LPWSTR szItemDataID, LPWSTR* szItemID) PURE;
+  STDMETHOD(BrowseAccessPaths)(THIS_ LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCGroupStateMgt
-HBT_DECLARE_INTERFACE(IOPCGroupStateMgt) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(GetState)(HBT_THIS_ DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+#undef INTERFACE
+#define INTERFACE IOPCGroupStateMgt
+DECLARE_INTERFACE_(IOPCGroupStateMgt, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(GetState)(THIS_ DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                        FLOAT* pPercentDeadband, LCID* pLCID, OPCHANDLE* phClientGroup,
-                       OPCHANDLE* phServerGroup) HBT_PURE;
-  HBT_METHOD(SetState)(HBT_THIS_ DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
-                       LONG* pTimeBias, FLOAT* pPercentDeadband, LCID* pLCID, OPCHANDLE* phClientGroup) HBT_PURE;
-  HBT_METHOD(SetName)(HBT_THIS_ LPCWSTR szName) HBT_PURE;
-  HBT_METHOD(CloneGroup)(HBT_THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) HBT_PURE;
-HBT_END_INTERFACE(IOPCGroupStateMgt);
+                       OPCHANDLE* phServerGroup) PURE;
+  STDMETHOD(SetState)(THIS_ DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+                       LONG* pTimeBias, FLOAT* pPercentDeadband, LCID* pLCID, OPCHANDLE* phClientGroup) PURE;
+  STDMETHOD(SetName)(THIS_ LPCWSTR szName) PURE;
+  STDMETHOD(CloneGroup)(THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCGroupStateMgt2
-HBT_DECLARE_INTERFACE_(IOPCGroupStateMgt2, IOPCGroupStateMgt) {
+#undef INTERFACE
+#define INTERFACE IOPCGroupStateMgt2
+DECLARE_INTERFACE_(IOPCGroupStateMgt2, IOPCGroupStateMgt) {
 #ifndef __cplusplus
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(GetState)(HBT_THIS_ DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(GetState)(THIS_ DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                        FLOAT* pPercentDeadband, LCID* pLCID, OPCHANDLE* phClientGroup,
                        OPCHANDLE* phServerGroup);
-  HBT_METHOD(SetState)(HBT_THIS_ DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+  STDMETHOD(SetState)(THIS_ DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
                        LONG* pTimeBias, FLOAT* pPercentDeadband, LCID* pLCID, OPCHANDLE* phClientGroup);
-  HBT_METHOD(SetName)(HBT_THIS_ LPCWSTR szName);
-  HBT_METHOD(CloneGroup)(HBT_THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
+  STDMETHOD(SetName)(THIS_ LPCWSTR szName);
+  STDMETHOD(CloneGroup)(THIS_ LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
 #endif
-  HBT_METHOD(SetKeepAlive)(HBT_THIS_ DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) HBT_PURE;
-  HBT_METHOD(GetKeepAlive)(HBT_THIS_ DWORD* pdwKeepAliveTime) HBT_PURE;
-HBT_END_INTERFACE(IOPCGroupStateMgt2);
+  STDMETHOD(SetKeepAlive)(THIS_ DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) PURE;
+  STDMETHOD(GetKeepAlive)(THIS_ DWORD* pdwKeepAliveTime) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCPublicGroupStateMgt
-HBT_DECLARE_INTERFACE(IOPCPublicGroupStateMgt) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(GetState)(HBT_THIS_ BOOL* pPublic) HBT_PURE;
-  HBT_METHOD(MoveToPublic)(HBT_THIS) HBT_PURE;
-HBT_END_INTERFACE(IOPCPublicGroupStateMgt);
+#undef INTERFACE
+#define INTERFACE IOPCPublicGroupStateMgt
+DECLARE_INTERFACE_(IOPCPublicGroupStateMgt, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(GetState)(THIS_ BOOL* pPublic) PURE;
+  STDMETHOD(MoveToPublic)(THIS) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCSyncIO
-HBT_DECLARE_INTERFACE(IOPCSyncIO) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Read)(HBT_THIS_ OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
-                   OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(Write)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) HBT_PURE;
-HBT_END_INTERFACE(IOPCSyncIO);
+#undef INTERFACE
+#define INTERFACE IOPCSyncIO
+DECLARE_INTERFACE_(IOPCSyncIO, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Read)(THIS_ OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                   OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) PURE;
+  STDMETHOD(Write)(THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCSyncIO2
-HBT_DECLARE_INTERFACE_(IOPCSyncIO2, IOPCSyncIO) {
+#undef INTERFACE
+#define INTERFACE IOPCSyncIO2
+DECLARE_INTERFACE_(IOPCSyncIO2, IOPCSyncIO) {
 #ifndef __cplusplus
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Read)(HBT_THIS_ OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Read)(THIS_ OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
                    OPCITEMSTATE** ppItemValues, HRESULT** ppErrors);
-  HBT_METHOD(Write)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors);
+  STDMETHOD(Write)(THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors);
 #endif
-  HBT_METHOD(ReadMaxAge)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
-                         WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(WriteVQT)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) HBT_PURE;
-HBT_END_INTERFACE(IOPCSyncIO2);
+  STDMETHOD(ReadMaxAge)(THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                         WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) PURE;
+  STDMETHOD(WriteVQT)(THIS_ DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCAsyncIO
-HBT_DECLARE_INTERFACE(IOPCAsyncIO) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Read)(HBT_THIS_ DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
-                   DWORD* pTransactionID, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(Write)(HBT_THIS_ DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
-                    DWORD* pTransactionID, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(Refresh)(HBT_THIS_ DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) HBT_PURE;
-  HBT_METHOD(Cancel)(HBT_THIS_ DWORD dwTransactionID) HBT_PURE;
-HBT_END_INTERFACE(IOPCAsyncIO);
+#undef INTERFACE
+#define INTERFACE IOPCAsyncIO
+DECLARE_INTERFACE_(IOPCAsyncIO, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Read)(THIS_ DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                   DWORD* pTransactionID, HRESULT** ppErrors) PURE;
+  STDMETHOD(Write)(THIS_ DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                    DWORD* pTransactionID, HRESULT** ppErrors) PURE;
+  STDMETHOD(Refresh)(THIS_ DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) PURE;
+  STDMETHOD(Cancel)(THIS_ DWORD dwTransactionID) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCAsyncIO2
-HBT_DECLARE_INTERFACE(IOPCAsyncIO2) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Read)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                   HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(Write)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                    DWORD* pdwCancelID, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(Refresh2)(HBT_THIS_ OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) HBT_PURE;
-  HBT_METHOD(Cancel2)(HBT_THIS_ DWORD dwCancelID) HBT_PURE;
-  HBT_METHOD(SetEnable)(HBT_THIS_ BOOL bEnable) HBT_PURE;
-  HBT_METHOD(GetEnable)(HBT_THIS_ BOOL* pbEnable) HBT_PURE;
-HBT_END_INTERFACE(IOPCAsyncIO2);
+#undef INTERFACE
+#define INTERFACE IOPCAsyncIO2
+DECLARE_INTERFACE_(IOPCAsyncIO2, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Read)(THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                   HRESULT** ppErrors) PURE;
+  STDMETHOD(Write)(THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                    DWORD* pdwCancelID, HRESULT** ppErrors) PURE;
+  STDMETHOD(Refresh2)(THIS_ OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) PURE;
+  STDMETHOD(Cancel2)(THIS_ DWORD dwCancelID) PURE;
+  STDMETHOD(SetEnable)(THIS_ BOOL bEnable) PURE;
+  STDMETHOD(GetEnable)(THIS_ BOOL* pbEnable) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCAsyncIO3
-HBT_DECLARE_INTERFACE_(IOPCAsyncIO3, IOPCAsyncIO2) {
+#undef INTERFACE
+#define INTERFACE IOPCAsyncIO3
+DECLARE_INTERFACE_(IOPCAsyncIO3, IOPCAsyncIO2) {
 #ifndef __cplusplus
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Read)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Read)(THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                    HRESULT** ppErrors);
-  HBT_METHOD(Write)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+  STDMETHOD(Write)(THIS_ DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
                     DWORD* pdwCancelID, HRESULT** ppErrors);
-  HBT_METHOD(Refresh2)(HBT_THIS_ OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID);
-  HBT_METHOD(Cancel2)(HBT_THIS_ DWORD dwCancelID);
-  HBT_METHOD(SetEnable)(HBT_THIS_ BOOL bEnable);
-  HBT_METHOD(GetEnable)(HBT_THIS_ BOOL* pbEnable);
+  STDMETHOD(Refresh2)(THIS_ OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID);
+  STDMETHOD(Cancel2)(THIS_ DWORD dwCancelID);
+  STDMETHOD(SetEnable)(THIS_ BOOL bEnable);
+  STDMETHOD(GetEnable)(THIS_ BOOL* pbEnable);
 #endif
-  HBT_METHOD(ReadMaxAge)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
-                         DWORD* pdwCancelID, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(WriteVQT)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
-                       DWORD* pdwCancelID, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(RefreshMaxAge)(HBT_THIS_ DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) HBT_PURE;
-HBT_END_INTERFACE(IOPCAsyncIO3);
+  STDMETHOD(ReadMaxAge)(THIS_ DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
+                         DWORD* pdwCancelID, HRESULT** ppErrors) PURE;
+  STDMETHOD(WriteVQT)(THIS_ DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
+                       DWORD* pdwCancelID, HRESULT** ppErrors) PURE;
+  STDMETHOD(RefreshMaxAge)(THIS_ DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCItemMgt
-HBT_DECLARE_INTERFACE(IOPCItemMgt) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(AddItems)(HBT_THIS_ DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
-                       HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(ValidateItems)(HBT_THIS_ DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate,
-                            OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(RemoveItems)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(SetActiveState)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(SetClientHandles)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
-                               HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(SetDatatypes)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
-                           HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(CreateEnumerator)(HBT_THIS_ REFIID riid, LPUNKNOWN* ppUnk) HBT_PURE;
-HBT_END_INTERFACE(IOPCItemMgt);
+#undef INTERFACE
+#define INTERFACE IOPCItemMgt
+DECLARE_INTERFACE_(IOPCItemMgt, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(AddItems)(THIS_ DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                       HRESULT** ppErrors) PURE;
+  STDMETHOD(ValidateItems)(THIS_ DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate,
+                            OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) PURE;
+  STDMETHOD(RemoveItems)(THIS_ DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) PURE;
+  STDMETHOD(SetActiveState)(THIS_ DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) PURE;
+  STDMETHOD(SetClientHandles)(THIS_ DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
+                               HRESULT** ppErrors) PURE;
+  STDMETHOD(SetDatatypes)(THIS_ DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                           HRESULT** ppErrors) PURE;
+  STDMETHOD(CreateEnumerator)(THIS_ REFIID riid, LPUNKNOWN* ppUnk) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IEnumOPCItemAttributes
-HBT_DECLARE_INTERFACE(IEnumOPCItemAttributes) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Next)(HBT_THIS_ ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) HBT_PURE;
-  HBT_METHOD(Skip)(HBT_THIS_ ULONG celt) HBT_PURE;
-  HBT_METHOD(Reset)(HBT_THIS) HBT_PURE;
-  HBT_METHOD(Clone)(HBT_THIS_ IEnumOPCItemAttributes** ppEnumItemAttributes) HBT_PURE;
-HBT_END_INTERFACE(IEnumOPCItemAttributes);
+#undef INTERFACE
+#define INTERFACE IEnumOPCItemAttributes
+DECLARE_INTERFACE_(IEnumOPCItemAttributes, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Next)(THIS_ ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG celt) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumOPCItemAttributes** ppEnumItemAttributes) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCDataCallback
-HBT_DECLARE_INTERFACE(IOPCDataCallback) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(OnDataChange)(HBT_THIS_ DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+#undef INTERFACE
+#define INTERFACE IOPCDataCallback
+DECLARE_INTERFACE_(IOPCDataCallback, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(OnDataChange)(THIS_ DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                            HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues,
-                           WORD* pwQualities, FILETIME* pftTimeStamps, HRESULT* pErrors) HBT_PURE;
-  HBT_METHOD(OnReadComplete)(HBT_THIS_ DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                           WORD* pwQualities, FILETIME* pftTimeStamps, HRESULT* pErrors) PURE;
+  STDMETHOD(OnReadComplete)(THIS_ DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                              HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues,
-                             WORD* pwQualities, FILETIME* pftTimeStamps, HRESULT* pErrors) HBT_PURE;
-  HBT_METHOD(OnWriteComplete)(HBT_THIS_ DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
-                              OPCHANDLE* pClienthandles, HRESULT* pErrors) HBT_PURE;
-  HBT_METHOD(OnCancelComplete)(HBT_THIS_ DWORD dwTransid, OPCHANDLE hGroup) HBT_PURE;
-HBT_END_INTERFACE(IOPCDataCallback);
+                             WORD* pwQualities, FILETIME* pftTimeStamps, HRESULT* pErrors) PURE;
+  STDMETHOD(OnWriteComplete)(THIS_ DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                              OPCHANDLE* pClienthandles, HRESULT* pErrors) PURE;
+  STDMETHOD(OnCancelComplete)(THIS_ DWORD dwTransid, OPCHANDLE hGroup) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCItemProperties
-HBT_DECLARE_INTERFACE(IOPCItemProperties) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(QueryAvailableProperties)(HBT_THIS_ LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                       LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) HBT_PURE;
-  HBT_METHOD(GetItemProperties)(HBT_THIS_ LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
-                                VARIANT** ppvData, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(LookupItemIDs)(HBT_THIS_ LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
-                            LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) HBT_PURE;
-HBT_END_INTERFACE(IOPCItemProperties);
+#undef INTERFACE
+#define INTERFACE IOPCItemProperties
+DECLARE_INTERFACE_(IOPCItemProperties, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(QueryAvailableProperties)(THIS_ LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                       LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) PURE;
+  STDMETHOD(GetItemProperties)(THIS_ LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                VARIANT** ppvData, HRESULT** ppErrors) PURE;
+  STDMETHOD(LookupItemIDs)(THIS_ LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                            LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCItemDeadbandMgt
-HBT_DECLARE_INTERFACE(IOPCItemDeadbandMgt) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(SetItemDeadband)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband,
-                              HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(GetItemDeadband)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband,
-                              HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(ClearItemDeadband)(HBT_THIS_ DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) HBT_PURE;
-HBT_END_INTERFACE(IOPCItemDeadbandMgt);
+#undef INTERFACE
+#define INTERFACE IOPCItemDeadbandMgt
+DECLARE_INTERFACE_(IOPCItemDeadbandMgt, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(SetItemDeadband)(THIS_ DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband,
+                              HRESULT** ppErrors) PURE;
+  STDMETHOD(GetItemDeadband)(THIS_ DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband,
+                              HRESULT** ppErrors) PURE;
+  STDMETHOD(ClearItemDeadband)(THIS_ DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IOPCItemIO
-HBT_DECLARE_INTERFACE(IOPCItemIO) {
-  HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Read)(HBT_THIS_ DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
-                   WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) HBT_PURE;
-  HBT_METHOD(WriteVQT)(HBT_THIS_ DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) HBT_PURE;
-HBT_END_INTERFACE(IOPCItemIO);
+#undef INTERFACE
+#define INTERFACE IOPCItemIO
+DECLARE_INTERFACE_(IOPCItemIO, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(Read)(THIS_ DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                   WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) PURE;
+  STDMETHOD(WriteVQT)(THIS_ DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) PURE;
+};
 
-#undef HBT_INTERFACE
+#undef INTERFACE
 
 /* Interface identifiers. DA 1.0/2.0: {39C13A4D...39C13A72-011E-11D0-9675-0020AFD8ADB3}. */
 #define HBT_OPCDA_GUID(l) {(l), 0x011E, 0x11D0, {0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3}}

@@ -41,6 +41,8 @@ using hbt::com::VARIANT;
 using hbt::com::VARTYPE;
 using hbt::com::WORD;
 using SIZE_T = std::size_t;
+using hbt::com::FALSE;
+using hbt::com::TRUE;
 using hbt::com::E_FAIL;
 using hbt::com::E_INVALIDARG;
 using hbt::com::E_NOINTERFACE;
@@ -55,19 +57,14 @@ using hbt::com::SUCCEEDED;
 using enum hbt::com::VARENUM;
 
 #define HBT_EXTERN_C extern "C"
-#define HBT_DECLARE_INTERFACE(name) struct name : public IUnknown
-#define HBT_DECLARE_INTERFACE_(name, base) struct name : public base
-#define HBT_METHOD(method) virtual HRESULT method
-#define HBT_METHOD_(type, method) virtual type method
-#define HBT_PURE = 0
-#define HBT_THIS_
-#define HBT_THIS void
+#define DECLARE_INTERFACE(name) struct name
+#define DECLARE_INTERFACE_(name, base) struct name : public base
+#define STDMETHOD(method) virtual HRESULT method
+#define STDMETHOD_(type, method) virtual type method
+#define PURE = 0
+#define THIS_
+#define THIS void
 #define HBT_IUNKNOWN_METHODS
-#define HBT_FORWARD(name) struct name
-#define HBT_END_INTERFACE(name) \
- protected:                     \
-  ~name() = default;            \
-  }
 
 #else /* C */
 
@@ -144,6 +141,8 @@ typedef struct VARIANT {
 
 #define HBT_EXTERN_C extern
 
+#define TRUE 1
+#define FALSE 0
 #define S_OK ((HRESULT)0)
 #define S_FALSE ((HRESULT)1)
 #define E_NOTIMPL ((HRESULT)0x80004001L)
@@ -162,29 +161,27 @@ enum VARENUM {
   VT_DECIMAL = 14, VT_I1 = 16, VT_UI1 = 17, VT_UI2 = 18, VT_UI4 = 19, VT_I8 = 20, VT_UI8 = 21,
   VT_INT = 22, VT_UINT = 23, VT_VECTOR = 0x1000, VT_ARRAY = 0x2000, VT_BYREF = 0x4000, VT_TYPEMASK = 0x0FFF
 };
-#define HBT_FORWARD(name) typedef struct name name
-#define HBT_DECLARE_INTERFACE(name)         \
+#define DECLARE_INTERFACE(name)             \
+  typedef struct name name;                 \
   typedef struct name##Vtbl name##Vtbl;     \
   struct name {                             \
     const name##Vtbl* lpVtbl;               \
   };                                        \
   struct name##Vtbl
-#define HBT_DECLARE_INTERFACE_(name, base) HBT_DECLARE_INTERFACE(name)
-#define HBT_METHOD(method) HRESULT (*method)
-#define HBT_METHOD_(type, method) type (*method)
-#define HBT_PURE
-#define HBT_THIS_ HBT_INTERFACE* This,
-#define HBT_THIS HBT_INTERFACE* This
-#define HBT_IUNKNOWN_METHODS                                                  \
-  HBT_METHOD(QueryInterface)(HBT_THIS_ REFIID riid, void** ppvObject) HBT_PURE; \
-  HBT_METHOD_(ULONG, AddRef)(HBT_THIS) HBT_PURE;                              \
-  HBT_METHOD_(ULONG, Release)(HBT_THIS) HBT_PURE;
-#define HBT_END_INTERFACE(name) }
+#define DECLARE_INTERFACE_(name, base) DECLARE_INTERFACE(name)
+#define STDMETHOD(method) HRESULT (*method)
+#define STDMETHOD_(type, method) type (*method)
+#define PURE
+#define THIS_ INTERFACE* This,
+#define THIS INTERFACE* This
+#define HBT_IUNKNOWN_METHODS                                           \
+  STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** ppvObject) PURE; \
+  STDMETHOD_(ULONG, AddRef)(THIS) PURE;                              \
+  STDMETHOD_(ULONG, Release)(THIS) PURE;
 
-HBT_FORWARD(IUnknown);
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IUnknown
-HBT_DECLARE_INTERFACE(IUnknown) {
+#undef INTERFACE
+#define INTERFACE IUnknown
+DECLARE_INTERFACE(IUnknown) {
   HBT_IUNKNOWN_METHODS
 };
 
@@ -195,6 +192,12 @@ typedef const OLECHAR* LPCOLESTR;
 typedef OLECHAR* LPWSTR;
 typedef const OLECHAR* LPCWSTR;
 typedef IUnknown* LPUNKNOWN;
+
+#ifdef __cplusplus
+#define HBT_FWD(name) struct name
+#else
+#define HBT_FWD(name) typedef struct name name
+#endif
 
 #ifndef HBT_WINERROR_CODES
 #define HBT_WINERROR_CODES
@@ -211,14 +214,14 @@ typedef IUnknown* LPUNKNOWN;
 #define DV_E_FORMATETC HBT_HR(0x80040064L)
 #endif
 
-HBT_FORWARD(IClassFactory);
-HBT_FORWARD(IEnumString);
-HBT_FORWARD(IEnumUnknown);
-HBT_FORWARD(IConnectionPoint);
-HBT_FORWARD(IConnectionPointContainer);
-HBT_FORWARD(IEnumConnectionPoints);
-HBT_FORWARD(IEnumConnections);
-HBT_FORWARD(IMalloc);
+HBT_FWD(IClassFactory);
+HBT_FWD(IEnumString);
+HBT_FWD(IEnumUnknown);
+HBT_FWD(IConnectionPoint);
+HBT_FWD(IConnectionPointContainer);
+HBT_FWD(IEnumConnectionPoints);
+HBT_FWD(IEnumConnections);
+HBT_FWD(IMalloc);
 
 typedef IEnumString* LPENUMSTRING;
 
@@ -227,86 +230,86 @@ typedef struct CONNECTDATA {
   DWORD dwCookie;
 } CONNECTDATA;
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IClassFactory
-HBT_DECLARE_INTERFACE(IClassFactory) {
+#undef INTERFACE
+#define INTERFACE IClassFactory
+DECLARE_INTERFACE_(IClassFactory, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(CreateInstance)(HBT_THIS_ IUnknown* pUnkOuter, REFIID riid, void** ppvObject) HBT_PURE;
-  HBT_METHOD(LockServer)(HBT_THIS_ BOOL fLock) HBT_PURE;
-HBT_END_INTERFACE(IClassFactory);
+  STDMETHOD(CreateInstance)(THIS_ IUnknown* pUnkOuter, REFIID riid, void** ppvObject) PURE;
+  STDMETHOD(LockServer)(THIS_ BOOL fLock) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IEnumString
-HBT_DECLARE_INTERFACE(IEnumString) {
+#undef INTERFACE
+#define INTERFACE IEnumString
+DECLARE_INTERFACE_(IEnumString, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Next)(HBT_THIS_ ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) HBT_PURE;
-  HBT_METHOD(Skip)(HBT_THIS_ ULONG celt) HBT_PURE;
-  HBT_METHOD(Reset)(HBT_THIS) HBT_PURE;
-  HBT_METHOD(Clone)(HBT_THIS_ IEnumString** ppenum) HBT_PURE;
-HBT_END_INTERFACE(IEnumString);
+  STDMETHOD(Next)(THIS_ ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG celt) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumString** ppenum) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IEnumUnknown
-HBT_DECLARE_INTERFACE(IEnumUnknown) {
+#undef INTERFACE
+#define INTERFACE IEnumUnknown
+DECLARE_INTERFACE_(IEnumUnknown, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Next)(HBT_THIS_ ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) HBT_PURE;
-  HBT_METHOD(Skip)(HBT_THIS_ ULONG celt) HBT_PURE;
-  HBT_METHOD(Reset)(HBT_THIS) HBT_PURE;
-  HBT_METHOD(Clone)(HBT_THIS_ IEnumUnknown** ppenum) HBT_PURE;
-HBT_END_INTERFACE(IEnumUnknown);
+  STDMETHOD(Next)(THIS_ ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG celt) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumUnknown** ppenum) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IConnectionPointContainer
-HBT_DECLARE_INTERFACE(IConnectionPointContainer) {
+#undef INTERFACE
+#define INTERFACE IConnectionPointContainer
+DECLARE_INTERFACE_(IConnectionPointContainer, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(EnumConnectionPoints)(HBT_THIS_ IEnumConnectionPoints** ppEnum) HBT_PURE;
-  HBT_METHOD(FindConnectionPoint)(HBT_THIS_ REFIID riid, IConnectionPoint** ppCP) HBT_PURE;
-HBT_END_INTERFACE(IConnectionPointContainer);
+  STDMETHOD(EnumConnectionPoints)(THIS_ IEnumConnectionPoints** ppEnum) PURE;
+  STDMETHOD(FindConnectionPoint)(THIS_ REFIID riid, IConnectionPoint** ppCP) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IConnectionPoint
-HBT_DECLARE_INTERFACE(IConnectionPoint) {
+#undef INTERFACE
+#define INTERFACE IConnectionPoint
+DECLARE_INTERFACE_(IConnectionPoint, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(GetConnectionInterface)(HBT_THIS_ IID* pIID) HBT_PURE;
-  HBT_METHOD(GetConnectionPointContainer)(HBT_THIS_ IConnectionPointContainer** ppCPC) HBT_PURE;
-  HBT_METHOD(Advise)(HBT_THIS_ IUnknown* pUnkSink, DWORD* pdwCookie) HBT_PURE;
-  HBT_METHOD(Unadvise)(HBT_THIS_ DWORD dwCookie) HBT_PURE;
-  HBT_METHOD(EnumConnections)(HBT_THIS_ IEnumConnections** ppEnum) HBT_PURE;
-HBT_END_INTERFACE(IConnectionPoint);
+  STDMETHOD(GetConnectionInterface)(THIS_ IID* pIID) PURE;
+  STDMETHOD(GetConnectionPointContainer)(THIS_ IConnectionPointContainer** ppCPC) PURE;
+  STDMETHOD(Advise)(THIS_ IUnknown* pUnkSink, DWORD* pdwCookie) PURE;
+  STDMETHOD(Unadvise)(THIS_ DWORD dwCookie) PURE;
+  STDMETHOD(EnumConnections)(THIS_ IEnumConnections** ppEnum) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IEnumConnectionPoints
-HBT_DECLARE_INTERFACE(IEnumConnectionPoints) {
+#undef INTERFACE
+#define INTERFACE IEnumConnectionPoints
+DECLARE_INTERFACE_(IEnumConnectionPoints, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Next)(HBT_THIS_ ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) HBT_PURE;
-  HBT_METHOD(Skip)(HBT_THIS_ ULONG cConnections) HBT_PURE;
-  HBT_METHOD(Reset)(HBT_THIS) HBT_PURE;
-  HBT_METHOD(Clone)(HBT_THIS_ IEnumConnectionPoints** ppEnum) HBT_PURE;
-HBT_END_INTERFACE(IEnumConnectionPoints);
+  STDMETHOD(Next)(THIS_ ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG cConnections) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumConnectionPoints** ppEnum) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IEnumConnections
-HBT_DECLARE_INTERFACE(IEnumConnections) {
+#undef INTERFACE
+#define INTERFACE IEnumConnections
+DECLARE_INTERFACE_(IEnumConnections, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD(Next)(HBT_THIS_ ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) HBT_PURE;
-  HBT_METHOD(Skip)(HBT_THIS_ ULONG cConnections) HBT_PURE;
-  HBT_METHOD(Reset)(HBT_THIS) HBT_PURE;
-  HBT_METHOD(Clone)(HBT_THIS_ IEnumConnections** ppEnum) HBT_PURE;
-HBT_END_INTERFACE(IEnumConnections);
+  STDMETHOD(Next)(THIS_ ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG cConnections) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumConnections** ppEnum) PURE;
+};
 
-#undef HBT_INTERFACE
-#define HBT_INTERFACE IMalloc
-HBT_DECLARE_INTERFACE(IMalloc) {
+#undef INTERFACE
+#define INTERFACE IMalloc
+DECLARE_INTERFACE_(IMalloc, IUnknown) {
   HBT_IUNKNOWN_METHODS
-  HBT_METHOD_(void*, Alloc)(HBT_THIS_ SIZE_T cb) HBT_PURE;
-  HBT_METHOD_(void*, Realloc)(HBT_THIS_ void* pv, SIZE_T cb) HBT_PURE;
-  HBT_METHOD_(void, Free)(HBT_THIS_ void* pv) HBT_PURE;
-  HBT_METHOD_(SIZE_T, GetSize)(HBT_THIS_ void* pv) HBT_PURE;
-  HBT_METHOD_(int, DidAlloc)(HBT_THIS_ void* pv) HBT_PURE;
-  HBT_METHOD_(void, HeapMinimize)(HBT_THIS) HBT_PURE;
-HBT_END_INTERFACE(IMalloc);
+  STDMETHOD_(void*, Alloc)(THIS_ SIZE_T cb) PURE;
+  STDMETHOD_(void*, Realloc)(THIS_ void* pv, SIZE_T cb) PURE;
+  STDMETHOD_(void, Free)(THIS_ void* pv) PURE;
+  STDMETHOD_(SIZE_T, GetSize)(THIS_ void* pv) PURE;
+  STDMETHOD_(int, DidAlloc)(THIS_ void* pv) PURE;
+  STDMETHOD_(void, HeapMinimize)(THIS) PURE;
+};
 
-#undef HBT_INTERFACE
+#undef INTERFACE
 
 /* Identifiers of the standard interfaces, {xxxxxxxx-0000-0000-C000-000000000046} and the
  * connection-point family {B196B28x-BAB4-101A-B69C-00AA00341D07}. */
@@ -326,5 +329,9 @@ static const IID IID_IEnumConnections = HBT_CP_GUID(0xB196B287);
 #ifndef __cplusplus
 static const IID IID_IUnknown = HBT_OLE_GUID(0x00000000);
 #endif
+
+/* The task allocator, with C linkage, as the COM runtime exports it. */
+HBT_EXTERN_C void* CoTaskMemAlloc(SIZE_T size);
+HBT_EXTERN_C void CoTaskMemFree(void* block);
 
 #endif /* HBT_OPC_COMPAT_OBJBASE_H */

@@ -1,0 +1,94 @@
+// HBTOPC.so as the COM layer loads it: its four exports, registration naming the library
+// itself, and a plain C client that makes a server, adds a group and items and lets go of
+// everything, after which the library may be unloaded.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "com/task_memory.h"
+#include "hostlib/test_plant.h"
+#include "opc/com_base.h"
+#include "opc/identity.h"
+#include "platform/registry.h"
+
+// The runtime's C allocator entry points for the C client of this test binary.
+extern "C" void* CoTaskMemAlloc(SIZE_T size) { return hbt::com::CoTaskMemAlloc(size); }
+extern "C" void CoTaskMemFree(void* block) { hbt::com::CoTaskMemFree(block); }
+
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+extern "C" int opc_c_client_run(GetClassObjectFn get_class_object, const CLSID* clsid, const OLECHAR* const* item_ids,
+                                unsigned count, VARTYPE* canonical_types);
+
+namespace hbt::opc {
+namespace {
+
+class LoadedServer : public ::testing::Test {
+ protected:
+  testsupport::TestEnvironment env;
+  testsupport::RecordingSink driver_messages;
+  std::unique_ptr<image::Niolib> driver;
+  void* handle = nullptr;
+
+  void SetUp() override {
+    testsupport::install_configuration(env, hostlib::testing::standard_plant());
+    driver = std::make_unique<image::Niolib>(image::NiolibOptions{image::NiolibVariant::kDriver}, driver_messages);
+    ASSERT_TRUE(driver->init_dit());
+    for (int k = 0; k < driver->poll_record_count(); ++k) driver->nio_map_dit(k)->status = 0;
+    handle = dlopen(HBT_LIB_DIR "/HBTOPC.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+  }
+  void TearDown() override {
+    if (handle) dlclose(handle);
+  }
+  template <typename F>
+  F get(const char* name) {
+    return reinterpret_cast<F>(dlsym(handle, name));
+  }
+};
+
+TEST_F(LoadedServer, ExportsOnlyTheComEntryPoints) {
+  for (const char* name : {"DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer", "DllUnregisterServer"})
+    EXPECT_NE(dlsym(handle, name), nullptr) << name;
+  // The server's own code stays inside.
+  for (const char* hidden : {"_ZN3hbt3opc13load_settingsEv", "_ZN3hbt3opc8settingsEv", "_ZN3hbt3opc8identityEv"})
+    EXPECT_EQ(dlsym(handle, hidden), nullptr) << hidden;
+}
+
+TEST_F(LoadedServer, RegistrationNamesTheLibraryFile) {
+  auto reg_server = get<HRESULT (*)()>("DllRegisterServer");
+  auto unreg_server = get<HRESULT (*)()>("DllUnregisterServer");
+  ASSERT_EQ(reg_server(), S_OK);
+  char* expected = realpath(HBT_LIB_DIR "/HBTOPC.so", nullptr);
+  EXPECT_EQ(platform::registry::get_string(platform::registry::Hive::ClassesRoot,
+                                           "CLSID\\" + identity().clsid_text + "\\InprocServer32", ""),
+            expected);
+  std::free(expected);
+  ASSERT_EQ(unreg_server(), S_OK);
+  EXPECT_FALSE(platform::registry::key_exists(platform::registry::Hive::ClassesRoot, "CLSID\\" + identity().clsid_text));
+}
+
+TEST_F(LoadedServer, APlainCClientAddsItemsAndReleasesEverything) {
+  auto get_class_object = get<GetClassObjectFn>("DllGetClassObject");
+  auto can_unload = get<HRESULT (*)()>("DllCanUnloadNow");
+  ASSERT_NE(get_class_object, nullptr);
+  const OLECHAR* ids[] = {u"PLC1:D:100", u"PLC1:M:10", u"PLC1:D:200$20", u"PLC9:D:1"};
+  VARTYPE types[4] = {};
+  EXPECT_EQ(opc_c_client_run(get_class_object, &kServerClsid, ids, 4, types), 0);
+  EXPECT_EQ(types[0], VT_R4);
+  EXPECT_EQ(types[1], VT_BOOL);
+  EXPECT_EQ(types[2], VT_BSTR);
+  EXPECT_EQ(types[3], 0);
+  EXPECT_EQ(can_unload(), S_OK);
+  // The server's messages reached the ring of the image, in the host library's form.
+  std::vector<std::string> texts;
+  image::RingReader reader(driver->pointer_block(), 0);
+  while (auto m = reader.next()) texts.push_back(m->text);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "NIO-Client added 4 new tags err=0x1"), texts.end())
+      << ::testing::PrintToString(texts);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "NIO-OPC: RemoveGroup"), texts.end());
+}
+
+}  // namespace
+}  // namespace hbt::opc

@@ -1,0 +1,125 @@
+// COPCDrvGroup: a client's group of items with its update rate, active state, deadband and
+// keep-alive, its tear-offs (group state, item management, item deadband) and its item table.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "opc/com_base.h"
+
+namespace hbt::opc {
+
+class COPCDrvServer;
+class COPCDrvItem;
+template <bool kSpreadsDeadband>
+class CImpIOPCGroupStateMgtT;
+class CImpIOPCItemMgt;
+class CImpIOPCItemDeadbandMgt;
+
+class COPCDrvGroup final : public IUnknown {
+ public:
+  explicit COPCDrvGroup(COPCDrvServer* server);
+  COPCDrvGroup(const COPCDrvGroup&) = delete;
+  COPCDrvGroup& operator=(const COPCDrvGroup&) = delete;
+
+  // Client references: each also holds the server.
+  HRESULT QueryInterface(REFIID riid, void** object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  // The server table's reference, which does not hold the server.
+  void table_add_ref();
+  void table_release();
+  // Deletes a group that never had a reference (failed creation).
+  void discard();
+  ULONG references() const { return refs_.load(); }
+
+  // Set up by AddGroup and CloneGroup before the group is visible.
+  void init(OPCHANDLE server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale);
+  // Revises a requested update rate as AddGroup and SetState do; true when it was changed.
+  bool revise_update_rate(DWORD requested, DWORD* revised);
+  void set_active(bool active);
+  void set_percent_deadband(float percent, bool spread_to_items);
+  void set_time_bias(LONG bias);
+
+  OPCHANDLE server_handle() const { return server_handle_; }
+  std::u16string name();
+  float percent_deadband() const { return percent_deadband_.load(); }
+  bool removed() const { return removed_.load(); }
+  // RemoveGroup with references left: out of the table, state methods answer E_FAIL.
+  void mark_removed() { removed_ = true; }
+  // Forced removal and server destruction: every item goes now; the object itself stays
+  // until its last reference, so a client pointer never dangles.
+  void clear_items();
+  COPCDrvServer* server() const { return server_; }
+
+  // IOPCGroupStateMgt / IOPCGroupStateMgt2.
+  HRESULT GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                   LCID* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup);
+  HRESULT SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive, LONG* pTimeBias,
+                   FLOAT* pPercentDeadband, LCID* pLCID, OPCHANDLE* phClientGroup, bool spread_deadband);
+  HRESULT SetName(LPCWSTR szName);
+  HRESULT CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
+  HRESULT SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime);
+  HRESULT GetKeepAlive(DWORD* pdwKeepAliveTime);
+
+  // IOPCItemMgt.
+  HRESULT AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults, HRESULT** ppErrors);
+  HRESULT ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate, OPCITEMRESULT** ppValidationResults,
+                        HRESULT** ppErrors);
+  HRESULT RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors);
+  HRESULT SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors);
+  HRESULT SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient, HRESULT** ppErrors);
+  HRESULT SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes, HRESULT** ppErrors);
+  HRESULT CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk);
+
+  // IOPCItemDeadbandMgt.
+  HRESULT SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband, HRESULT** ppErrors);
+  HRESULT GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband, HRESULT** ppErrors);
+  HRESULT ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors);
+
+  // Poll thread: one visit with the elapsed milliseconds.
+  void update(std::uint32_t elapsed_ms);
+
+  std::size_t item_count();
+  // Tests look at fields no interface shows.
+  COPCDrvItem* find_item_for_test(OPCHANDLE handle);
+
+ private:
+  ~COPCDrvGroup();
+  // Runs `each` on every listed handle under the group lock; null item for unknown handles.
+  template <class Each>
+  HRESULT for_items(DWORD count, const OPCHANDLE* handles, HRESULT** errors, bool lock, Each each);
+
+  COPCDrvServer* server_;
+  std::atomic<ULONG> refs_{0};
+  std::atomic<DWORD> update_rate_{0};
+  std::atomic<DWORD> keep_alive_{0};
+  std::atomic<float> percent_deadband_{0.0f};
+  std::atomic<LCID> locale_{0x0800};
+  std::atomic<LONG> time_bias_{0};
+  std::atomic<BOOL> active_{0};
+  std::u16string name_;
+  OPCHANDLE server_handle_ = 0;
+  std::atomic<OPCHANDLE> client_handle_{0};
+
+  std::mutex tear_off_mutex_;
+  std::unique_ptr<CImpIOPCGroupStateMgtT<true>> state_if_;
+  std::unique_ptr<CImpIOPCGroupStateMgtT<false>> state2_if_;
+  std::unique_ptr<CImpIOPCItemMgt> item_mgt_if_;
+  std::unique_ptr<CImpIOPCItemDeadbandMgt> deadband_if_;
+
+  std::int32_t update_countdown_ = 0;
+  std::int32_t keep_alive_countdown_ = 0;
+  std::atomic<bool> removed_{false};
+  IUnknown* data_sink_ = nullptr;  // IOPCDataCallback as the poll thread sees it (data exchange)
+
+  std::mutex mutex_;  // items, change list, transaction lists; name
+  std::map<OPCHANDLE, std::unique_ptr<COPCDrvItem>> items_;
+};
+
+}  // namespace hbt::opc

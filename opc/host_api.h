@@ -1,0 +1,29 @@
+// The host library entry points the OPC server calls. HBTOPC.so fills the table with the
+// nio_* exports of HBTSTSR.so; tests fill it with a host library of their own.
+#pragma once
+
+#include <cstdint>
+
+#include "opc/com_base.h"
+#include "hostlib/nio_types.h"
+
+namespace hbt::opc {
+
+using hostlib::NioAddress;
+using hostlib::NioBlock;
+using hostlib::NioDriverArea;
+using hostlib::NioFormat;
+using hostlib::NioStatus;
+
+struct HostApi {
+  NioStatus (*paddr)(NioStatus* status, NioBlock* block, NioFormat* format, const char* address) = nullptr;
+  NioStatus (*psig)(NioStatus* status, NioBlock* block, NioFormat* format, const char* text) = nullptr;
+  NioStatus (*popt)(NioStatus* status, NioBlock* block, NioFormat* format, const char* text) = nullptr;
+  NioStatus (*readEx)(NioStatus* status, NioBlock* block, NioFormat* format, FILETIME* timestamp,
+                      std::uint16_t* quality, std::int32_t count, VARIANT* value) = nullptr;
+  std::int32_t (*get_ServerStatus)(char* text, std::int32_t* changed) = nullptr;
+  void (*SendMsg)(std::int16_t colour, const char* text) = nullptr;
+  NioStatus (*CleanUp)(NioStatus* status) = nullptr;
+};
+
+}  // namespace hbt::opc

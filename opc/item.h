@@ -1,0 +1,97 @@
+// COPCDrvItem: one point of a group, bound to the host library through its own NioAddress,
+// NioDriverArea and NioFormat, with its cached value, quality and deadband.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "hostlib/nio_types.h"
+#include "opc/com_base.h"
+#include "opc/host_api.h"
+
+namespace hbt::opc {
+
+class COPCDrvGroup;
+
+inline constexpr std::uint16_t kPendingData = 0x1;
+inline constexpr std::uint16_t kPendingDataTime = 0x2;
+
+class COPCDrvItem {
+ public:
+  // `group` is null for a scratch item that binds silently (item properties, item I/O).
+  explicit COPCDrvItem(COPCDrvGroup* group);
+  ~COPCDrvItem();
+  COPCDrvItem(const COPCDrvItem&) = delete;
+  COPCDrvItem& operator=(const COPCDrvItem&) = delete;
+
+  // Binds the item to a definition and fills `result`; the result code of the binding.
+  HRESULT bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITEMRESULT* result);
+  // A copy for a cloned group: the same binding and client view, a handle of its own.
+  void clone_from(const COPCDrvItem& source, OPCHANDLE server_handle, float percent_deadband);
+
+  void set_active(bool active);
+  // OPC_E_BADTYPE when an empty value cannot become the type.
+  HRESULT set_requested_type(VARTYPE vt);
+  static bool type_acceptable(VARTYPE vt);
+
+  // Deadband; false when the item is not analog.
+  bool is_analog() const { return format_.kind == hostlib::kKindAnalog; }
+  void set_deadband(float percent, bool explicit_value);
+  float percent_deadband() const { return percent_deadband_; }
+  float absolute_deadband() const { return absolute_deadband_; }
+  bool deadband_explicit() const { return deadband_explicit_; }
+
+  OPCITEMATTRIBUTES attributes() const;  // strings empty, not allocated
+
+  OPCHANDLE server_handle() const { return server_handle_; }
+  OPCHANDLE client_handle() const { return client_handle_; }
+  void set_client_handle(OPCHANDLE h) { client_handle_ = h; }
+  bool active() const { return active_; }
+  std::uint16_t quality() const { return quality_; }
+  VARTYPE canonical_type() const { return canonical_type_; }
+  VARTYPE requested_type() const { return requested_type_; }
+  std::uint16_t element_count() const { return element_count_; }
+  const NioFormat& format() const { return format_; }
+  const char* units() const { return units_; }
+  std::string open_label() const;
+  std::string close_label() const;
+  float egu_low() const { return format_.egu_low; }
+  float egu_span() const { return format_.egu_span; }
+  bool cache_valid() const { return cache_valid_; }
+  const VARIANT& cached_value() const { return value_; }
+
+ private:
+  HRESULT fail(const std::string& message, HRESULT code);
+  void read_into_cache();
+
+  NioAddress address_{};
+  NioDriverArea driver_area_{};
+  NioBlock block_{nullptr, &address_, &driver_area_};
+  NioFormat format_{hostlib::kKindAutomatic, 1, 100.0f, 0.0f, 0};
+  char units_[5] = {};
+  // Contact labels of a digital item, kept beside the format rather than over its range
+  // fields, which this host library's format has no room for.
+  char open_label_[8] = {};
+  char close_label_[8] = {};
+  NioStatus host_status_ = 0;
+  std::uint16_t quality_ = 0;
+  std::uint16_t element_count_ = 1;
+  COPCDrvGroup* group_;
+  OPCHANDLE server_handle_ = 0;
+  OPCHANDLE client_handle_ = 0;
+  VARTYPE canonical_type_ = VT_EMPTY;
+  VARTYPE requested_type_ = VT_EMPTY;
+  bool active_ = false;
+  bool cache_valid_ = false;
+  VARIANT value_{};
+  FILETIME timestamp_{};
+  std::uint16_t pending_ = 0;
+  float percent_deadband_ = 0.0f;
+  float absolute_deadband_ = 0.0f;
+  bool deadband_explicit_ = false;
+  mutable std::mutex mutex_;  // the cached value and every nio_* call of the item
+};
+
+}  // namespace hbt::opc

@@ -1,0 +1,104 @@
+#include "opc/library.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "com/filetime.h"
+#include "opc/identity.h"
+#include "opc/reporting.h"
+#include "opc/server.h"
+#include "opc/settings.h"
+#include "opc/thread_priority.h"
+
+namespace hbt::opc {
+namespace {
+
+Library* state = nullptr;
+
+// The host library's text buffer is shared by every caller of the process.
+std::mutex vendor_mutex;
+char vendor_text[128];
+
+constexpr auto kBandwidthPeriod = std::chrono::milliseconds(500);
+constexpr std::uint32_t kBandwidthPriority = 13;
+
+void bandwidth_loop(std::shared_ptr<Library::BandwidthStop> stop) {
+  Library& lib = library();
+  if (!set_thread_priority(kBandwidthPriority)) log_event("Unable to change bandwidth thread priority", kEventSource);
+  while (stop->running.load()) {
+    stop->wake.wait_for(kBandwidthPeriod);
+    if (!stop->running.load()) break;
+    std::lock_guard lock(lib.server_table_mutex);
+    for (auto& [serial, server] : lib.servers) server->take_bandwidth_sample();
+  }
+}
+
+// Called with the server-table mutex held.
+void start_bandwidth_thread(Library& lib) {
+  if (lib.bandwidth_thread.joinable()) return;
+  lib.bandwidth_stop = std::make_shared<Library::BandwidthStop>();
+  lib.bandwidth_thread = std::thread(bandwidth_loop, lib.bandwidth_stop);
+}
+
+}  // namespace
+
+Library& library() {
+  static Library fallback;  // before attach and after detach: empty host table, no servers
+  return state ? *state : fallback;
+}
+
+bool library_attach(const HostApi& host) {
+  state = new Library();
+  state->host = host;
+  refresh_vendor_text();
+  com::CoFileTimeNow(&state->load_time);
+  set_settings(load_settings());
+  return true;
+}
+
+void library_detach() {
+  delete state;
+  state = nullptr;
+}
+
+std::string refresh_vendor_text() {
+  std::lock_guard lock(vendor_mutex);
+  const HostApi& host = library().host;
+  if (host.get_ServerStatus) host.get_ServerStatus(vendor_text, nullptr);
+  vendor_text[sizeof vendor_text - 1] = 0;
+  return vendor_text;
+}
+
+std::uint32_t enter_server(COPCDrvServer* server) {
+  Library& lib = library();
+  std::lock_guard lock(lib.server_table_mutex);
+  std::uint32_t serial = lib.next_serial++;
+  lib.servers[serial] = server;
+  start_bandwidth_thread(lib);
+  return serial;
+}
+
+void remove_server(std::uint32_t serial) {
+  Library& lib = library();
+  std::thread stopping;
+  std::shared_ptr<Library::BandwidthStop> stop;
+  {
+    std::lock_guard lock(lib.server_table_mutex);
+    lib.servers.erase(serial);
+    if (!lib.servers.empty() || !lib.bandwidth_thread.joinable()) return;
+    stopping = std::move(lib.bandwidth_thread);
+    stop = std::move(lib.bandwidth_stop);
+  }
+  // Joined outside the table lock, which the thread takes on its way.
+  stop->running = false;
+  stop->wake.signal();
+  stopping.join();
+}
+
+bool server_table_empty() {
+  Library& lib = library();
+  std::lock_guard lock(lib.server_table_mutex);
+  return lib.servers.empty();
+}
+
+}  // namespace hbt::opc

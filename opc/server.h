@@ -1,0 +1,132 @@
+// COPCDrvServer: one client connection of the OPC server. It owns the groups of that client,
+// its tear-offs (IOPCServer, IOPCCommon, the shutdown connection point), its poll thread and
+// its share of the bandwidth figure.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "opc/com_base.h"
+#include "opc/wake_event.h"
+
+namespace hbt::opc {
+
+class COPCDrvGroup;
+class CImpIOPCServer;
+class CImpICommon;
+class ImplCPC;
+
+// Moves a client's sink to the poll thread, which makes every callback.
+struct InterfaceHandOff {
+  IID iid{};
+  IUnknown** destination = nullptr;
+  IUnknown* stream = nullptr;  // the marshalled sink: a referenced pointer within this process
+  bool release_request = false;
+};
+
+class COPCDrvServer final : public IUnknown {
+ public:
+  COPCDrvServer();
+  COPCDrvServer(const COPCDrvServer&) = delete;
+  COPCDrvServer& operator=(const COPCDrvServer&) = delete;
+
+  // Starts the poll thread and enters the server table; E_FAIL when the thread cannot start.
+  HRESULT start();
+
+  HRESULT QueryInterface(REFIID riid, void** object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // IOPCServer.
+  HRESULT AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
+                   LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
+                   DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk);
+  HRESULT GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString);
+  HRESULT GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
+  HRESULT GetStatus(OPCSERVERSTATUS** ppServerStatus);
+  HRESULT RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce);
+  HRESULT CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk);
+
+  // IOPCCommon.
+  HRESULT SetLocaleID(LCID lcid);
+  HRESULT GetLocaleID(LCID* lcid);
+  HRESULT QueryAvailableLocaleIDs(DWORD* count, LCID** lcids);
+  HRESULT CommonGetErrorString(HRESULT code, LPWSTR* text);
+  HRESULT SetClientName(LPCWSTR name);
+
+  // The shutdown connection point.
+  HRESULT advise_shutdown(IUnknown* sink, DWORD* cookie);
+  HRESULT unadvise_shutdown(DWORD cookie);
+  bool has_shutdown_sink();
+
+  // For groups: generated names, the group table, the poll thread's wake-up.
+  std::u16string generated_group_name();
+  // Enters a new group under its handle (one table reference); OPC_E_DUPLICATENAME when a
+  // group of that name arrived meanwhile.
+  HRESULT enter_group(COPCDrvGroup* group);
+  bool group_name_in_use(std::u16string_view name);
+  void wake() { wake_.signal(); }
+  void count_group_visit(bool update_pass);
+
+  // Bandwidth thread: turns the counters into the bandwidth figure and resets them.
+  void take_bandwidth_sample();
+
+  // Poll thread: one cycle over every group with the elapsed milliseconds.
+  void poll_cycle(std::uint32_t elapsed_ms);
+  std::uint32_t serial() const { return serial_; }
+
+ private:
+  friend class ImplCPC;
+  ~COPCDrvServer();
+  void poll_loop();
+  void process_hand_off();
+  HRESULT hand_off(REFIID iid, IUnknown* sink, IUnknown** destination);
+  void release_on_poll_thread(IUnknown** destination);
+  void final_release();
+  void remove_all_groups();
+  std::vector<COPCDrvGroup*> groups_for_enumeration();
+
+  std::atomic<std::uint32_t> bandwidth_{0};
+  std::atomic<std::uint32_t> due_updates_{0};
+  std::atomic<std::uint32_t> visits_{0};
+  std::atomic<std::uint32_t> group_name_counter_{1};
+
+  std::mutex tear_off_mutex_;
+  std::unique_ptr<CImpIOPCServer> server_if_;
+  std::unique_ptr<CImpICommon> common_if_;
+  std::unique_ptr<ImplCPC> cpc_;
+
+  std::atomic<ULONG> refs_{0};
+  FILETIME last_update_time_{};
+  FILETIME start_time_{};
+  std::uint32_t serial_ = 0;
+  std::uint32_t last_poll_tick_ = 0;
+  std::atomic<bool> running_{true};
+  std::atomic<LCID> locale_{0x0800};
+  std::mutex client_name_mutex_;
+  std::u16string client_name_;
+  bool has_client_name_ = false;
+  std::int32_t previous_alive_ = 0;
+
+  std::mutex hand_off_mutex_;
+  InterfaceHandOff hand_off_;
+  IUnknown* shutdown_sink_ = nullptr;  // owned by the poll thread
+
+  WakeEvent wake_;
+  std::thread poll_thread_;
+  std::shared_ptr<WakeEvent> poll_thread_done_ = std::make_shared<WakeEvent>();
+
+  std::mutex mutex_;  // the group table and every group-level operation that iterates it
+  std::map<OPCHANDLE, COPCDrvGroup*> groups_;
+};
+
+// Process-wide handles for groups and items: 32-bit values, never 0, never an address.
+OPCHANDLE next_handle();
+
+}  // namespace hbt::opc

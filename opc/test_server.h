@@ -1,0 +1,128 @@
+// For the OPC server's tests: a plant image with the host library of hostlib's tests behind
+// the server's host table, the server library attached to it, and one server object made by
+// the class factory. Messages and event-log records are recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "hostlib/test_plant.h"
+#include "opc/com_util.h"
+#include "opc/identity.h"
+#include "opc/library.h"
+#include "opc/reporting.h"
+#include "opc/server_factory.h"
+#include "opc/settings.h"
+
+namespace hbt::opc::testing {
+
+struct Recorded {
+  std::mutex mutex;
+  std::vector<std::pair<int, std::string>> messages;
+  std::vector<std::pair<std::string, std::string>> events;
+  int count(const std::string& text) {
+    std::lock_guard lock(mutex);
+    int n = 0;
+    for (auto& [c, t] : messages) n += t == text;
+    return n;
+  }
+  int event_count(const std::string& text) {
+    std::lock_guard lock(mutex);
+    int n = 0;
+    for (auto& [t, raw] : events) n += t == text;
+    return n;
+  }
+};
+
+inline hostlib::HostLibrary* g_host = nullptr;
+inline Recorded* g_recorded = nullptr;
+
+inline HostApi plant_api() {
+  HostApi api;
+  api.paddr = [](NioStatus* s, NioBlock* b, NioFormat* f, const char* a) { return g_host->nio_paddr(s, b, f, a); };
+  api.psig = [](NioStatus* s, NioBlock* b, NioFormat* f, const char* t) { return g_host->nio_psig(s, b, f, t); };
+  api.popt = [](NioStatus* s, NioBlock* b, NioFormat* f, const char* t) { return g_host->nio_popt(s, b, f, t); };
+  api.readEx = [](NioStatus* s, NioBlock* b, NioFormat* f, FILETIME* ts, std::uint16_t* q, std::int32_t n,
+                  VARIANT* v) { return g_host->nio_readEx(s, b, f, ts, q, n, v); };
+  api.get_ServerStatus = [](char* text, std::int32_t* changed) { return g_host->nio_get_ServerStatus(text, changed); };
+  api.SendMsg = [](std::int16_t colour, const char* text) {
+    {
+      std::lock_guard lock(g_recorded->mutex);
+      g_recorded->messages.emplace_back(colour, text);
+    }
+    g_host->nio_SendMsg(colour, text);
+  };
+  api.CleanUp = [](NioStatus* s) {
+    *s = 0;
+    return *s;
+  };
+  return api;
+}
+
+template <class T>
+T* query(IUnknown* unknown, const IID& iid) {
+  void* out = nullptr;
+  EXPECT_EQ(unknown->QueryInterface(iid, &out), S_OK);
+  return static_cast<T*>(out);
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  Recorded recorded;
+  std::unique_ptr<hostlib::testing::Plant> plant;
+  IOPCServer* server = nullptr;
+
+  // Tests that need other settings write them before the server starts.
+  virtual void before_attach() {}
+
+  void SetUp() override {
+    plant = std::make_unique<hostlib::testing::Plant>(hostlib::testing::standard_plant());
+    ASSERT_TRUE(plant->loaded());
+    plant->all_good();
+    g_host = &plant->host();
+    g_recorded = &recorded;
+    set_event_observer([this](const std::string& text, const std::string& raw) {
+      std::lock_guard lock(recorded.mutex);
+      recorded.events.emplace_back(text, raw);
+    });
+    before_attach();
+    ASSERT_TRUE(library_attach(plant_api()));
+    server = make_server();
+  }
+  void TearDown() override {
+    if (server) server->Release();
+    EXPECT_EQ(can_unload_now(), S_OK);
+    library_detach();
+    set_event_observer(nullptr);
+    g_host = nullptr;
+    g_recorded = nullptr;
+  }
+
+  IOPCServer* make_server() {
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(get_class_object(kServerClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IOPCServer* s = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(&s)), S_OK);
+    factory->Release();
+    return s;
+  }
+
+  // AddGroup with the usual arguments; the group's IOPCGroupStateMgt (or null).
+  HRESULT add_group(const std::u16string& name, IOPCGroupStateMgt** group, OPCHANDLE* handle = nullptr,
+                    DWORD rate = 1000, FLOAT* deadband = nullptr) {
+    OPCHANDLE h = 0;
+    DWORD revised = 0;
+    IUnknown* unk = nullptr;
+    HRESULT hr = server->AddGroup(name.c_str(), TRUE, rate, 77, nullptr, deadband, 1033, &h, &revised,
+                                  IID_IOPCGroupStateMgt, &unk);
+    *group = static_cast<IOPCGroupStateMgt*>(static_cast<void*>(unk));
+    if (handle) *handle = h;
+    return hr;
+  }
+};
+
+}  // namespace hbt::opc::testing
