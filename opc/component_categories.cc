@@ -1,53 +1,55 @@
 #include "opc/component_categories.h"
 
-#include <string>
-
+#include "opc/com_util.h"
 #include "opc/identity.h"
-#include "platform/registry.h"
 
 namespace hbt::opc {
 namespace {
 
-namespace reg = platform::registry;
+CATID kCategoryIds[] = {CATID_OPCDAServer10, CATID_OPCDAServer20, CATID_OPCDAServer30};
+const char16_t* const kDescriptions[] = {u"OPC Data Access Servers Version 1.0", u"OPC Data Access Servers Version 2.0",
+                                         u"OPC Data Access Servers Version 3.0"};
 
-struct Category {
-  const GUID* id;
-  const char* description;
-};
-
-const Category kCategories[] = {
-    {&CATID_OPCDAServer10, "OPC Data Access Servers Version 1.0"},
-    {&CATID_OPCDAServer20, "OPC Data Access Servers Version 2.0"},
-    {&CATID_OPCDAServer30, "OPC Data Access Servers Version 3.0"},
-};
-
-std::string implemented_key() { return "CLSID\\" + identity().clsid_text + "\\Implemented Categories"; }
+// The standard component-categories manager of the COM runtime; null when it cannot be had.
+ICatRegister* category_manager() {
+  ICatRegister* manager = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
+                                reinterpret_cast<void**>(&manager));
+  return SUCCEEDED(hr) ? manager : nullptr;
+}
 
 }  // namespace
 
-// Written as the standard component-categories manager keeps them (RegisterCategories with
-// locale 0 stores the description under the value "0"; RegisterClassImplCategories adds one
-// subkey per category), so that a category lookup of the COM runtime finds this class.
 HRESULT register_categories() {
-  bool ok = true;
-  for (const Category& c : kCategories) {
-    ok &= reg::set_string(reg::Hive::ClassesRoot, "Component Categories\\" + guid_text(*c.id), "0", c.description);
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ICatRegister* manager = category_manager();
+  HRESULT result = E_FAIL;
+  if (manager) {
+    CATEGORYINFO info[3] = {};
+    for (int i = 0; i < 3; ++i) {
+      info[i].catid = kCategoryIds[i];
+      info[i].lcid = 0;
+      std::u16string_view text = kDescriptions[i];
+      text.copy(info[i].szDescription, text.size());
+    }
+    manager->RegisterCategories(3, info);
+    result = manager->RegisterClassImplCategories(kServerClsid, 3, kCategoryIds);
+    manager->Release();
   }
-  for (const Category& c : kCategories) {
-    ok &= reg::create_key(reg::Hive::ClassesRoot, implemented_key() + "\\" + guid_text(*c.id));
-  }
-  return ok ? S_OK : E_FAIL;
+  CoUninitialize();
+  return result;
 }
 
 HRESULT unregister_categories() {
-  bool ok = true;
-  for (const Category& c : kCategories) {
-    ok &= reg::delete_key(reg::Hive::ClassesRoot, implemented_key() + "\\" + guid_text(*c.id));
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ICatRegister* manager = category_manager();
+  HRESULT result = E_FAIL;
+  if (manager) {
+    result = manager->UnRegisterClassImplCategories(kServerClsid, 3, kCategoryIds);
+    manager->Release();
   }
-  if (reg::subkeys(reg::Hive::ClassesRoot, implemented_key()).empty()) {
-    ok &= reg::delete_key(reg::Hive::ClassesRoot, implemented_key());
-  }
-  return ok ? S_OK : E_FAIL;
+  CoUninitialize();
+  return result;
 }
 
 }  // namespace hbt::opc

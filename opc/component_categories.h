@@ -1,15 +1,14 @@
-// The OPC DA server categories of this class, kept where clients look for them
-// (HKCR\Component Categories and the class's Implemented Categories).
+// The OPC DA server categories of this class, where clients look for servers.
 #pragma once
 
 #include "opc/com_base.h"
 
 namespace hbt::opc {
 
-// Registers the three OPC DA categories and marks the class as implementing them.
+// Through the runtime's standard component-categories manager: registers the three OPC DA
+// categories and marks the class as implementing them; the result is that of the marking.
 HRESULT register_categories();
-// Removes the class's implemented-category marks; the categories themselves stay, as other
-// servers may implement them.
+// Removes the class's marks; the categories themselves stay, as other servers implement them.
 HRESULT unregister_categories();
 
 }  // namespace hbt::opc

@@ -13,10 +13,6 @@
 #include "opc/identity.h"
 #include "platform/registry.h"
 
-// The runtime's C allocator entry points for the C client of this test binary.
-extern "C" void* CoTaskMemAlloc(SIZE_T size) { return hbt::com::CoTaskMemAlloc(size); }
-extern "C" void CoTaskMemFree(void* block) { hbt::com::CoTaskMemFree(block); }
-
 using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 extern "C" int opc_c_client_run(GetClassObjectFn get_class_object, const CLSID* clsid, const OLECHAR* const* item_ids,
                                 unsigned count, VARTYPE* canonical_types);

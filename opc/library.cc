@@ -51,12 +51,20 @@ bool library_attach(const HostApi& host) {
   state = new Library();
   state->host = host;
   refresh_vendor_text();
-  com::CoFileTimeNow(&state->load_time);
+  CoFileTimeNow(&state->load_time);
+  if (FAILED(CoGetMalloc(1, &state->task_allocator)) || !state->task_allocator) {
+    log_event(identity().imalloc_failure, "");
+    delete state;
+    state = nullptr;
+    return false;
+  }
   set_settings(load_settings());
   return true;
 }
 
 void library_detach() {
+  if (!state) return;
+  if (state->task_allocator) state->task_allocator->Release();
   delete state;
   state = nullptr;
 }

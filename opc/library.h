@@ -20,6 +20,7 @@ class COPCDrvServer;
 
 struct Library {
   HostApi host;
+  IMalloc* task_allocator = nullptr;
   FILETIME load_time{};
   std::atomic<std::int32_t> alive{0};  // the watchdog-changed flag last seen by a poll cycle
 

@@ -54,8 +54,25 @@ TEST_F(Registration, WritesEveryKeyOfTheClassAndItsProgIds) {
     EXPECT_TRUE(reg::key_exists(kCr, clsid + "\\Implemented Categories\\" + cat)) << cat;
     EXPECT_TRUE(reg::key_exists(kCr, std::string("Component Categories\\") + cat)) << cat;
   }
-  EXPECT_EQ(reg::get_string(kCr, "Component Categories\\{CC603642-66D7-48F1-B69A-B625E73652D7}", "0"),
-            "OPC Data Access Servers Version 3.0");
+  // A client finds the class by category through the runtime.
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  ICatInformation* info = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
+                             reinterpret_cast<void**>(&info)),
+            S_OK);
+  IEnumGUID* classes = nullptr;
+  ASSERT_EQ(info->EnumClassesOfCategories(1, &CATID_OPCDAServer20, static_cast<ULONG>(-1), nullptr, &classes), S_OK);
+  GUID found{};
+  ULONG n = 0;
+  EXPECT_EQ(classes->Next(1, &found, &n), S_OK);
+  EXPECT_TRUE(IsEqualGUID(found, kServerClsid));
+  LPWSTR text = nullptr;
+  ASSERT_EQ(info->GetCategoryDesc(CATID_OPCDAServer30, 0x409, &text), S_OK);
+  EXPECT_EQ(std::u16string(text), u"OPC Data Access Servers Version 3.0");
+  CoTaskMemFree(text);
+  classes->Release();
+  info->Release();
+  CoUninitialize();
 }
 
 TEST_F(Registration, WritesTheSettingDefaultsUnderTheKeyWithTwoSeparators) {

@@ -146,6 +146,10 @@ void COPCDrvServer::remove_all_groups() {
 }
 
 void COPCDrvServer::poll_loop() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    log_event("Fatal Error. Unable to initialize COM for OPC server poll thread");
+    return;
+  }
   const Settings& s = settings();
   if (!set_thread_priority(s.thread_priority)) log_event("Unable to change OPC server poll thread priority");
   // A zero sleep time would spin the processor; one millisecond keeps the thread polite.
@@ -164,6 +168,7 @@ void COPCDrvServer::poll_loop() {
     shutdown_sink_->Release();
     shutdown_sink_ = nullptr;
   }
+  CoUninitialize();
 }
 
 void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
@@ -199,8 +204,11 @@ HRESULT COPCDrvServer::hand_off(REFIID iid, IUnknown* sink, IUnknown** destinati
       if (!hand_off_.stream) {
         hand_off_.iid = iid;
         hand_off_.destination = destination;
-        sink->AddRef();  // in this process, marshalling hands over a referenced pointer
-        hand_off_.stream = sink;
+        HRESULT hr = CoMarshalInterThreadInterfaceInStream(iid, sink, &hand_off_.stream);
+        if (FAILED(hr)) {
+          hand_off_.stream = nullptr;
+          return hr;
+        }
         break;
       }
     }
@@ -223,9 +231,11 @@ void COPCDrvServer::release_on_poll_thread(IUnknown** destination) {
 void COPCDrvServer::process_hand_off() {
   std::lock_guard lock(hand_off_mutex_);
   if (hand_off_.stream) {
-    if (*hand_off_.destination) (*hand_off_.destination)->Release();
-    *hand_off_.destination = hand_off_.stream;
+    IUnknown* received = nullptr;
+    CoGetInterfaceAndReleaseStream(hand_off_.stream, hand_off_.iid, reinterpret_cast<void**>(&received));
     hand_off_.stream = nullptr;
+    if (*hand_off_.destination) (*hand_off_.destination)->Release();
+    *hand_off_.destination = received;
   }
   if (hand_off_.release_request) {
     if (hand_off_.destination && *hand_off_.destination) {

@@ -26,7 +26,7 @@ class ImplCPC;
 struct InterfaceHandOff {
   IID iid{};
   IUnknown** destination = nullptr;
-  IUnknown* stream = nullptr;  // the marshalled sink: a referenced pointer within this process
+  IStream* stream = nullptr;  // the marshalled sink, until the poll thread takes it out
   bool release_request = false;
 };
 
