@@ -1,9 +1,12 @@
 // Class activation from the registry: HKCR\CLSID\{clsid}\InprocServer32 names a library,
 // which is loaded once per process and asked for its class object; CoFreeUnusedLibraries
 // unloads a library only when its DllCanUnloadNow agrees and no activation is under way in it.
+// A free-threaded library (ThreadingModel "Free", "Both" or "Neutral") first waits out an
+// unload delay as a candidate, because a thread may still be returning from its last Release.
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,7 +28,19 @@ struct LoadedLibrary {
   LPFNGETCLASSOBJECT get_class_object = nullptr;
   LPFNCANUNLOADNOW can_unload_now = nullptr;  // a library without it stays loaded
   int activations = 0;                        // calls into DllGetClassObject under way
+  bool free_threaded = false;                 // unloads after the delay, not at once
+  bool candidate = false;                     // said it can unload, waiting out the delay
+  std::chrono::steady_clock::time_point candidate_since;
 };
+
+constexpr DWORD kDefaultUnloadDelayMs = 10 * 60 * 1000;
+
+bool is_free_threaded(const std::optional<std::string>& model) {
+  if (!model) return false;
+  std::string m;
+  for (char c : *model) m += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return m == "free" || m == "both" || m == "neutral";
+}
 
 // Recursive: a library's constructors may activate classes of their own while it loads.
 std::recursive_mutex& libraries_mutex() {
@@ -47,7 +62,7 @@ HRESULT load_failure(const std::string& path, const char* loader_text) {
 }
 
 // The library's entry, loading it on first use, with one more activation counted on it.
-HRESULT acquire_library(const std::string& path, LoadedLibrary** out) {
+HRESULT acquire_library(const std::string& path, bool free_threaded, LoadedLibrary** out) {
   std::lock_guard lock(libraries_mutex());
   auto found = libraries().find(path);
   if (found == libraries().end()) {
@@ -63,9 +78,11 @@ HRESULT acquire_library(const std::string& path, LoadedLibrary** out) {
     entry.handle = handle;
     entry.get_class_object = get;
     entry.can_unload_now = reinterpret_cast<LPFNCANUNLOADNOW>(::dlsym(handle, "DllCanUnloadNow"));
+    entry.free_threaded = free_threaded;
     found = libraries().emplace(path, entry).first;
   }
   ++found->second.activations;
+  found->second.candidate = false;  // in use again
   *out = &found->second;
   return S_OK;
 }
@@ -108,11 +125,13 @@ extern "C" HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFII
     HRESULT builtin = builtin_class_object(clsid, riid, object);
     if (builtin != CLASS_E_CLASSNOTAVAILABLE) return builtin;
 
-    std::optional<std::string> path = registry::get_string(registry::Hive::ClassesRoot,
-                                                           "CLSID\\" + guid_text(clsid) + "\\InprocServer32", "");
+    const std::string server_key = "CLSID\\" + guid_text(clsid) + "\\InprocServer32";
+    std::optional<std::string> path = registry::get_string(registry::Hive::ClassesRoot, server_key, "");
     if (!path || path->empty()) return REGDB_E_CLASSNOTREG;
+    bool free_threaded =
+        is_free_threaded(registry::get_string(registry::Hive::ClassesRoot, server_key, "ThreadingModel"));
     LoadedLibrary* library = nullptr;
-    HRESULT hr = acquire_library(*path, &library);
+    HRESULT hr = acquire_library(*path, free_threaded, &library);
     if (FAILED(hr)) return hr;
     hr = library->get_class_object(clsid, riid, object);
     release_library(library);
@@ -135,11 +154,24 @@ extern "C" HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD conte
   return hr;
 }
 
-extern "C" void CoFreeUnusedLibraries() {
+extern "C" void CoFreeUnusedLibrariesEx(DWORD delay_ms, DWORD) {
+  if (delay_ms == INFINITE) delay_ms = kDefaultUnloadDelayMs;
+  const auto now = std::chrono::steady_clock::now();
   std::lock_guard lock(libraries_mutex());
   for (auto it = libraries().begin(); it != libraries().end();) {
     LoadedLibrary& library = it->second;
-    if (library.activations == 0 && library.can_unload_now != nullptr && library.can_unload_now() == S_OK) {
+    bool unused = library.activations == 0 && library.can_unload_now != nullptr && library.can_unload_now() == S_OK;
+    if (!unused) {
+      library.candidate = false;
+      ++it;
+      continue;
+    }
+    if (!library.candidate) {
+      library.candidate = true;
+      library.candidate_since = now;
+    }
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - library.candidate_since).count();
+    if (!library.free_threaded || waited >= static_cast<long long>(delay_ms)) {
       ::dlclose(library.handle);
       it = libraries().erase(it);
     } else {
@@ -147,6 +179,8 @@ extern "C" void CoFreeUnusedLibraries() {
     }
   }
 }
+
+extern "C" void CoFreeUnusedLibraries() { CoFreeUnusedLibrariesEx(INFINITE, 0); }
 
 extern "C" const char* HbtComLastLoadError() { return last_load_error.c_str(); }
 

@@ -28,10 +28,12 @@ typedef const CLSID* REFCLSID;
 #endif
 
 /* DEFINE_GUID(name, l, w1, w2, b1..b8) defines a constant in every translation unit that
-   includes the header, so nothing has to be linked for an interface identifier. */
+   includes the header, so nothing has to be linked for an interface identifier. Each unit
+   has its own copy (internal linkage): a C++ inline variable would be a unique symbol, and a
+   library holding one can never be unloaded. */
 #ifdef __cplusplus
 #define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-  inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+  static constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 #else
 #define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
   static const GUID name __attribute__((unused)) = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}

@@ -56,8 +56,12 @@ STDAPI_(void) CoUninitialize(void);
    CO_E_NOTINITIALIZED when no thread of the process called CoInitializeEx. */
 STDAPI CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID server_info, REFIID riid, LPVOID* object);
 STDAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID riid, LPVOID* object);
-/* Unloads every library whose DllCanUnloadNow answers S_OK. */
+/* Unloads the libraries whose DllCanUnloadNow answers S_OK. A free-threaded library
+   (ThreadingModel "Free", "Both" or "Neutral") becomes a candidate first and goes only when a
+   later call finds it still unused `delay_ms` after that (INFINITE: 10 minutes, 0: at once);
+   any other library goes at once. CoFreeUnusedLibraries is the Ex call with INFINITE. */
 STDAPI_(void) CoFreeUnusedLibraries(void);
+STDAPI_(void) CoFreeUnusedLibrariesEx(DWORD delay_ms, DWORD reserved);
 
 STDAPI CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid);
 /* The ProgID in task memory. */

@@ -5,6 +5,8 @@
 
 #include "wtypes.h"
 
+#define INFINITE 0xFFFFFFFFu
+
 #define GMEM_FIXED 0x0000u
 #define GMEM_MOVEABLE 0x0002u
 #define GMEM_ZEROINIT 0x0040u

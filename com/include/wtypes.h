@@ -98,8 +98,8 @@ typedef struct _SYSTEMTIME {
 
 #ifdef __cplusplus
 /* Constants rather than macros in C++, so that a qualified use keeps working. */
-inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
-inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
+constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 #else
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
