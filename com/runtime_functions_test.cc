@@ -302,19 +302,30 @@ TEST(InterfaceHandover, AStreamOfAnotherKindIsRefused) {
   Counted object;
   IStream* stream = nullptr;
   ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, &object, &stream), S_OK);
-  // Not a hand-over stream: an object that answers IStream from somewhere else.
-  class Foreign final : public IUnknown {
+  // Not a hand-over stream: a stream of some other implementation.
+  class Foreign final : public IStream {
    public:
     HRESULT QueryInterface(REFIID, void** out) override {
       *out = nullptr;
       return E_NOINTERFACE;
     }
     ULONG AddRef() override { return 2; }
-    ULONG Release() override { return --references; }
+    ULONG Release() override { return static_cast<ULONG>(--references); }
+    HRESULT Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT Commit(DWORD) override { return E_NOTIMPL; }
+    HRESULT Revert() override { return E_NOTIMPL; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+    HRESULT Clone(IStream**) override { return E_NOTIMPL; }
     int references = 1;
   } foreign;
   IUnknown* out = nullptr;
-  EXPECT_EQ(CoGetInterfaceAndReleaseStream(reinterpret_cast<IStream*>(&foreign), IID_IUnknown,
+  EXPECT_EQ(CoGetInterfaceAndReleaseStream(&foreign, IID_IUnknown,
                                            reinterpret_cast<void**>(&out)),
             E_INVALIDARG);
   EXPECT_EQ(foreign.references, 0) << "released all the same";
