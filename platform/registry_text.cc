@@ -129,8 +129,14 @@ std::string normalise_key_path(std::string_view path) {
     if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
     out.push_back(c);
   }
-  while (!out.empty() && out.back() == '\\') out.pop_back();
-  return out;
+  // Separators at either end and the white space next to them go together, so that a key
+  // given as "a \\" (blank, backslash) is stored as "a", which is what its saved form reads
+  // back as.
+  auto edge = [](char c) { return c == '\\' || std::isspace(static_cast<unsigned char>(c)); };
+  while (!out.empty() && edge(out.back())) out.pop_back();
+  std::size_t first = 0;
+  while (first < out.size() && edge(out[first])) ++first;
+  return out.substr(first);
 }
 
 bool split_root(std::string_view full_key, Hive* hive, std::string* key) {
@@ -141,7 +147,9 @@ bool split_root(std::string_view full_key, Hive* hive, std::string* key) {
   for (const auto& r : kRoots) {
     if (equal_ignoring_case(root, r.long_name) || equal_ignoring_case(root, r.short_name)) {
       *hive = r.hive;
-      *key = slash == std::string_view::npos ? std::string() : std::string(view.substr(slash + 1));
+      // The key alone is normalised again, as a key given without its root would be: blanks
+      // after the root's separator belong to neither.
+      *key = slash == std::string_view::npos ? std::string() : normalise_key_path(view.substr(slash + 1));
       return true;
     }
   }
