@@ -53,12 +53,13 @@ bool save_configuration(CDidDoc& doc, const std::string& path, UiPort& ui, HostS
   std::error_code ec;
   std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
   if (ec) full = path;
+  // The question comes first, but the answer is recorded only once the file is in place:
+  // a driver told to start from a file that was never written would not start at all.
+  bool record_startup = false;
   if (auto startup = settings.startup_file(); startup && *startup != full) {
     Answer answer = ui.message_box(printf_message(kMsgNewStartupFile, full, *startup), kCaptionWarning,
                                    Buttons::YesNo, Icon::Error);
-    if (answer == Answer::Yes && !settings.set_startup_file(full)) {
-      ui.message_box(message(kMsgStartupNotRecorded, full).text, "", Buttons::Ok, Icon::Error);
-    }
+    record_startup = answer == Answer::Yes;
   }
   if (auto names = settings.host_names()) {
     std::string expected = expected_host_name(*names);
@@ -81,6 +82,9 @@ bool save_configuration(CDidDoc& doc, const std::string& path, UiPort& ui, HostS
     ui.message_box(message(kMsgCannotSaveFile, full, std::strerror(error)).text, "", Buttons::Ok,
                    Icon::Error);
     return false;
+  }
+  if (record_startup && !settings.set_startup_file(full)) {
+    ui.message_box(message(kMsgStartupNotRecorded, full).text, "", Buttons::Ok, Icon::Error);
   }
   doc.set_path(full);
   doc.set_modified(false);
@@ -160,7 +164,7 @@ FileDialog configuration_dialog(HostSettings& settings, bool save, const std::st
 
 bool open_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
                   const std::string& fallback_folder) {
-  if (!confirm_discard(doc, ui, settings, save_time)) return false;
+  if (!confirm_discard(doc, ui, settings, save_time, fallback_folder)) return false;
   auto path = ui.choose_file(configuration_dialog(settings, false, fallback_folder));
   if (!path) return false;
   return open_by_extension(doc, *path, ui, settings);
@@ -168,9 +172,11 @@ bool open_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_
 
 bool save_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
                   const std::string& fallback_folder) {
+  // The document's own path is a configuration file whatever its extension (it may have
+  // been opened by path); only a new name goes by its extension.
   std::error_code ec;
   if (!doc.path().empty() && std::filesystem::is_regular_file(doc.path(), ec)) {
-    return save_as(doc, doc.path(), ui, settings, save_time);
+    return save_configuration(doc, doc.path(), ui, settings, save_time);
   }
   return save_as_command(doc, ui, settings, save_time, fallback_folder);
 }
@@ -182,14 +188,15 @@ bool save_as_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint
   return save_as(doc, *path, ui, settings, save_time);
 }
 
-bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time) {
+bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                     const std::string& fallback_folder) {
   if (!doc.modified()) return true;
   Answer answer = ui.message_box(message_text(kMsgModifiedSaveChanges), "", Buttons::YesNoCancel,
                                  Icon::Warning);
   if (answer == Answer::Cancel) return false;
   if (answer == Answer::No) return true;
-  if (doc.path().empty()) return false;  // Save As needs its dialog; the caller offers it.
-  return save_as(doc, doc.path(), ui, settings, save_time);
+  // Yes is Save: an untitled document (an import, say) gets the Save As dialog.
+  return save_command(doc, ui, settings, save_time, fallback_folder);
 }
 
 }  // namespace hbt::editor

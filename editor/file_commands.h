@@ -31,8 +31,10 @@ bool save_as(CDidDoc& doc, const std::string& path, UiPort& ui, HostSettings& se
 bool open_by_extension(CDidDoc& doc, const std::string& path, UiPort& ui, HostSettings& settings);
 
 // The modified-document question before the document is replaced. Returns false when
-// the user cancels (or the save fails); Yes saves to the document's path.
-bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time);
+// the user cancels (or the save fails or its dialog is cancelled); Yes saves as Save does,
+// through the Save As dialog when the document has no file yet.
+bool confirm_discard(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
+                     const std::string& fallback_folder);
 
 // The dialog of Open and Save As: the configuration and CSV filter, default extension
 // "HBT", and the folder and name of the recorded start-up file, or else `fallback_folder`
@@ -43,7 +45,8 @@ FileDialog configuration_dialog(HostSettings& settings, bool save, const std::st
 // open_by_extension. False when cancelled or failed.
 bool open_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
                   const std::string& fallback_folder);
-// Save: to the document's path when that file exists, otherwise as Save As.
+// Save: to the document's path when that file exists (as a configuration file, whatever
+// its extension), otherwise as Save As.
 bool save_command(CDidDoc& doc, UiPort& ui, HostSettings& settings, std::uint32_t save_time,
                   const std::string& fallback_folder);
 // Save As: the file dialog, then save_as.

@@ -196,20 +196,105 @@ TEST_F(FileCommandsTest, ExtensionsChooseTheCommand) {
 
 TEST_F(FileCommandsTest, ModifiedDocumentQuestion) {
   ui.script({Answer::Cancel, Answer::No});
-  EXPECT_FALSE(confirm_discard(doc, ui, settings, 7));
-  EXPECT_TRUE(confirm_discard(doc, ui, settings, 7));
+  EXPECT_FALSE(confirm_discard(doc, ui, settings, 7, dir.string()));
+  EXPECT_TRUE(confirm_discard(doc, ui, settings, 7, dir.string()));
   EXPECT_EQ(ui.boxes[0].text,
             "The I/O Driver Configuration has been modified but not saved. \n\rSave changes? "
             "(Selecting NO will result in changes being discarded.)");
   EXPECT_EQ(ui.boxes[0].buttons, Buttons::YesNoCancel);
-  doc.set_path(path("PLANT.HBT"));
+  // Yes on an untitled document offers Save As; cancelling that dialog keeps the document.
   ui.script({Answer::Yes});
-  EXPECT_TRUE(confirm_discard(doc, ui, settings, 7));
+  ui.script_files({std::nullopt});
+  EXPECT_FALSE(confirm_discard(doc, ui, settings, 7, dir.string()));
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_TRUE(ui.dialogs[0].save);
+  EXPECT_EQ(ui.dialogs[0].initial_folder, dir.string());
+  EXPECT_TRUE(doc.modified());
+  ui.script({Answer::Yes});
+  ui.script_files({path("PLANT.HBT")});
+  EXPECT_TRUE(confirm_discard(doc, ui, settings, 7, dir.string()));
   EXPECT_TRUE(fs::exists(path("PLANT.HBT")));
   EXPECT_FALSE(doc.modified());
+  EXPECT_EQ(doc.path(), path("PLANT.HBT"));
+  // With a file of its own, Yes saves there without a dialog.
+  doc.set_modified(true);
+  ui.script({Answer::Yes});
+  EXPECT_TRUE(confirm_discard(doc, ui, settings, 8, dir.string()));
+  EXPECT_EQ(ui.dialogs.size(), 2u);
+  EXPECT_FALSE(doc.modified());
   ui.boxes.clear();
-  EXPECT_TRUE(confirm_discard(doc, ui, settings, 7));
+  EXPECT_TRUE(confirm_discard(doc, ui, settings, 7, dir.string()));
   EXPECT_TRUE(ui.boxes.empty()) << "an unmodified document asks nothing";
+}
+
+TEST_F(FileCommandsTest, OpenAfterAnImportOffersToSaveTheImport) {
+  ASSERT_TRUE(save_as(doc, path("plant.csv"), ui, settings, 7));
+  ASSERT_TRUE(save_as(doc, path("other.hbt"), ui, settings, 7));
+  CDidDoc imported;
+  settings.error_folder = dir.string();
+  ASSERT_TRUE(open_by_extension(imported, path("plant.csv"), ui, settings));
+  ASSERT_TRUE(imported.modified());
+  ASSERT_EQ(imported.path(), "");
+  // Open: Yes to the question, a name in the Save As dialog, then the file to open.
+  ui.boxes.clear();
+  ui.script({Answer::Yes});
+  ui.script_files({path("imported.hbt"), path("other.hbt")});
+  ASSERT_TRUE(open_command(imported, ui, settings, 9, dir.string()));
+  ASSERT_EQ(ui.dialogs.size(), 2u);
+  EXPECT_TRUE(ui.dialogs[0].save);
+  EXPECT_FALSE(ui.dialogs[1].save);
+  CDidDoc saved;
+  ASSERT_TRUE(open_configuration(saved, path("imported.hbt"), ui));
+  EXPECT_EQ(saved.poll_record_count(), 3u) << "the import was saved before the open";
+  EXPECT_EQ(imported.path(), path("other.hbt"));
+}
+
+TEST_F(FileCommandsTest, SaveKeepsTheDocumentsOwnFileWhateverItsExtension) {
+  ASSERT_TRUE(save_configuration(doc, path("plant.cfg"), ui, settings, 7));
+  CDidDoc opened;
+  ASSERT_TRUE(open_configuration(opened, path("plant.cfg"), ui));  // open by path
+  opened.set_modified(true);
+  ui.boxes.clear();
+  ASSERT_TRUE(save_command(opened, ui, settings, 8, dir.string()));
+  EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+  EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_FALSE(opened.modified());
+  EXPECT_EQ(opened.path(), path("plant.cfg"));
+  // Its file gone, Save asks for a name instead of writing blindly.
+  fs::remove(path("plant.cfg"));
+  opened.set_modified(true);
+  ui.script_files({std::nullopt});
+  EXPECT_FALSE(save_command(opened, ui, settings, 9, dir.string()));
+  EXPECT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_FALSE(fs::exists(path("plant.cfg")));
+}
+
+TEST_F(FileCommandsTest, AFailedSaveRecordsNoStartupFile) {
+  settings.startup = path("OTHER.HBT");
+  // Refused by the file format.
+  for (int c = 2; c <= 32; ++c) {
+    doc.select_channel(c);
+    for (int d = 0; d < 9; ++d) {
+      CDevice* device = d == 0 ? doc.current_device() : doc.add_default_device();
+      testing::add_record(device, "D:0", "1");
+    }
+  }
+  ui.script({Answer::Yes});
+  EXPECT_FALSE(save_configuration(doc, path("BIG.HBT"), ui, settings, 7));
+  EXPECT_EQ(ui.boxes.at(0).buttons, Buttons::YesNo) << "the question is still asked first";
+  EXPECT_EQ(settings.startup, path("OTHER.HBT"));
+  EXPECT_EQ(settings.startup_writes, 0);
+  // Refused by the file system.
+  CDidDoc small;
+  testing::build_small_plant(small);
+  ui.script({Answer::Yes});
+  EXPECT_FALSE(save_configuration(small, path("missing/PLANT.HBT"), ui, settings, 7));
+  EXPECT_EQ(settings.startup, path("OTHER.HBT"));
+  EXPECT_EQ(settings.startup_writes, 0);
+  // A save that works records it.
+  ui.script({Answer::Yes});
+  EXPECT_TRUE(save_configuration(small, path("PLANT.HBT"), ui, settings, 7));
+  EXPECT_EQ(settings.startup, path("PLANT.HBT"));
 }
 
 TEST_F(FileCommandsTest, DialogsStartAtTheStartupFile) {
