@@ -130,4 +130,34 @@ bool replace_file(const std::string& path, std::span<const std::uint8_t> bytes, 
   return ok;
 }
 
+bool read_whole_file(const std::string& path, std::string* out, int* error_number) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error_number = errno;
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    *error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    close(fd);
+    return false;
+  }
+  out->clear();
+  if (S_ISREG(info.st_mode)) out->reserve(static_cast<std::size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error_number = errno;
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out->append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
 }  // namespace hbt::editor

@@ -67,4 +67,8 @@ class FileSource final : public ByteSource {
 // the old file is untouched.
 bool replace_file(const std::string& path, std::span<const std::uint8_t> bytes, int* error_number);
 
+// Reads a whole file (or pipe) into *out. False with *error_number set (EISDIR for a folder,
+// otherwise the errno of the open or read that failed).
+bool read_whole_file(const std::string& path, std::string* out, int* error_number);
+
 }  // namespace hbt::editor

@@ -218,7 +218,6 @@ std::optional<std::uint32_t> parse_ip_address(std::string_view text) {
     if (dot == std::string_view::npos) break;
     start = dot + 1;
   }
-  if (text.empty()) return std::nullopt;
   return ((groups[0] * 256 + groups[1]) * 256 + groups[2]) * 256 + groups[3];
 }
 
@@ -322,7 +321,7 @@ std::string CDrvSpecificChannel::write_csv_line(char separator) const {
 
 std::string CDrvSpecificChannel::write_csv_header(char separator) const {
   std::vector<std::string> f(22);
-  f[0] = "!CHANNEL";
+  f[0] = "CHANNEL";
   f[1] = "DISPLAY ALARMS";
   f[7] = "REPLY TIMEOUT";
   f[8] = "DELAY";
@@ -330,7 +329,8 @@ std::string CDrvSpecificChannel::write_csv_header(char separator) const {
   f[19] = "IP Address";
   f[20] = "IP Port";
   f[21] = "IP Protocol";
-  return join_fields(f, separator);
+  // The "!" stays outside any quotes, or the line would not read as a header.
+  return "!" + join_fields(f, separator);
 }
 
 bool CDrvSpecificChannel::same_settings(const CDrvSpecificChannel& o) const {

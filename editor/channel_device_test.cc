@@ -60,10 +60,16 @@ TEST(ChannelTest, NetworkFields) {
   EXPECT_EQ(c.get_ip_address(), "192.168.3.39");
   EXPECT_TRUE(c.set_ip_address("10..0.1").ok());  // an empty group is 0
   EXPECT_EQ(c.get_ip_address(), "10.0.0.1");
-  for (const char* bad : {"256.0.0.1", "1.2.3.4.5", "1.2.3.0004", "a.b.c.d", ""}) {
+  for (const char* bad : {"256.0.0.1", "1.2.3.4.5", "1.2.3.0004", "a.b.c.d"}) {
     EXPECT_EQ(c.set_ip_address(bad).id, kMsgInvalidIpAddress) << bad;
   }
   EXPECT_EQ(c.get_ip_address(), "10.0.0.1");
+  // Empty groups are 0, all four of them too.
+  for (const char* empty : {"", " ", "..."}) {
+    ASSERT_TRUE(c.set_ip_address("10.0.0.1").ok());
+    EXPECT_TRUE(c.set_ip_address(empty).ok()) << '"' << empty << '"';
+    EXPECT_EQ(c.get_ip_address(), "0.0.0.0");
+  }
   EXPECT_EQ(c.get_ip_port(), "5000");
   EXPECT_EQ(c.set_ip_port("70000").id, kMsgInvalidIpPort);
   EXPECT_TRUE(c.set_ip_port("5001").ok());

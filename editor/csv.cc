@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -126,15 +125,20 @@ ImportSummary import_csv_text(CDidDoc& doc, std::string_view text, char separato
     }
     std::size_t first = line.find_first_not_of(" \t\v\f\r");
     if (first == std::string_view::npos) continue;
-    line.remove_prefix(first);
-    if (line.front() == '[') continue;
-    if (line.front() == '!') {
-      auto name = CsvFieldReader(line.substr(1), separator).next().value_or("");
+    if (line[first] == '[') continue;
+    if (line[first] == '!') {
+      auto name = CsvFieldReader(line.substr(first + 1), separator).next().value_or("");
       if (equals_ignoring_case(name, "CHANNEL")) section = Section::Channel;
       else if (equals_ignoring_case(name, "DEVICE NAME")) section = Section::Device;
       else if (equals_ignoring_case(name, "IOREC")) section = Section::IoRec;
       else if (equals_ignoring_case(name, "ASP")) section = Section::Asp;
       continue;
+    }
+    // Leading white space goes, except a separator: a tab-separated line may begin with
+    // an empty field.
+    while (!line.empty() && line.front() != separator &&
+           (line.front() == ' ' || line.front() == '\t' || line.front() == '\v' || line.front() == '\f')) {
+      line.remove_prefix(1);
     }
     CsvFieldReader fields(line, separator);
     switch (section) {
@@ -209,13 +213,13 @@ ImportResult import_csv(CDidDoc& doc, const std::string& path, UiPort& ui, char 
                         const std::string& error_file) {
   ImportResult result;
   result.error_file = error_file;
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) {
-    ui.message_box(message(kMsgCannotOpenFile, path, std::strerror(errno)).text, "", Buttons::Ok,
+  std::string text;
+  int error = 0;
+  if (!read_whole_file(path, &text, &error)) {
+    ui.message_box(message(kMsgCannotOpenFile, path, std::strerror(error)).text, "", Buttons::Ok,
                    Icon::Error);
     return result;
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   result.opened = true;
   ErrorFile errors(error_file);
   try {

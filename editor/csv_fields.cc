@@ -1,7 +1,23 @@
 // Field-level reading and writing of the editor's delimited text files.
 #include "editor/csv_fields.h"
 
+#include <cctype>
+
 namespace hbt::editor {
+
+namespace {
+
+// Blanks around a field may go; a blank or tab that is itself the separator never does,
+// or a tab-separated file would lose its empty columns.
+bool is_padding(char c, char separator) { return (c == ' ' || c == '\t') && c != separator; }
+
+}  // namespace
+
+bool is_usable_separator(char c) {
+  if (c == '\t' || c == ' ') return true;
+  // '"' quotes, '!' starts a section header and '[' a comment.
+  return std::ispunct(static_cast<unsigned char>(c)) && c != '"' && c != '!' && c != '[';
+}
 
 CsvFieldReader::CsvFieldReader(std::string_view line, char separator)
     : line_(line), separator_(separator) {
@@ -10,9 +26,7 @@ CsvFieldReader::CsvFieldReader(std::string_view line, char separator)
 
 std::optional<std::string> CsvFieldReader::next() {
   if (exhausted_) return std::nullopt;
-  while (position_ < line_.size() && (line_[position_] == ' ' || line_[position_] == '\t')) {
-    ++position_;
-  }
+  while (position_ < line_.size() && is_padding(line_[position_], separator_)) ++position_;
   if (position_ >= line_.size()) {
     exhausted_ = true;
     return std::nullopt;
@@ -45,7 +59,7 @@ std::optional<std::string> CsvFieldReader::next() {
   std::string_view rest =
       line_.substr(position_, end == std::string_view::npos ? std::string_view::npos : end - position_);
   if (!quoted) {
-    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    while (!rest.empty() && is_padding(rest.front(), separator_)) rest.remove_prefix(1);
   }
   field += rest;
   if (end == std::string_view::npos) {
@@ -65,7 +79,10 @@ bool CsvFieldReader::skip(int count) {
 }
 
 std::string quote_field(std::string_view field, char separator) {
-  if (field.find(separator) == std::string_view::npos && field.find('"') == std::string_view::npos) {
+  // Leading blanks are padding to the reader; inside quotes they are kept.
+  bool leading_blank = !field.empty() && (field.front() == ' ' || field.front() == '\t');
+  if (field.find(separator) == std::string_view::npos && field.find('"') == std::string_view::npos &&
+      !leading_blank) {
     return std::string(field);
   }
   std::string out = "\"";

@@ -11,8 +11,9 @@
 namespace hbt::editor {
 
 // Reads the fields of one line in turn. A field may be quoted ("a,b" or "say ""hi"""), the
-// quotes are removed and a doubled quote inside them reads as one; leading blanks of a
-// field are dropped. At the end of the line there is no further field.
+// quotes are removed and a doubled quote inside them reads as one; leading blanks and tabs
+// of a field are dropped, unless the separator is a blank or a tab itself. At the end of
+// the line there is no further field.
 class CsvFieldReader {
  public:
   CsvFieldReader(std::string_view line, char separator);
@@ -30,7 +31,13 @@ class CsvFieldReader {
 };
 
 // A field as written on export: inside double quotes, with every quote doubled, when it
-// holds the separator or a double quote; otherwise unchanged.
+// holds the separator or a double quote, or starts with a blank or tab (which the reader
+// would drop); otherwise unchanged.
+// Separators with which an export reads back: a tab, a blank, or punctuation other than
+// '"' (quoting), '!' (section headers) and '[' (comments). Letters and digits would split
+// the header names and numbers.
+bool is_usable_separator(char c);
+
 std::string quote_field(std::string_view field, char separator);
 std::string join_fields(const std::vector<std::string>& fields, char separator);
 

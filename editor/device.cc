@@ -244,7 +244,7 @@ std::string CDrvSpecificDevice::write_csv_line(char separator) const {
 
 std::string CDrvSpecificDevice::write_csv_header(char separator) const {
   std::vector<std::string> f(12);
-  f[0] = "!DEVICE NAME";
+  f[0] = "DEVICE NAME";
   f[1] = "CHANNEL";
   f[2] = "DESCRIPTION";
   f[3] = "CPU";
@@ -252,7 +252,8 @@ std::string CDrvSpecificDevice::write_csv_header(char separator) const {
   f[9] = "PRIMARY PLC ADDRESS";
   f[10] = "Network";
   f[11] = "Module";
-  return join_fields(f, separator);
+  // The "!" stays outside any quotes, or the line would not read as a header.
+  return "!" + join_fields(f, separator);
 }
 
 }  // namespace hbt::editor

@@ -80,7 +80,7 @@ Message CIORec::set_exception_type(std::string_view text) {
 std::string CIORec::get_exception_type() const { return kExceptionDct.text_at(exception_); }
 
 Message CIORec::set_deadband(std::string_view text, bool dialog) {
-  auto value = parse_real(text);
+  auto value = parse_float(text);
   if (!value) return message(kMsgDeadbandInvalid);
   if (*value < 0) return message(dialog ? kMsgDeadbandNegative : kMsgDeadbandInvalid);
   deadband_ = static_cast<float>(*value);
@@ -171,18 +171,18 @@ Message CDrvSpecificIORec::set_address(AddressField field, std::string_view text
       if (Message m = parse_address(text, &parsed); !m.ok()) return m;
       std::uint32_t start = round_start(parsed.type, parsed.address);
       if (Message m = check_range(parsed.type, start, ann_cpu()); !m.ok()) return m;
-      bool same_kind = image::address_register_type(end_) == parsed.type && ex_number_ == parsed.ex_number;
       copy.start_ = image::make_address_word(parsed.type, start);
       copy.ex_number_ = parsed.ex_number;
       copy.data_type_ = register_info(parsed.type).word_device ? kDataUnsigned : kDataDigital;
       if (length_ == 0) {
         copy.length_ = 1;
         copy.end_ = copy.start_;
-      } else if (same_kind) {
+      } else {
+        // Also for another register type: the old end decides, and the length rule refuses
+        // what does not fit rather than keeping a length the new type may not hold.
         auto length = static_cast<std::uint16_t>(end_address() - start + 1);
         copy.length_ = length == 0 ? 0xFFFF : length;
       }
-      // A start of another register type keeps the length: the old end means nothing there.
       result = copy.apply_length_rule(true);
       break;
     }
@@ -346,7 +346,7 @@ std::string CDrvSpecificIORec::write_csv_line(char separator) const {
 }
 
 std::string CDrvSpecificIORec::write_csv_header(char separator) const {
-  return join_fields({"!IOREC", "DEVICE NAME", "DATA TYPE", "POLL TIME", "ACCESS TIME", "EXCEPTION",
+  return "!" + join_fields({"IOREC", "DEVICE NAME", "DATA TYPE", "POLL TIME", "ACCESS TIME", "EXCEPTION",
                       "DEAD BAND", "START ADDRESS", "LENGTH"},
                      separator);
 }

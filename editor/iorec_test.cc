@@ -104,10 +104,24 @@ TEST_F(IORecTest, EndAddressSetsTheLength) {
   EXPECT_EQ(d.length(), 50);
   EXPECT_EQ(d.get_end_address(), "D:199");
   EXPECT_EQ(d.set_start_address("D:200").id, kMsgStartBeforeEnd);
-  // Another register type keeps the length instead.
+  // Another register type or EX number: still end - start + 1 on the old end's number,
+  // and a length the new type cannot hold is refused with the length rule's message.
   ASSERT_TRUE(d.set_start_address("R:0").ok());
-  EXPECT_EQ(d.length(), 50);
-  EXPECT_EQ(d.get_end_address(), "R:49");
+  EXPECT_EQ(d.length(), 200);
+  EXPECT_EQ(d.get_end_address(), "R:199");
+  ASSERT_TRUE(d.set_start_address("X:0").ok());
+  EXPECT_EQ(d.length(), 208) << "X:0 to the old end 199 (C7), rounded up to 16 bits";
+  EXPECT_EQ(d.get_end_address(), "X:CF");
+  CDrvSpecificIORec w = loose("W:0");
+  ASSERT_TRUE(w.set_length("300").ok());
+  ASSERT_TRUE(device->set_cpu_type("AnA").ok());
+  EXPECT_EQ(w.set_start_address("EX:3:0").text, "Invalid Length\n\r[Valid Range 1 - 256]");
+  CDrvSpecificIORec wide = loose("X:0");
+  ASSERT_TRUE(wide.set_length("2048").ok());
+  EXPECT_EQ(wide.set_start_address("D:0").text, "Invalid Length\n\r[Valid Range 1 - 256]");
+  EXPECT_EQ(wide.get_start_address(), "X:0") << "a refused change leaves the record as it was";
+  EXPECT_EQ(wide.length(), 2048);
+  EXPECT_EQ(wide.set_start_address("D:4000").text, "Start Address must be before End Address");
 }
 
 TEST_F(IORecTest, DataTypeRulesFollowTheRegisterKind) {

@@ -41,6 +41,12 @@ std::optional<double> parse_real(std::string_view text) {
   return value;
 }
 
+std::optional<double> parse_float(std::string_view text) {
+  auto value = parse_real(text);
+  if (!value || std::fabs(*value) > std::numeric_limits<float>::max()) return std::nullopt;
+  return value;
+}
+
 std::optional<std::uint64_t> parse_digits(std::string_view text) {
   text = trim_blanks(text);
   if (text.empty() || text.size() > 18) return std::nullopt;

@@ -15,6 +15,9 @@ std::string format_bound(double value);
 
 // A whole text that is a finite decimal number (blanks around it allowed).
 std::optional<double> parse_real(std::string_view text);
+// The same for a value kept in single precision: beyond the float range it is refused
+// instead of becoming infinity.
+std::optional<double> parse_float(std::string_view text);
 // A whole text of decimal digits (blanks around it allowed); no sign.
 std::optional<std::uint64_t> parse_digits(std::string_view text);
 // Plain decimal conversion in the manner of atoi: leading blanks, an optional sign, the

@@ -168,6 +168,44 @@ TEST_F(HbtcfgTest, StartupFileIsRecordedOnlyWhenAsked) {
   EXPECT_EQ(reg::get_string(reg::Hive::LocalMachine, key, "ConfigFile"), p("b.HBT"));
 }
 
+TEST_F(HbtcfgTest, AFailedSaveLeavesTheStartupFileAlone) {
+  namespace reg = hbt::platform::registry;
+  const char* key = "Software\\Velmora\\Brenlow\\Config";
+  ASSERT_EQ(run("import '" + example("demo_plant.csv") + "' -o a.HBT --startup").status, 0);
+  Outcome failed = run("import '" + example("demo_plant.csv") + "' -o missing/b.HBT --startup");
+  EXPECT_NE(failed.status, 0);
+  EXPECT_NE(failed.err.find("answered Yes"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("Unable to save"), std::string::npos) << failed.err;
+  EXPECT_EQ(reg::get_string(reg::Hive::LocalMachine, key, "ConfigFile"), p("a.HBT"));
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST_F(HbtcfgTest, FoldersAndUnreadableFilesAreReportedNotAborted) {
+  fs::create_directories(dir / "folder.csv");
+  fs::create_directories(dir / "folder.HBT");
+  for (const char* command : {"import folder.csv -o x.HBT", "export folder.HBT -o x.csv", "check folder.HBT",
+                              "list folder.HBT", "import folder.HBT -o x.HBT"}) {
+    Outcome outcome = run(command);
+    EXPECT_EQ(outcome.status, 2) << command << "\n" << outcome.err;
+    EXPECT_NE(outcome.err.find("Is a directory"), std::string::npos) << command << "\n" << outcome.err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "x.HBT"));
+  EXPECT_FALSE(fs::exists(dir / "x.csv"));
+}
+
+TEST_F(HbtcfgTest, EverySeparatorRoundTripsThroughFiles) {
+  ASSERT_EQ(run("import '" + example("demo_plant.csv") + "' -o demo.HBT").status, 0);
+  for (const char* separator : {"\"$(printf '\\t')\"", "' '", "';'", "'|'", "':'"}) {
+    std::string option = std::string(" --separator ") + separator;
+    ASSERT_EQ(run("export demo.HBT -o sep.csv" + option).status, 0) << separator;
+    Outcome back = run("import sep.csv -o sep.HBT" + option);
+    ASSERT_EQ(back.status, 0) << separator << "\n" << back.err;
+    EXPECT_EQ(without_time(slurp(dir / "sep.HBT")), without_time(slurp(dir / "demo.HBT"))) << separator;
+  }
+  EXPECT_EQ(run("export demo.HBT -o x.csv --separator '\"'").status, 2);
+  EXPECT_EQ(run("export demo.HBT -o x.csv --separator A").status, 2);
+}
+
 TEST_F(HbtcfgTest, JsonEscapesConfigurationTexts) {
   std::ofstream(p("quoted.csv"), std::ios::binary)
       << "!CHANNEL\n1,Yes\n!DEVICE NAME\nPLC1,1,\"Say \"\"hi\"\" \\ there\"\n!IOREC\n"

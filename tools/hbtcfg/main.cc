@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "editor/csv_fields.h"
 #include "tools/hbtcfg/commands.h"
 
 namespace {
@@ -32,7 +33,8 @@ The driver's configuration editor without a screen.
 Options:
   -o, --output FILE   file to write
   --errors FILE       import error file
-  --separator C       CSV field separator; default: the registry's list separator
+  --separator C       CSV field separator: a tab, a blank or punctuation other
+                      than '"', '!' and '['; default: the registry's list separator
                       (HKCU "Control Panel\International" "sList"), else ","
   --startup           record the saved file as the driver's start-up file
                       ("ConfigFile"); without it the file is not recorded
@@ -88,6 +90,9 @@ int main(int argc, char** argv) {
       options.errors = text;
     } else if (a == "--separator") {
       if (!value(&text) || text.size() != 1) return usage("--separator needs one character");
+      if (!hbt::editor::is_usable_separator(text[0])) {
+        return usage("--separator must be a tab, a blank or punctuation other than '\"', '!' and '['");
+      }
       options.separator = text[0];
     } else if (a == "--startup") {
       options.startup = true;
