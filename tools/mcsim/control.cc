@@ -102,6 +102,7 @@ std::vector<Endpoint*> match_endpoints(Simulator* sim, std::string_view which) {
 const char* Controller::summary() {
   return "commands: get DEV [COUNT] | set DEV VALUE... | fill DEV COUNT VALUE | "
          "station add|remove PC | station list | cpus N | size TYPE POINTS | blocks N | "
+         "model AnN|AnA|AnU|Q | "
          "fault EP KIND [ARG...] [p=SHARE] | fault EP | move DEV ramp|sine LOW HIGH PERIOD | "
          "move DEV counter STEP INTERVAL | move DEV toggle INTERVAL | move DEV stop | move list | "
          "move clear | stats [EP] | stats reset [EP] | endpoints | trace on|off | echo TEXT | quit; "
@@ -192,7 +193,7 @@ std::string Controller::execute(std::string_view line, double now_ms) {
     return "ok " + std::to_string(count);
   }
 
-  if (cmd == "station" || cmd == "cpus" || cmd == "size" || cmd == "blocks") {
+  if (cmd == "station" || cmd == "cpus" || cmd == "size" || cmd == "blocks" || cmd == "model") {
     MemoryTarget t;
     std::string err;
     if (!take_target(&words, &t, &err)) return error(err);
@@ -216,6 +217,12 @@ std::string Controller::execute(std::string_view line, double now_ms) {
       auto n = words.size() == 1 ? parse_integer(words[0]) : std::nullopt;
       if (!n || !p.set_cpu_count(static_cast<int>(*n))) return error("usage: cpus 1..4");
       return "ok";
+    }
+    if (cmd == "model") {
+      auto model = words.size() == 1 ? parse_cpu_model(words[0]) : std::nullopt;
+      if (!model) return error("usage: model AnN|AnA|AnU|Q");
+      apply_cpu_model(p, *model);
+      return "ok " + std::string(cpu_model_name(*model));
     }
     if (cmd == "blocks") {
       auto n = words.size() == 1 ? parse_integer(words[0]) : std::nullopt;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/layout.h"
+#include "tools/mcsim/cpu_model.h"
 
 namespace hbt::mcsim {
 
@@ -91,6 +92,10 @@ class Plc {
 
   const DeviceSizes& sizes() const { return sizes_; }
   void resize(RegisterType t, std::uint32_t points);
+  // The CPU type whose ranges requests are held to (apply_cpu_model); without one, the
+  // memory sizes and the A-series 1E ranges apply.
+  std::optional<CpuModel> model() const { return model_; }
+  void set_model(CpuModel model) { model_ = model; }
   void set_blocks(std::uint8_t blocks);
 
  private:
@@ -98,6 +103,7 @@ class Plc {
   DeviceSizes sizes_;
   std::vector<std::unique_ptr<DeviceMemory>> cpus_;
   std::map<std::uint8_t, std::unique_ptr<DeviceMemory>> stations_;
+  std::optional<CpuModel> model_;
 };
 
 }  // namespace hbt::mcsim

@@ -134,8 +134,8 @@ struct Range {
 // The device numbers a request may cover, given its head; false when the head itself
 // lies outside every range the command may use.
 bool range_for(const DeviceCode& d, std::uint32_t command, std::uint32_t head,
-               const DeviceMemory& memory, Range* out) {
-  std::uint32_t limit = std::min(d.limit, memory.size(d.type));
+               const DeviceMemory& memory, std::optional<CpuModel> model, Range* out) {
+  std::uint32_t limit = std::min(model ? points_1e(*model, d.type) : d.limit, memory.size(d.type));
   if (d.type == RegisterType::M && is_bit_command(command) && head >= kSpecialRelayFirst &&
       head <= kSpecialRelayLast) {
     // Special relays exist only as single points.
@@ -222,7 +222,7 @@ Outcome handle_1e(Coding coding, std::span<const std::uint8_t> request, Plc& plc
   if (type == RegisterType::EX) {
     range = {0, std::min(kExtensionBlockLimit, memory->size(RegisterType::EX))};
     if (q.head >= range.end) return reply.error(completion::kHead);
-  } else if (!range_for(*device, q.command, q.head, *memory, &range)) {
+  } else if (!range_for(*device, q.command, q.head, *memory, plc.model(), &range)) {
     return reply.error(completion::kHead);
   }
   const bool words_of_bits = !is_bit_command(q.command) && is_bit_device(type);

@@ -63,6 +63,9 @@ Control lines (standard input, --control, --script), one reply line each, "ok ..
   cpus N                         CPUs 1..4 of the module's PLC (module I/O 03E0..03E3)
   size TYPE POINTS               device count of a type (e.g. size D 20000); EX per block
   blocks N                       extension file register blocks 1..N exist (default 8)
+  model AnN|AnA|AnU|Q            device ranges of a real CPU of that type (AnS = AnN,
+                                 AnAS = AnA); without it the sizes above and the
+                                 A-series 1E ranges below apply
   fault EP KIND [ARG...] [p=SHARE]
     EP is udp:PORT or tcp:PORT (the bound port), the --listen text, or * for all.
     drop SHARE                   withhold a share of replies (0.3 or 30%)
