@@ -26,7 +26,7 @@ void EditorCommands::open_startup_file() {
 }
 
 bool EditorCommands::new_document() {
-  if (!confirm_discard(doc_, port_, settings_, now())) return false;
+  if (!confirm_discard(doc_, port_, settings_, now(), fallback_folder_)) return false;
   doc_.delete_contents();
   doc_.ensure_channel();
   learning_.clear();
