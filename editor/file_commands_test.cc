@@ -361,6 +361,10 @@ TEST_F(FileCommandsTest, RegistrySettingsReadTheHostKeys) {
   EXPECT_EQ(registry.error_file_folder(), "/own");
   ASSERT_TRUE(reg::set_string(reg::Hive::CurrentUser, "Control Panel\\International", "sList", ";"));
   EXPECT_EQ(registry.list_separator(), ';');
+  ASSERT_TRUE(reg::set_string(reg::Hive::CurrentUser, "Control Panel\\International", "sList", "\t"));
+  EXPECT_EQ(registry.list_separator(), '\t');
+  ASSERT_TRUE(reg::set_string(reg::Hive::CurrentUser, "Control Panel\\International", "sList", "\"x"));
+  EXPECT_EQ(registry.list_separator(), ',') << "a quote cannot separate fields";
   ::unsetenv("HBT_REGISTRY_DIR");
 }
 

@@ -24,7 +24,8 @@ class HostSettings {
   virtual std::optional<HostNames> host_names() = 0;
   // Folder of the import error file; "" when it is not recorded.
   virtual std::string error_file_folder() = 0;
-  // First character of the user's list separator setting, ',' when it cannot be read.
+  // First character of the user's list separator setting; ',' when it cannot be read or
+  // is no usable separator (is_usable_separator).
   virtual char list_separator() = 0;
 };
 

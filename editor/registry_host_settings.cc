@@ -2,6 +2,8 @@
 #include <cctype>
 
 #include "editor/host_settings.h"
+
+#include "editor/csv_fields.h"
 #include "platform/registry.h"
 
 namespace hbt::editor {
@@ -55,7 +57,8 @@ std::string RegistryHostSettings::error_file_folder() {
 char RegistryHostSettings::list_separator() {
   auto value = reg::get_string(reg::Hive::CurrentUser, kInternationalKey, "sList");
   if (!value || value->empty()) return ',';
-  return (*value)[0];
+  // A letter, digit or quote would give files that cannot be read back.
+  return is_usable_separator((*value)[0]) ? (*value)[0] : ',';
 }
 
 }  // namespace hbt::editor
