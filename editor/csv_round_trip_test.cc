@@ -11,17 +11,12 @@
 #include "editor/config_file.h"
 #include "editor/csv.h"
 #include "editor/csv_fields.h"
+#include "editor/test_configs.h"
 
 namespace hbt::editor {
 namespace {
 
-class Collect final : public ImportErrorSink {
- public:
-  void error(int line, std::string_view text) override {
-    lines.push_back(std::to_string(line) + ": " + std::string(text));
-  }
-  std::vector<std::string> lines;
-};
+using testing::Collect;
 
 class RandomPlant {
  public:

@@ -15,13 +15,7 @@
 namespace hbt::editor {
 namespace {
 
-class Collect final : public ImportErrorSink {
- public:
-  void error(int line, std::string_view text) override {
-    lines.push_back(std::to_string(line) + ": " + std::string(text));
-  }
-  std::vector<std::string> lines;
-};
+using testing::Collect;
 
 class CsvTest : public ::testing::Test {
  protected:

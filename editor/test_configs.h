@@ -1,11 +1,23 @@
 // Documents built in code for the editor's tests.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "editor/csv.h"
 #include "editor/document.h"
 
 namespace hbt::editor::testing {
+
+// The refusals of an import, as "LINE: text".
+class Collect final : public ImportErrorSink {
+ public:
+  void error(int line, std::string_view text) override {
+    lines.push_back(std::to_string(line) + ": " + std::string(text));
+  }
+  std::vector<std::string> lines;
+};
 
 // Adds a poll record to `device`, failing the test on any refused field.
 CDrvSpecificIORec* add_record(CDevice* device, std::string_view start, std::string_view length,
