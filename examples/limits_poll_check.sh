@@ -2,10 +2,10 @@
 # Polls examples/limits.csv against simulated PLCs of the CPU types it names (limits.mcsim):
 # every one of its 10,000 poll records must read back good, and no PLC may have refused a
 # single request.
-# Usage: examples/limits_poll_check.sh BIN_DIR [SECONDS]   (default 20 seconds of polling)
+# Usage: examples/limits_poll_check.sh BIN_DIR [SECONDS]   (at most SECONDS of polling, default 120)
 set -euo pipefail
 bin=$(cd "$1" && pwd)
-seconds=${2:-20}
+seconds=${2:-120}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 export HBT_REGISTRY_DIR=$work/registry
@@ -41,15 +41,21 @@ awk -F, -v OFS=, -v ports="$work/ports" '
 
 # Loading 10,000 records takes longer than a client waits for a poller it starts.
 for _ in $(seq 20); do "$bin/hbtio" start >/dev/null 2>&1 && break; sleep 0.5; done
-status=0
-"$bin/hbtio" monitor --require-good --seconds "$seconds" >"$work/monitor.txt" 2>"$work/monitor.err" || status=$?
+# Until every record has been read good once (slower under the sanitizers), at most
+# SECONDS of polling.
+status=1
+start=$(date +%s)
+while [ "$status" -ne 0 ] && [ $(( $(date +%s) - start )) -lt "$seconds" ]; do
+  status=0
+  "$bin/hbtio" monitor --require-good --seconds 5 >"$work/monitor.txt" 2>"$work/monitor.err" || status=$?
+done
 refused=$("$bin/mcsim" --send "$work/control" "stats" | awk '
   { for (i = 1; i <= NF; ++i) if ($i ~ /^abnormal=/) { split($i, f, "="); sum += f[2] } }
   END { print sum + 0 }')
 requests=$("$bin/mcsim" --send "$work/control" "stats" | awk '
   { for (i = 1; i <= NF; ++i) if ($i ~ /^requests=/) { split($i, f, "="); sum += f[2] } }
   END { print sum + 0 }')
-echo "limits: $requests requests, $refused refused; monitor exit $status"
+echo "limits: $requests requests, $refused refused in $(( $(date +%s) - start )) s; monitor exit $status"
 if [ "$status" -ne 0 ] || [ "$refused" -ne 0 ] || [ "$requests" -eq 0 ]; then
   cat "$work/monitor.err"
   head -40 "$work/monitor.txt"
