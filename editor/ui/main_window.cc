@@ -138,7 +138,7 @@ void MainWindow::build_menus() {
       const auto& files = doc_.recent_files();
       if (static_cast<std::size_t>(i) >= files.size()) return;
       std::string path = files[static_cast<std::size_t>(i)];
-      if (!confirm_discard(doc_, *port_, *settings_, static_cast<std::uint32_t>(std::time(nullptr)))) return;
+      if (!confirm_discard(doc_, *port_, *settings_, static_cast<std::uint32_t>(std::time(nullptr)), home_folder())) return;
       open_by_extension(doc_, path, *port_, *settings_);
       document_replaced();
     });
