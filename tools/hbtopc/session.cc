@@ -1,0 +1,85 @@
+#include "session.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "com/bstr.h"
+#include "com/filetime.h"
+
+namespace hbt::hbtopc {
+
+Session::Session() { initialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+
+Session::~Session() {
+  if (server_) server_->Release();
+  if (initialised_) CoUninitialize();
+}
+
+bool Session::connect(const std::string& name, std::string* error) {
+  if (!initialised_) {
+    *error = "cannot initialise COM";
+    return false;
+  }
+  std::u16string wide = widen(name);
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromString(wide.c_str(), &clsid);
+  if (FAILED(hr)) {
+    *error = "no server is registered as " + name + " (" + hresult_hex(hr) + ")";
+    return false;
+  }
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, reinterpret_cast<void**>(&server_));
+  if (FAILED(hr)) {
+    server_ = nullptr;
+    *error = "cannot start " + name + " (" + hresult_hex(hr) + ")";
+    return false;
+  }
+  return true;
+}
+
+std::string Session::error_text(HRESULT code) {
+  LPWSTR text = nullptr;
+  if (server_ && SUCCEEDED(server_->GetErrorString(code, LOCALE_SYSTEM_DEFAULT, &text)) && text) {
+    std::string out = narrow(text);
+    CoTaskMemFree(text);
+    return out;
+  }
+  return hresult_hex(code);
+}
+
+std::string hresult_hex(HRESULT code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
+std::string narrow(const OLECHAR* text) { return text ? com::utf8_from_utf16(text) : std::string(); }
+
+std::u16string widen(const std::string& text) { return com::utf16_from_utf8(text); }
+
+std::string vartype_name(VARTYPE vt) {
+  std::string base;
+  switch (vt & VT_TYPEMASK) {
+    case VT_EMPTY: base = "VT_EMPTY"; break;
+    case VT_I2: base = "VT_I2"; break;
+    case VT_I4: base = "VT_I4"; break;
+    case VT_R4: base = "VT_R4"; break;
+    case VT_R8: base = "VT_R8"; break;
+    case VT_BSTR: base = "VT_BSTR"; break;
+    case VT_BOOL: base = "VT_BOOL"; break;
+    case VT_UI1: base = "VT_UI1"; break;
+    case VT_UI2: base = "VT_UI2"; break;
+    case VT_UI4: base = "VT_UI4"; break;
+    default: base = "VT_" + std::to_string(vt & VT_TYPEMASK); break;
+  }
+  return (vt & VT_ARRAY) ? "VT_ARRAY|" + base : base;
+}
+
+std::string filetime_text(const FILETIME& t) { return com::iso8601_utc(t); }
+
+std::string guid_string(const GUID& g) {
+  OLECHAR text[40] = {};
+  StringFromGUID2(g, text, 40);
+  return narrow(text);
+}
+
+}  // namespace hbt::hbtopc

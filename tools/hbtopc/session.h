@@ -1,0 +1,38 @@
+// A connection to an OPC DA server through the COM runtime: the apartment, the server made
+// from its ProgID or class identifier, and the texts a person reads (error texts, type names).
+#pragma once
+
+#include <string>
+
+#include "objbase.h"
+#include "opcda.h"
+
+namespace hbt::hbtopc {
+
+class Session {
+ public:
+  Session();   // enters the multithreaded apartment
+  ~Session();  // releases the server, leaves the apartment
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Makes the server named by a ProgID or "{CLSID}"; false with *error set when it fails.
+  bool connect(const std::string& server, std::string* error);
+  IOPCServer* server() const { return server_; }
+
+  // The server's own text for a result code, or the code in hexadecimal.
+  std::string error_text(HRESULT code);
+
+ private:
+  bool initialised_ = false;
+  IOPCServer* server_ = nullptr;
+};
+
+std::string hresult_hex(HRESULT code);
+std::string narrow(const OLECHAR* text);
+std::u16string widen(const std::string& text);
+std::string vartype_name(VARTYPE vt);
+std::string filetime_text(const FILETIME& t);
+std::string guid_string(const GUID& g);
+
+}  // namespace hbt::hbtopc
