@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "editor/dictionary.h"
 #include "editor/poll_record_editor.h"
@@ -75,6 +76,12 @@ void PollRecordModel::reset() {
 void PollRecordModel::redraw_row(int row) {
   if (row < 0 || row >= rowCount()) return;
   emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+void PollRecordModel::redraw_rows(int first, int last) {
+  last = std::min(last, rowCount() - 1);
+  if (first < 0 || first > last) return;
+  emit dataChanged(index(first, 0), index(last, 0), {Qt::DecorationRole});
 }
 
 int PollRecordModel::rowCount(const QModelIndex& parent) const {
@@ -316,7 +323,15 @@ void ConfigForm::show_device() {
 void ConfigForm::refresh_records() { model_->reset(); }
 
 void ConfigForm::redraw_rows(const std::vector<int>& rows) {
-  for (int row : rows) model_->redraw_row(row);
+  // Rows come in ascending order; a run of neighbours is one change for the view, so a
+  // tick where every state changes costs one repaint, not one per row.
+  std::size_t i = 0;
+  while (i < rows.size()) {
+    std::size_t j = i;
+    while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+    model_->redraw_rows(rows[i], rows[j]);
+    i = j + 1;
+  }
 }
 
 void ConfigForm::edit_row(int row) {

@@ -32,6 +32,7 @@ class PollRecordModel final : public QAbstractTableModel {
   PollRecordModel(const CDidDoc& doc, const LiveStatus& live, QObject* parent = nullptr);
   void reset();
   void redraw_row(int row);
+  void redraw_rows(int first, int last);  // state icons of rows first..last
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
