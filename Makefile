@@ -17,6 +17,10 @@ build: configure
 demo: build
 	@scripts/demo.sh
 
+# The configuration editor HBTDIDW on the demo plant (needs a display).
+editor: build
+	@scripts/editor.sh
+
 test: build
 	ctest --preset default
 

@@ -45,12 +45,8 @@ int main(int argc, char** argv) {
   window.resize(1200, 760);
   window.show();
   window.start();
-  // A few status ticks, so that the counters move and the icons are drawn.
-  for (int i = 0; i < 3; ++i) {
-    wait_ms(2100);
-    window.status_tick();
-    window.message_tick();
-  }
+  // A few of the window's own status ticks, so that the counters move and the icons are drawn.
+  wait_ms(6500);
   bool ok = save(&window, folder + "/editor-main.png");
 
   CDidDoc& doc = window.doc();
