@@ -14,6 +14,10 @@ for program in "$build"/bench/*_bench; do
 done
 echo "== editor: save, open and CSV of the limits configuration, with peak memory"
 "$root/bench/editor/run.sh" "$build"
+if [ -x "$build/bench/editor_ui_timing" ]; then
+  echo "== editor windows: start-up, channel switch and status tick on the limits configuration"
+  "$root/bench/editor_ui/run.sh" "$build"
+fi
 echo "== simulator: requests per second on loopback"
 "$root/bench/mcsim/run_load.sh" "$build" 3
 echo "== poller: 32 busy channels, idle poller, reply conversion"
