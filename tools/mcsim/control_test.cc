@@ -153,6 +153,27 @@ TEST(Faults, PlansFollowTheShares) {
   }
 }
 
+TEST(Faults, SlowRequestsTakeTheirShareOfExtraTimeAndSerialIsPassedOn) {
+  Faults f(3);
+  ASSERT_EQ(f.configure({"slow", "1.2s", "p=0.25"}), "");
+  ASSERT_EQ(f.configure({"serial", "on"}), "");
+  EXPECT_EQ(f.describe(), "slow=1200ms p=0.25 serial");
+  int slow = 0;
+  for (int i = 0; i < 4000; ++i) {
+    const ReplyPlan p = f.plan();
+    ASSERT_TRUE(p.delay_ms == 0 || p.delay_ms == 1200) << p.delay_ms;
+    ASSERT_TRUE(p.serial);
+    slow += p.delay_ms > 0;
+  }
+  EXPECT_GT(slow, 850);
+  EXPECT_LT(slow, 1150);
+  ASSERT_EQ(f.configure({"slow", "off"}), "");
+  ASSERT_EQ(f.configure({"serial", "off"}), "");
+  EXPECT_EQ(f.describe(), "none");
+  EXPECT_NE(f.configure({"slow"}), "");
+  EXPECT_NE(f.configure({"slow", "soon"}), "");
+}
+
 TEST(Parsing, DurationsSharesIntegersDevicesAndListenSpecs) {
   EXPECT_DOUBLE_EQ(*parse_duration_ms("250"), 250);
   EXPECT_DOUBLE_EQ(*parse_duration_ms("1.5s"), 1500);

@@ -89,9 +89,11 @@ ReplyPlan Faults::plan() {
   if (s_.delay_jitter_ms > 0) {
     p.delay_ms += std::uniform_int_distribution<int>(0, s_.delay_jitter_ms)(rng_);
   }
+  if (s_.slow_ms > 0 && chance(s_.slow_share)) p.delay_ms += s_.slow_ms;
   p.split_bytes = s_.split_bytes;
   p.split_gap_ms = s_.split_gap_ms;
   p.join = s_.join;
+  p.serial = s_.serial;
   return p;
 }
 
@@ -187,6 +189,20 @@ std::string Faults::configure(const std::vector<std::string_view>& in) {
     s_.split_gap_ms = static_cast<int>(*g);
     return "";
   }
+  if (kind == "slow") {
+    if (args.size() == 2 && args[1] == "off") {
+      s_.slow_ms = 0;
+      s_.slow_share = 0;
+      return "";
+    }
+    if (!need(1)) return "usage: slow TIME [p=SHARE] | slow off";
+    auto d = parse_duration_ms(args[1]);
+    if (!d || *d > 3600000) return "bad duration";
+    s_.slow_ms = static_cast<int>(*d);
+    s_.slow_share = share.value_or(1);
+    return "";
+  }
+  if (kind == "serial") return on_off(&s_.serial);
   if (kind == "join") return on_off(&s_.join);
   if (kind == "refuse") return on_off(&s_.refuse);
   if (kind == "silent") return on_off(&s_.silent);
@@ -212,6 +228,8 @@ std::string Faults::describe() const {
   if (s_.split_bytes > 0) {
     std::snprintf(buf, sizeof buf, "split=%d/%dms", s_.split_bytes, s_.split_gap_ms), add(buf);
   }
+  if (s_.slow_ms > 0) std::snprintf(buf, sizeof buf, "slow=%dms p=%g", s_.slow_ms, s_.slow_share), add(buf);
+  if (s_.serial) add("serial");
   if (s_.join) add("join");
   if (s_.close > 0) std::snprintf(buf, sizeof buf, "close=%g", s_.close), add(buf);
   if (s_.refuse) add("refuse");

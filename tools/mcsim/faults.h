@@ -28,6 +28,9 @@ struct FaultSettings {
   double close = 0;          // share of requests answered by closing the connection
   bool refuse = false;       // no new connections (TCP) / port closed (UDP)
   bool silent = false;       // requests are read and never answered (half-open peer)
+  int slow_ms = 0;           // a share of requests takes this much longer ...
+  double slow_share = 0;     // ... this share
+  bool serial = false;       // one request at a time: each waits for the one before it
 };
 
 // What to do with one request.
@@ -41,6 +44,7 @@ struct ReplyPlan {
   int split_bytes = 0;
   int split_gap_ms = 0;
   bool join = false;
+  bool serial = false;  // the delay counts from the end of the previous request's service
 };
 
 class Faults {

@@ -81,6 +81,9 @@ Control lines (standard input, --control, --script), one reply line each, "ok ..
     refuse [on|off]              close the port: TCP connects are refused, UDP
                                  requests get port unreachable
     silent [on|off]              read requests, never answer (half-open peer)
+    slow TIME [p=SHARE]          a share of requests takes TIME longer; slow off
+    serial [on|off]              serve requests one at a time, in arrival order: a
+                                 delayed or slow one holds up all after it
     clear                        no faults
   fault EP                       show the faults of EP
   move DEV ramp LOW HIGH PERIOD  rise LOW..HIGH over PERIOD, then start again

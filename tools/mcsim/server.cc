@@ -150,6 +150,7 @@ bool Server::start(std::string* error) {
   for (const auto& plan : options_.listens) sim_.add_endpoint(plan);
   endpoint_fds_.assign(sim_.endpoints().size(), -1);
   udp_held_.resize(sim_.endpoints().size());
+  serial_free_ms_.assign(sim_.endpoints().size(), 0);
   for (std::size_t i = 0; i < sim_.endpoints().size(); ++i) {
     if (!open_endpoint(i, error)) return false;
   }
@@ -377,6 +378,15 @@ int Server::run() {
   return 0;
 }
 
+void Server::serialise(std::size_t endpoint, ReplyPlan& plan) {
+  if (!plan.serial || endpoint >= serial_free_ms_.size()) return;
+  const double now = now_ms();
+  const double done = std::max(now, serial_free_ms_[endpoint]) + plan.delay_ms;
+  serial_free_ms_[endpoint] = done;
+  plan.delay_ms = static_cast<int>(done - now + 0.5);
+  plan.serial = false;
+}
+
 // ---- UDP ----
 
 void Server::on_udp(std::size_t index) {
@@ -409,6 +419,7 @@ void Server::on_udp(std::size_t index) {
     if (out.code != 0) ++e.counters.abnormal;
     if (plan.wrong_command) corrupt_command(e.plan.format, &out.reply);
     ++e.counters.replies;
+    serialise(index, plan);
     if (plan.delay_ms > 0) {
       at(now_ms() + plan.delay_ms, [this, index, reply = std::move(out.reply), from, plan]() mutable {
         send_udp(index, std::move(reply), from, plan);
@@ -563,6 +574,16 @@ void Server::process_stream(Connection& c) {
     if (out.code != 0) ++e.counters.abnormal;
     if (plan.wrong_command) corrupt_command(e.plan.format, &out.reply);
     ++e.counters.replies;
+    if (plan.serial) {
+      // Served in arrival order already: each reply goes out when its service ends.
+      serialise(c.endpoint, plan);
+      ReplyPlan later = plan;
+      later.delay_ms = 0;
+      at(now_ms() + plan.delay_ms, [this, id, reply = std::move(out.reply), later]() mutable {
+        deliver_tcp(id, std::move(reply), later);
+      });
+      continue;
+    }
     deliver_tcp(id, std::move(out.reply), plan);
     if (connections_.find(id) == connections_.end()) return;
   }

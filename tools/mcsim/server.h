@@ -70,6 +70,9 @@ class Server {
   void reconcile();
   void tick();
 
+  // A request of a serial endpoint waits for the one before it: its delay becomes the time
+  // to the end of its own service.
+  void serialise(std::size_t endpoint, ReplyPlan& plan);
   void on_udp(std::size_t index);
   void on_accept(std::size_t index);
   void on_tcp(std::uint64_t id);
@@ -98,6 +101,7 @@ class Server {
   std::string stdin_buffer_;
   std::vector<int> endpoint_fds_;
   std::vector<Held> udp_held_;
+  std::vector<double> serial_free_ms_;  // per endpoint: when the request in service ends
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   std::map<std::uint64_t, std::unique_ptr<ControlClient>> control_clients_;
   std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_;
