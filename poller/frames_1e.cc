@@ -23,8 +23,10 @@ void put_header(ChannelBlock& block, std::uint8_t command, std::uint32_t head, s
     append_byte(block, 0x00);
     append_byte(block, 0x0A);
     if (is_extension(block)) {
-      append_byte(block, ex_number);
+      // Like every other number of an ASCII frame the block number goes high digits first:
+      // block 1 is "0001" (the binary frame sends it low byte first, 01 00).
       append_byte(block, 0x00);
+      append_byte(block, ex_number);
     }
     append_byte(block, static_cast<std::uint8_t>(code >> 8));
     append_byte(block, static_cast<std::uint8_t>(code));

@@ -206,7 +206,8 @@ TEST(Frames1E, ExtensionRegistersCarryTheirBlockNumber) {
   s.coding = Coding::Ascii;
   ChannelBlock ascii = make_block(s);
   build_read_request(ascii);
-  EXPECT_EQ(request_text(ascii), "17FF000A0500522000000102" "0200");
+  // ASCII numbers go high digits first, the block number too: block 5 is "0005".
+  EXPECT_EQ(request_text(ascii), "17FF000A0005522000000102" "0200");
 }
 
 TEST(Frames1E, OnlyTheLowSixteenBitsOfTheHeadAreSent) {
