@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "image/lock_byte.h"
@@ -37,6 +39,11 @@ void set_up_channel(Poller& poller, int i, ChannelRecord* ch) {
   block->remote.sin_port = htons(block->port);
   block->remote.sin_addr.s_addr = htonl(block->ip_address);
   block->connection_state = kConnectionNone;
+  // Connection messages come before any request names a device: they name the channel's first.
+  if (DeviceRecord* device = poller.niolib.nio_map_dev(ch->first_device)) {
+    const std::size_t name = std::min(sizeof device->name, sizeof block->device_name - 1);
+    std::memcpy(block->device_name, device->name, name);
+  }
   const std::uint32_t ip = block->ip_address;
   report(poller.messages, kColourInfo, "Creating address for %u.%u.%u.%u ", ip >> 24, (ip >> 16) & 0xFF,
          (ip >> 8) & 0xFF, ip & 0xFF);
