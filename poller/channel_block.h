@@ -60,6 +60,15 @@ struct ChannelBlock {
   // TCP: the peer has sent something on this connection, so an end of stream is its close
   // (a connection that never came up reads as ended too).
   std::uint8_t peer_seen = 0;
+  // The request is outstanding but not on the wire yet (no connection when it was due): it
+  // goes out as soon as the connection is ready.
+  std::uint8_t unsent = 0;
+  // Copies of the last request (first send and retries) on the wire and not yet answered.
+  // A PLC answers each copy, so while any is left after the request ended, what arrives
+  // answers that request and no other: the channel waits for those answers (or for a quiet
+  // spell, when they were lost) before it sends anything new.
+  std::uint8_t copies_out = 0;
+  std::int32_t quiet_countdown = 0;  // 1/100 s of silence left before the copies count as lost
   // Length of the reply in `reply` while it is being examined.
   std::uint16_t reply_length = 0;
   // TCP carries a byte stream: replies are cut out of it by their frame lengths, so that a

@@ -85,7 +85,7 @@ void run_poll_tick(Poller& poller, PollContext& ctx, int elapsed_ticks) {
     const bool readable = slot[i] < 0 || fds[slot[i]] != block.socket || ready[slot[i]] != 0;
     const TickOutcome outcome = handle_channel_tick(block, env, elapsed_ticks, readable);
     complete_request(ctx, block, outcome);
-    if (block.waiting) continue;
+    if (channel_busy(block)) continue;
     choose_next_request(ctx, poller.schedules[i], block, i, countdown.writes_pending,
                         countdown.reads_possible || outcome.event != ChannelEvent::kNone);
   }

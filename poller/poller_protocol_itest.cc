@@ -396,7 +396,8 @@ TEST_F(Protocol, LateRepliesNeverLandInAnotherRecord) {
     poller.output();
     platform::sleep_ms(5);
   }
-  EXPECT_GT(poller.channel(0).stats.reply_timeouts, 10);
+  // Each request times out; its late answer is awaited (and dropped) before the next.
+  EXPECT_GT(poller.channel(0).stats.reply_timeouts, 5);
   EXPECT_EQ(poller.status(0), image::kStatusCommFailure);
   // Once replies come in time again, both records are good.
   ASSERT_TRUE(plc.ok("fault * clear"));

@@ -79,6 +79,12 @@ bool take_reply(ChannelBlock& block) {
   return true;
 }
 
+bool stream_holds_more(const ChannelBlock& block) {
+  const std::uint8_t filler = !is_q_series(block) && is_ascii(block) ? '0' : 0x00;
+  const std::uint8_t* end = block.stream + block.stream_length;
+  return std::find_if(block.stream, end, [&](std::uint8_t b) { return b != filler; }) != end;
+}
+
 void append_to_stream(ChannelBlock& block, std::span<const std::uint8_t> bytes) {
   const std::size_t room = kStreamBufferSize - block.stream_length;
   const std::size_t n = std::min(room, bytes.size());

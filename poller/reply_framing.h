@@ -24,6 +24,10 @@ StreamCut find_reply(const ChannelBlock& block, std::span<const std::uint8_t> st
 // (reply_length) and keeps what follows. False while no reply is complete.
 bool take_reply(ChannelBlock& block);
 
+// Whether the stream buffer holds more than the filler that may trail a 1E reply: bytes
+// that would have to start another reply.
+bool stream_holds_more(const ChannelBlock& block);
+
 // Appends received bytes to the stream buffer; what does not fit is dropped.
 void append_to_stream(ChannelBlock& block, std::span<const std::uint8_t> bytes);
 

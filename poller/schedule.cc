@@ -15,7 +15,9 @@ using namespace hbt::image;
 
 namespace {
 
-std::int32_t count_toward_zero(std::int32_t value, int elapsed) { return std::max<std::int32_t>(0, value - elapsed); }
+// A countdown taken from the image may hold any value; one at or below the elapsed ticks
+// (negative ones included) ends at 0, so the subtraction never leaves the type.
+std::int32_t count_toward_zero(std::int32_t value, int elapsed) { return value <= elapsed ? 0 : value - elapsed; }
 
 // Name and first poll record of the device of record k, for messages.
 struct DeviceLabel {
@@ -119,12 +121,11 @@ bool read_scan(PollContext& ctx, ChannelSchedule& schedule, ChannelBlock& block,
       } else if (e.polled == 1 && prepare_request(ctx.niolib, block, channel, k, false)) {
         build_read_request(block);
         TransportEnv env = ctx.transport(*ch);
-        if (send_read_request(block, env)) {
-          if (PollRecordHead* head = ctx.niolib.nio_map_dit(k)) e.poll_countdown = head->poll_time;
-          schedule.read_cursor = static_cast<std::uint16_t>(range.next(k));
-        } else {
-          schedule.read_cursor = static_cast<std::uint16_t>(k);
-        }
+        const bool sent = send_read_request(block, env);
+        // A read that waits for its connection goes out as soon as there is one: its poll
+        // time runs from now as well.
+        if (PollRecordHead* head = ctx.niolib.nio_map_dit(k)) e.poll_countdown = head->poll_time;
+        schedule.read_cursor = static_cast<std::uint16_t>(sent ? range.next(k) : k);
         return true;
       }
     }

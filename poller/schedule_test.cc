@@ -246,7 +246,7 @@ TEST_F(Schedule, ChannelsArePolledSideBySide) {
   EXPECT_EQ(record(0).status, image::kStatusNotPolled);
 }
 
-TEST_F(Schedule, ReadWithoutAConnectionWaitsForItsRetryAndKeepsTheCursor) {
+TEST_F(Schedule, ReadWithoutAConnectionGoesOutOnceThereIsOneAndKeepsTheCursor) {
   ConfigSpec plan = two_records(100);
   plan.channels[0].reply_timeout = 10;
   load(plan);
@@ -254,17 +254,41 @@ TEST_F(Schedule, ReadWithoutAConnectionWaitsForItsRetryAndKeepsTheCursor) {
   EXPECT_EQ(send_ticks_of(100, 1), std::vector<int>{});
   EXPECT_EQ(channel(0).stats.reads_not_sent, 1);
   EXPECT_EQ(block(0).waiting, 1);
-  // The retry sends it once a socket exists; as its poll countdown was never reloaded the
-  // cursor's record is read again at once, and only then the next one.
+  EXPECT_EQ(poller->schedules[0].read_cursor, 0);
+  // The read goes out on the tick the socket is made, without waiting for a retry; its
+  // poll time runs from when it was due, so the next record follows.
   std::vector<std::uint32_t> heads;
   for (int t = 2; t <= 13; ++t) {
     const std::size_t before = sockets.sent.size();
     tick();
     for (std::size_t i = before; i < sockets.sent.size(); ++i) heads.push_back(head_of(sockets.sent[i].bytes));
   }
-  EXPECT_EQ(heads, (std::vector<std::uint32_t>{100, 100, 200}));
-  EXPECT_EQ(channel(0).stats.retries, 1);
+  EXPECT_EQ(heads, (std::vector<std::uint32_t>{100, 200}));
+  EXPECT_EQ(channel(0).stats.retries, 0);
+  EXPECT_EQ(channel(0).stats.reply_timeouts, 0);
   EXPECT_EQ(record(0).status, image::kStatusGood);
+}
+
+TEST_F(Schedule, TheFirstConnectionMessageNamesTheChannelsDevice) {
+  load(two_records(100));
+  sockets.connect_results = {-ECONNREFUSED};
+  tick();
+  const std::string all = sink.all();
+  EXPECT_NE(all.find("Connection to PLC1 failed code = " + std::to_string(ECONNREFUSED)), std::string::npos) << all;
+  EXPECT_EQ(all.find("Connection to  failed"), std::string::npos) << all;
+}
+
+TEST_F(Schedule, CountdownsAnywhereInTheirRangeCountDownWithoutWrapping) {
+  ConfigSpec plan = two_records(100);
+  load(plan);
+  for (std::int32_t start : {INT32_MIN, INT32_MIN + 3, -1, 0, 2, 5, INT32_MAX}) {
+    entry(0).poll_countdown = start;
+    entry(0).access_countdown = start;
+    count_down(*ctx, channel(0), 5);
+    const std::int32_t expected = start > 5 ? start - 5 : 0;
+    EXPECT_EQ(entry(0).poll_countdown, start == 0 ? 0 : expected) << start;
+    EXPECT_EQ(entry(0).access_countdown, start == 0 ? 0 : expected) << start;
+  }
 }
 
 TEST_F(Schedule, IdleChannelsCostOneLookAtTheSocketsPerTickAndNoReceive) {
@@ -278,11 +302,12 @@ TEST_F(Schedule, IdleChannelsCostOneLookAtTheSocketsPerTickAndNoReceive) {
   ticks(20);
   EXPECT_EQ(sockets.receives, receives);
   EXPECT_EQ(sockets.polls, polls + 20);
-  // Something that arrives is still received and examined against the last request.
+  // Something that arrives is still received, but no request asked for it: it is dropped.
   sockets.deliver_to(block(1).socket, good_reply(block(1), 40));
   tick();
   EXPECT_EQ(sockets.receives, receives + 1);
-  EXPECT_EQ(word(3, image::kAreaCurrent, 0), 40);
+  EXPECT_NE(word(3, image::kAreaCurrent, 0), 40);
+  EXPECT_EQ(record(3).status, image::kStatusGood);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 
 #include "platform/error_text.h"
+#include "poller/frames.h"
 #include "poller/reply_check.h"
 #include "poller/reply_framing.h"
 
@@ -51,15 +54,41 @@ bool connect_socket(ChannelBlock& block, TransportEnv& env) {
   return true;
 }
 
-void send_request(ChannelBlock& block, TransportEnv& env, bool count_success) {
+// The outstanding request is over. Copies still on the wire may yet be answered; until they
+// are, or a quiet spell says they were lost, the channel sends nothing new.
+void end_request(ChannelBlock& block) {
+  block.waiting = 0;
+  block.quiet_countdown = static_cast<std::int32_t>(std::min<std::uint32_t>(2u * block.reply_timeout, INT32_MAX));
+}
+
+bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// Puts the request on the wire once more. False when the socket could not take it yet (a
+// connection still being made): the request then stays unsent and goes out on a later tick.
+bool put_on_wire(ChannelBlock& block, TransportEnv& env, bool count_success, bool report_errors) {
   const long n = env.sockets.send(block.socket, block.request, block.request_length);
+  if (n < 0 && would_block(static_cast<int>(-n)) && block.copies_out == 0) {
+    block.unsent = 1;
+    return false;
+  }
+  block.unsent = 0;
   if (n < 0 || static_cast<std::size_t>(n) < block.request_length) {
     const int error = n < 0 ? static_cast<int>(-n) : EWOULDBLOCK;
-    report(env.sink, kColourError, "Sending to %s error %d %s", block.device_name, error,
-           platform::system_error_text(error).c_str());
-    return;
+    if (report_errors)
+      report(env.sink, kColourError, "Sending to %s error %d %s", block.device_name, error,
+             platform::system_error_text(error).c_str());
+    return true;
   }
+  if (block.copies_out < UINT8_MAX) ++block.copies_out;
   if (count_success) ++env.channel.stats.requests_sent;
+  return true;
+}
+
+// A new request: whatever is still in the stream answers nothing outstanding.
+void send_new_request(ChannelBlock& block, TransportEnv& env, bool count_success) {
+  block.stream_length = 0;
+  block.copies_out = 0;
+  put_on_wire(block, env, count_success, true);
 }
 
 // Reply countdown; true when the request has failed for good.
@@ -67,16 +96,24 @@ bool run_reply_countdown(ChannelBlock& block, TransportEnv& env, int elapsed) {
   block.reply_countdown -= elapsed;
   if (block.reply_countdown > 0) return false;
   ++env.channel.stats.reply_timeouts;
+  if (block.unsent && block.is_write) {
+    // A write that never reached the wire has nothing to time out: its flags are already
+    // cleared, so giving up would lose it. It waits on for its connection.
+    block.reply_countdown = static_cast<std::int32_t>(block.reply_timeout);
+    return false;
+  }
   if (block.retries_left != 0) {
     ++env.channel.stats.retries;
-    if (check_connection(block, env)) (void)env.sockets.send(block.socket, block.request, block.request_length);
+    if (check_connection(block, env)) (void)put_on_wire(block, env, false, false);
     --block.retries_left;
     block.reply_countdown = static_cast<std::int32_t>(block.reply_timeout);
     return false;
   }
   block.waiting = 0;
+  block.unsent = 0;
   // The next use closes the socket and connects anew.
   block.connection_state = kConnectionNone;
+  end_request(block);
   return true;
 }
 
@@ -120,6 +157,8 @@ bool check_connection(ChannelBlock& block, TransportEnv& env) {
       block.socket = -1;
       block.stream_length = 0;
       block.peer_seen = 0;
+      // Copies sent over a TCP connection are answered on it or not at all.
+      if (is_tcp(block)) block.copies_out = 0;
       const int fd = env.sockets.open(is_tcp(block));
       if (fd < 0) {
         report(env.sink, kColourNotice, "Failed to create socket, Is TCP/IP installed ?");
@@ -148,50 +187,79 @@ bool check_connection(ChannelBlock& block, TransportEnv& env) {
 bool send_read_request(ChannelBlock& block, TransportEnv& env) {
   if (!check_connection(block, env)) {
     ++env.channel.stats.reads_not_sent;
+    block.copies_out = 0;
+    block.unsent = 1;
     return false;
   }
   // Whatever is pending belongs to an earlier request.
   (void)env.sockets.receive(block.socket, block.reply, kReplyBufferSize);
-  block.stream_length = 0;
-  send_request(block, env, true);
+  send_new_request(block, env, true);
   return true;
 }
 
 void send_write_request(ChannelBlock& block, TransportEnv& env) {
   if (check_connection(block, env)) {
-    // Stream bytes still unread answer an earlier request, not this write.
-    block.stream_length = 0;
-    send_request(block, env, false);
+    send_new_request(block, env, false);
   } else {
     ++env.channel.stats.writes_not_sent;
+    block.copies_out = 0;
+    block.unsent = 1;
   }
   ++env.channel.stats.requests_sent;
 }
 
+bool channel_busy(const ChannelBlock& block) { return block.waiting || block.copies_out > 0; }
+
 TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elapsed_ticks, bool readable) {
   TickOutcome outcome;
+  const bool ready = check_connection(block, env);
+  // A request that found no connection goes out as soon as there is one.
+  if (ready && block.waiting && block.unsent) (void)put_on_wire(block, env, false, true);
   // A whole reply may still wait in the stream buffer even when the socket holds nothing.
   const bool look = readable || block.stream_length > 0;
-  if (!check_connection(block, env) || !look || !receive_reply(block, env)) {
+  if (!ready || !look || !receive_reply(block, env)) {
+    if (block.waiting) {
+      if (run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
+    } else if (block.copies_out > 0) {
+      block.quiet_countdown -= elapsed_ticks;
+      if (block.quiet_countdown <= 0) block.copies_out = 0;  // lost on the way
+    }
+    return outcome;
+  }
+  // Before the first request there is nothing to examine a reply against; data that no copy
+  // on the wire explains answers nothing this channel asked.
+  if (!block.prepared || block.copies_out == 0) {
     if (block.waiting && run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
     return outcome;
   }
-  // Before the first request there is nothing to examine a reply against.
-  if (!block.prepared) return outcome;
+  if (!block.waiting) {
+    // The answer to a copy of a request that has already ended: it belongs to no record now.
+    --block.copies_out;
+    end_request(block);
+    return outcome;
+  }
+  if (is_tcp(block) && !is_q_series(block) && block.copies_out == 1 && stream_holds_more(block)) {
+    // A 1E reply carries no length of its own: it was cut at the length this request
+    // expects, yet more followed that no copy on the wire explains. It answers something
+    // else (a longer read) and must not be stored; a new connection starts the stream clean.
+    ++env.channel.stats.rejected_replies;
+    block.copies_out = 0;
+    block.stream_length = 0;
+    block.connection_state = kConnectionNone;
+    end_request(block);
+    outcome.event = ChannelEvent::kFailed;
+    return outcome;
+  }
   ReplyCheckEnv check{env.channel, env.niolib ? env.niolib->nio_map_dev(block.device_index) : nullptr, env.sink};
   const ReplyVerdict verdict = check_reply(block, {block.reply, block.reply_length}, check);
-  switch (verdict.result) {
-    case ReplyResult::kIgnored:
-      break;
-    case ReplyResult::kGood:
-      block.waiting = 0;
-      outcome.event = ChannelEvent::kReplyGood;
-      outcome.data = verdict.data;
-      break;
-    case ReplyResult::kFailure:
-      block.waiting = 0;
-      outcome.event = ChannelEvent::kFailed;
-      break;
+  if (verdict.result == ReplyResult::kIgnored) return outcome;
+  --block.copies_out;
+  end_request(block);
+  if (verdict.result == ReplyResult::kGood) {
+    outcome.event = ChannelEvent::kReplyGood;
+    outcome.data = verdict.data;
+  } else {
+    outcome.event = ChannelEvent::kFailed;
   }
   return outcome;
 }

@@ -35,6 +35,10 @@ bool send_read_request(ChannelBlock& block, TransportEnv& env);
 // Sends the prepared write request; a write always counts as sent.
 void send_write_request(ChannelBlock& block, TransportEnv& env);
 
+// Whether the channel may not send a new request: one is outstanding, or copies of the last
+// one may still be answered.
+bool channel_busy(const ChannelBlock& block);
+
 enum class ChannelEvent {
   kNone,       // nothing ended this tick
   kReplyGood,  // a reply passed its checks

@@ -242,9 +242,11 @@ TEST_F(Transport, TcpReplySplitOverSeveralReceivesIsOneGoodReply) {
   EXPECT_EQ(out.data.size(), 10u);
 }
 
-TEST_F(Transport, TcpJoinedRepliesAreTakenOneAtATimeAndStaleOnesDroppedAtTheNextRequest) {
-  ChannelBlock b = read_block(true);
+TEST_F(Transport, TcpJoinedAnswersToARequestAndItsRetryAreTakenOneAtATime) {
+  ChannelBlock b = read_block(true, 10, 1);
   ASSERT_TRUE(send_read_request(b, env));
+  ASSERT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);  // timeout: the retry goes out
+  ASSERT_EQ(sockets.sent.size(), 2u);
   auto two = good_reply();
   auto second = good_reply();
   second[2] = 9;
@@ -254,17 +256,112 @@ TEST_F(Transport, TcpJoinedRepliesAreTakenOneAtATimeAndStaleOnesDroppedAtTheNext
   ASSERT_EQ(out.event, ChannelEvent::kReplyGood);
   EXPECT_EQ(out.data[0], 1);
   EXPECT_EQ(b.stream_length, 12);
-  // The leftover is examined on the next tick like any reply to the last request.
-  out = ticks(b, 1);
-  ASSERT_EQ(out.event, ChannelEvent::kReplyGood);
-  EXPECT_EQ(out.data[0], 9);
+  // The second answers the retry of a request that is over: taken, but examined by nobody,
+  // and only then may the channel send again.
+  EXPECT_TRUE(channel_busy(b));
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(b.stream_length, 0);
+  EXPECT_FALSE(channel_busy(b));
+  EXPECT_EQ(channel.stats.replies_received, 1);
   // Leftovers never reach a new request.
   const auto reply = good_reply();
   sockets.deliver({reply.begin(), reply.begin() + 6});
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
   EXPECT_EQ(b.stream_length, 6);
+  b.waiting = 1;
   ASSERT_TRUE(send_read_request(b, env));
   EXPECT_EQ(b.stream_length, 0);
+}
+
+TEST_F(Transport, TcpOneEReplyFollowedByMoreThanItsRequestExplainsIsRefused) {
+  // A late answer to a read of 10 registers while a read of 5 waits: cut at 5 registers it
+  // would look whole. What follows gives it away; nothing is stored and the stream restarts.
+  ChannelBlock b = read_block(true, 100, 0);
+  ASSERT_TRUE(send_read_request(b, env));
+  auto longer = bytes({0x81, 0x00});
+  for (int i = 0; i < 20; ++i) longer.push_back(static_cast<std::uint8_t>(i));
+  sockets.deliver(longer);
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.rejected_replies, 1);
+  EXPECT_EQ(b.stream_length, 0);
+  EXPECT_EQ(b.connection_state, kConnectionNone);
+  EXPECT_FALSE(channel_busy(b));
+  // The filler that trails an extended error code is no such excess.
+  b = read_block(true, 100, 0);
+  ASSERT_TRUE(send_read_request(b, env));
+  sockets.deliver(bytes({0x81, 0x5B, 0x10, 0x00}));
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.rejected_replies, 1);
+  EXPECT_EQ(channel.stats.last_extended_error, 0x10);
+}
+
+TEST_F(Transport, AnswersToCopiesOfAnEndedRequestNeverReachTheNextOne) {
+  // UDP, one retry: the PLC answers the first copy late, after the retry went out. The
+  // answer to the retry that follows belongs to the same record, not to the next request.
+  ChannelBlock b = read_block(false, 10, 1);
+  ASSERT_TRUE(send_read_request(b, env));
+  ASSERT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
+  ASSERT_EQ(sockets.sent.size(), 2u);
+  sockets.deliver(good_reply());
+  ASSERT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
+  EXPECT_TRUE(channel_busy(b));
+  // Silence shorter than the quiet spell keeps the channel waiting for the second answer.
+  EXPECT_EQ(ticks(b, 15).event, ChannelEvent::kNone);
+  EXPECT_TRUE(channel_busy(b));
+  auto stale = good_reply();
+  stale[2] = 77;
+  sockets.deliver(stale);
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_FALSE(channel_busy(b));
+  EXPECT_EQ(channel.stats.replies_received, 1);
+  // Copies that are never answered hold the channel for a quiet spell of two timeouts.
+  b.waiting = 1;
+  b.retries_left = 1;
+  b.reply_countdown = 10;
+  ASSERT_TRUE(send_read_request(b, env));
+  ASSERT_EQ(ticks(b, 20).event, ChannelEvent::kFailed);
+  EXPECT_TRUE(channel_busy(b));
+  ticks(b, 19);
+  EXPECT_TRUE(channel_busy(b));
+  ticks(b, 1);
+  EXPECT_FALSE(channel_busy(b));
+}
+
+TEST_F(Transport, ARequestThatFoundNoConnectionGoesOutAsSoonAsItIsReady) {
+  // TCP, no retries: the connection is still being made when the read is due.
+  ChannelBlock b = read_block(true, 100, 0);
+  sockets.connect_results = {-EINPROGRESS};
+  EXPECT_FALSE(send_read_request(b, env));
+  EXPECT_TRUE(sockets.sent.empty());
+  EXPECT_EQ(channel.stats.reads_not_sent, 1);
+  // Still connecting on the next tick: the send would block, the request keeps waiting.
+  sockets.send_results = {-EAGAIN};
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_TRUE(sockets.sent.empty());
+  EXPECT_FALSE(sink.contains("Sending to")) << sink.all();
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  ASSERT_EQ(sockets.sent.size(), 1u);
+  EXPECT_EQ(sockets.sent[0].bytes, std::vector<std::uint8_t>(b.request, b.request + b.request_length));
+  sockets.deliver(good_reply());
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(channel.stats.reply_timeouts, 0);
+}
+
+TEST_F(Transport, AWriteIsNeverGivenUpBeforeItReachedTheWire) {
+  ChannelBlock b = read_block(false, 10, 0);
+  b.is_write = 1;
+  sockets.open_results = {-EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE,
+                          -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE};
+  send_write_request(b, env);
+  EXPECT_EQ(channel.stats.writes_not_sent, 1);
+  // Fourteen more ticks of 1/100 s without a socket: past the reply timeout, and no retries.
+  EXPECT_EQ(ticks(b, 14, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(b.waiting, 1);
+  EXPECT_TRUE(sockets.sent.empty());
+  EXPECT_EQ(ticks(b, 1, 1).event, ChannelEvent::kNone);
+  ASSERT_EQ(sockets.sent.size(), 1u);
+  sockets.deliver(bytes({0x81, 0x00}));  // the frame in the block is a read's; its command
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
 }
 
 TEST_F(Transport, PeerClosingTheConnectionResetsIt) {
@@ -360,12 +457,12 @@ TEST_F(Transport, AsciiTcpRepliesAreFramedInCharacters) {
   build_read_request(b);
   ASSERT_TRUE(send_read_request(b, env));
   sockets.deliver(text_bytes("8100" "0001000200"));
-  sockets.deliver(text_bytes("0300040005" "8100"));
+  sockets.deliver(text_bytes("0300040005"));
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
   TickOutcome out = ticks(b, 1);
   ASSERT_EQ(out.event, ChannelEvent::kReplyGood);
   EXPECT_EQ(std::string(out.data.begin(), out.data.end()), "00010002000300040005");
-  EXPECT_EQ(b.stream_length, 4);
+  EXPECT_EQ(b.stream_length, 0);
 }
 
 }  // namespace
