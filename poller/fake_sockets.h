@@ -98,6 +98,19 @@ class FakeSockets final : public SocketApi {
       inbox.pop_front();
     return static_cast<long>(n);
   }
+  int receive_datagrams(int fd, std::uint8_t* const* buffers, std::size_t size, std::size_t count,
+                        std::size_t* lengths) override {
+    ++receives;
+    auto& inbox = inboxes[fd];
+    std::size_t n = 0;
+    for (; n < count && !inbox.empty(); ++n) {
+      const std::vector<std::uint8_t>& datagram = inbox.front();
+      lengths[n] = std::min(size, datagram.size());
+      std::memcpy(buffers[n], datagram.data(), lengths[n]);
+      inbox.pop_front();
+    }
+    return static_cast<int>(n);
+  }
   void readable(const int* fds, std::size_t count, std::uint8_t* ready) override {
     ++polls;
     for (std::size_t i = 0; i < count; ++i) {

@@ -52,6 +52,22 @@ class SystemSockets final : public SocketApi {
     long n = ::recv(fd, data, size, MSG_DONTWAIT);
     return n >= 0 ? n : -errno;
   }
+  int receive_datagrams(int fd, std::uint8_t* const* buffers, std::size_t size, std::size_t count,
+                        std::size_t* lengths) override {
+    constexpr std::size_t kMax = 8;
+    count = std::min(count, kMax);
+    iovec iov[kMax];
+    mmsghdr messages[kMax] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+      iov[i] = {buffers[i], size};
+      messages[i].msg_hdr.msg_iov = &iov[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int n = ::recvmmsg(fd, messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -errno;
+    for (int i = 0; i < n; ++i) lengths[i] = messages[i].msg_len;
+    return n;
+  }
   void readable(const int* fds, std::size_t count, std::uint8_t* ready) override {
     pollfd polls[64];
     count = std::min(count, std::size(polls));

@@ -24,6 +24,11 @@ class SocketApi {
   // Bytes sent or received; 0 from receive is an orderly close (TCP) or an empty datagram.
   virtual long send(int fd, const std::uint8_t* data, std::size_t size) = 0;
   virtual long receive(int fd, std::uint8_t* data, std::size_t size) = 0;
+  // Datagrams waiting on a datagram socket, up to `count` in one call, each into its own
+  // buffer of `size` bytes (a longer one is cut); their lengths go to `lengths`. The number
+  // received, 0 when none was waiting, or -errno.
+  virtual int receive_datagrams(int fd, std::uint8_t* const* buffers, std::size_t size, std::size_t count,
+                                std::size_t* lengths) = 0;
   // For each of `count` sockets whether a receive would find something (data, an end of
   // stream or an error) right now; one call for all channels instead of a receive each.
   virtual void readable(const int* fds, std::size_t count, std::uint8_t* ready) = 0;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <span>
 
 #include "platform/error_text.h"
 #include "poller/frames.h"
@@ -117,35 +118,89 @@ bool run_reply_countdown(ChannelBlock& block, TransportEnv& env, int elapsed) {
   return true;
 }
 
-// Receives into the reply buffer; true when a whole reply is there (reply_length).
-bool receive_reply(ChannelBlock& block, TransportEnv& env) {
+// Datagrams one receive takes at most: the reply, and whatever came after it (a late answer
+// to a copy), so that nothing waits behind a new request.
+constexpr std::size_t kDatagramSlots = 2;
+
+// What one receive call took off a readable socket.
+struct Arrivals {
+  std::span<const std::uint8_t> datagrams[kDatagramSlots];
+  std::size_t count = 0;
+  std::size_t next = 0;
+  bool closed = false;  // TCP: the peer closed the connection
+};
+
+// One receive call: UDP takes every waiting datagram (up to the slots), TCP appends what
+// is there to the stream, whose room is never less than a whole reply.
+void receive(ChannelBlock& block, TransportEnv& env, Arrivals& in) {
   if (!is_tcp(block)) {
-    const long n = env.sockets.receive(block.socket, block.reply, kReplyBufferSize);
-    // An empty datagram carries nothing to examine.
-    if (n <= 0) return false;
-    block.reply_length = static_cast<std::uint16_t>(n);
+    std::uint8_t* slots[kDatagramSlots] = {block.reply, block.stream};
+    std::size_t lengths[kDatagramSlots] = {};
+    const int n = env.sockets.receive_datagrams(block.socket, slots, kReplyBufferSize, kDatagramSlots, lengths);
+    for (int i = 0; i < n; ++i) in.datagrams[in.count++] = {slots[i], lengths[i]};
+    return;
+  }
+  const std::size_t room = kStreamBufferSize - block.stream_length;
+  if (room == 0) return;
+  const long n = env.sockets.receive(block.socket, block.stream + block.stream_length, std::min(room, kReplyBufferSize));
+  if (n > 0) {
+    block.stream_length = static_cast<std::uint16_t>(block.stream_length + n);
+    block.peer_seen = 1;
+  } else if (n == 0 && block.peer_seen) {
+    in.closed = true;
+  }
+}
+
+// The next whole reply: a datagram (an empty one carries nothing), or a reply cut out of
+// the stream into the reply buffer.
+bool next_reply(ChannelBlock& block, Arrivals& in, std::span<const std::uint8_t>& reply) {
+  if (!is_tcp(block)) {
+    while (in.next < in.count) {
+      reply = in.datagrams[in.next++];
+      if (!reply.empty()) return true;
+    }
+    return false;
+  }
+  if (!take_reply(block)) return false;
+  reply = {block.reply, block.reply_length};
+  return true;
+}
+
+// Examines one reply against the outstanding request. False when no request explains it.
+bool examine(ChannelBlock& block, TransportEnv& env, std::span<const std::uint8_t> reply, TickOutcome& outcome) {
+  // Before the first request there is nothing to examine a reply against; data that no copy
+  // on the wire explains answers nothing this channel asked.
+  if (!block.prepared || block.copies_out == 0) return false;
+  if (!block.waiting) {
+    // The answer to a copy of a request that has already ended: it belongs to no record now.
+    --block.copies_out;
+    end_request(block);
     return true;
   }
-  bool closed = false;
-  const std::size_t room = kStreamBufferSize - block.stream_length;
-  if (room > 0) {
-    const long n = env.sockets.receive(block.socket, block.stream + block.stream_length,
-                                       std::min(room, kReplyBufferSize));
-    if (n > 0) {
-      block.stream_length = static_cast<std::uint16_t>(block.stream_length + n);
-      block.peer_seen = 1;
-    } else if (n == 0 && block.peer_seen) {
-      closed = true;
-    }
-  }
-  const bool got = take_reply(block);
-  if (closed) {
-    // The peer closed the connection: what it sent before still counts, the rest is gone,
-    // and the next check connects anew.
-    block.connection_state = kConnectionNone;
+  if (is_tcp(block) && !is_q_series(block) && block.copies_out == 1 && stream_holds_more(block)) {
+    // A 1E reply carries no length of its own: it was cut at the length this request
+    // expects, yet more followed that no copy on the wire explains. It answers something
+    // else (a longer read) and must not be stored; a new connection starts the stream clean.
+    ++env.channel.stats.rejected_replies;
+    block.copies_out = 0;
     block.stream_length = 0;
+    block.connection_state = kConnectionNone;
+    end_request(block);
+    outcome.event = ChannelEvent::kFailed;
+    return true;
   }
-  return got;
+  ReplyCheckEnv check{env.channel, env.niolib ? env.niolib->nio_map_dev(block.device_index) : nullptr, env.sink};
+  const ReplyVerdict verdict = check_reply(block, reply, check);
+  if (verdict.result == ReplyResult::kIgnored) return true;
+  --block.copies_out;
+  end_request(block);
+  if (verdict.result == ReplyResult::kGood) {
+    outcome.event = ChannelEvent::kReplyGood;
+    outcome.data = verdict.data;
+  } else {
+    outcome.event = ChannelEvent::kFailed;
+  }
+  return true;
 }
 
 }  // namespace
@@ -191,8 +246,8 @@ bool send_read_request(ChannelBlock& block, TransportEnv& env) {
     block.unsent = 1;
     return false;
   }
-  // Whatever is pending belongs to an earlier request.
-  (void)env.sockets.receive(block.socket, block.reply, kReplyBufferSize);
+  // No receive first: the tick took everything the socket held, and what the stream still
+  // holds is dropped with the new request.
   send_new_request(block, env, true);
   return true;
 }
@@ -215,51 +270,27 @@ TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elap
   const bool ready = check_connection(block, env);
   // A request that found no connection goes out as soon as there is one.
   if (ready && block.waiting && block.unsent) (void)put_on_wire(block, env, false, true);
-  // A whole reply may still wait in the stream buffer even when the socket holds nothing.
-  const bool look = readable || block.stream_length > 0;
-  if (!ready || !look || !receive_reply(block, env)) {
-    if (block.waiting) {
-      if (run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
-    } else if (block.copies_out > 0) {
-      block.quiet_countdown -= elapsed_ticks;
-      if (block.quiet_countdown <= 0) block.copies_out = 0;  // lost on the way
-    }
-    return outcome;
-  }
-  // Before the first request there is nothing to examine a reply against; data that no copy
-  // on the wire explains answers nothing this channel asked.
-  if (!block.prepared || block.copies_out == 0) {
-    if (block.waiting && run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
-    return outcome;
-  }
-  if (!block.waiting) {
-    // The answer to a copy of a request that has already ended: it belongs to no record now.
-    --block.copies_out;
-    end_request(block);
-    return outcome;
-  }
-  if (is_tcp(block) && !is_q_series(block) && block.copies_out == 1 && stream_holds_more(block)) {
-    // A 1E reply carries no length of its own: it was cut at the length this request
-    // expects, yet more followed that no copy on the wire explains. It answers something
-    // else (a longer read) and must not be stored; a new connection starts the stream clean.
-    ++env.channel.stats.rejected_replies;
-    block.copies_out = 0;
-    block.stream_length = 0;
+  Arrivals in;
+  // One receive for a socket the readiness look found readable, none for any other.
+  if (ready && readable) receive(block, env, in);
+  bool examined = false;
+  std::span<const std::uint8_t> reply;
+  // Every whole reply that is there is examined now; from a TCP stream only until one ends
+  // the request, as the next would be cut into the same buffer (it waits for the next tick).
+  while (ready && !(is_tcp(block) && outcome.event != ChannelEvent::kNone) && next_reply(block, in, reply))
+    examined |= examine(block, env, reply, outcome);
+  if (in.closed) {
+    // The peer closed the connection: what it sent before still counts, the rest is gone,
+    // and the next check connects anew.
     block.connection_state = kConnectionNone;
-    end_request(block);
-    outcome.event = ChannelEvent::kFailed;
-    return outcome;
+    block.stream_length = 0;
   }
-  ReplyCheckEnv check{env.channel, env.niolib ? env.niolib->nio_map_dev(block.device_index) : nullptr, env.sink};
-  const ReplyVerdict verdict = check_reply(block, {block.reply, block.reply_length}, check);
-  if (verdict.result == ReplyResult::kIgnored) return outcome;
-  --block.copies_out;
-  end_request(block);
-  if (verdict.result == ReplyResult::kGood) {
-    outcome.event = ChannelEvent::kReplyGood;
-    outcome.data = verdict.data;
-  } else {
-    outcome.event = ChannelEvent::kFailed;
+  if (examined) return outcome;
+  if (block.waiting) {
+    if (run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
+  } else if (block.copies_out > 0) {
+    block.quiet_countdown -= elapsed_ticks;
+    if (block.quiet_countdown <= 0) block.copies_out = 0;  // lost on the way
   }
   return outcome;
 }

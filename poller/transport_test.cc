@@ -134,16 +134,28 @@ TEST_F(Transport, NonBlockingFailureIsReportedAndTheConnectionGoesOn) {
   EXPECT_EQ(sink.all(), "Socket could not be set to Non Blocking Mode\nUDP Socket Connected\n");
 }
 
-TEST_F(Transport, ReadDiscardsOnePendingChunkBeforeSending) {
+TEST_F(Transport, StrayDataIsTakenByTheTickAndARequestCostsOneSendAndOneReceive) {
   ChannelBlock b = read_block(false);
+  b.waiting = 0;
   sockets.deliver(bytes({0x81, 0x00}));
   sockets.deliver(good_reply());
+  // Nothing is outstanding: one receive takes both datagrams, and neither is examined.
+  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
+  EXPECT_EQ(sockets.receives, 1);
+  EXPECT_TRUE(sockets.inbox().empty());
+  EXPECT_EQ(channel.stats.replies_received, 0);
+  b.waiting = 1;
   EXPECT_TRUE(send_read_request(b, env));
+  EXPECT_EQ(sockets.receives, 1);  // no receive before the send
   ASSERT_EQ(sockets.sent.size(), 1u);
   EXPECT_EQ(sockets.sent[0].bytes, std::vector<std::uint8_t>(b.request, b.request + b.request_length));
   EXPECT_EQ(channel.stats.requests_sent, 1);
-  EXPECT_EQ(sockets.inbox().size(), 1u);  // only the first chunk went
-  EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
+  sockets.deliver(good_reply());
+  EXPECT_EQ(handle_channel_tick(b, env, 1, true).event, ChannelEvent::kReplyGood);
+  EXPECT_EQ(sockets.receives, 2);
+  // A socket the readiness look found empty costs no receive.
+  EXPECT_EQ(handle_channel_tick(b, env, 1, false).event, ChannelEvent::kNone);
+  EXPECT_EQ(sockets.receives, 2);
 }
 
 TEST_F(Transport, WritesAlwaysCountAsSent) {
