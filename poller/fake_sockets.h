@@ -106,7 +106,7 @@ class FakeSockets final : public SocketApi {
     for (; n < count && !inbox.empty(); ++n) {
       const std::vector<std::uint8_t>& datagram = inbox.front();
       lengths[n] = std::min(size, datagram.size());
-      std::memcpy(buffers[n], datagram.data(), lengths[n]);
+      if (lengths[n] > 0) std::memcpy(buffers[n], datagram.data(), lengths[n]);
       inbox.pop_front();
     }
     return static_cast<int>(n);
