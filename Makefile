@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
 
-.PHONY: all deps configure build demo test test-asan test-tsan bench dist package fuzz soak clean
+.PHONY: all deps configure build demo test test-asan test-tsan bench dist package fuzz soak bench-peers clean
 
 all: build
 
@@ -51,6 +51,10 @@ fuzz: deps
 # The driver under random faults with an oracle: SOAK_SECONDS (300), SOAK_SEED.
 soak: build
 	@scripts/soak.sh
+
+# The poller next to the npm MC-protocol clients, one table (PEER_SECONDS per row, default 5).
+bench-peers: build
+	@bench/peers/run.sh build
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

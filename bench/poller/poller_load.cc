@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,14 +28,19 @@ struct Options {
   int seconds = 10;
   bool tcp = false;
   std::string frame = "3e-binary";
+  int words = 8;             // registers per busy record
+  std::string ports_file;    // an mcsim already running: its --port-file
 };
 
 void usage() {
   std::fprintf(stderr,
                "Usage: poller_load [--mode busy|idle] [--channels N] [--records N] [--seconds N]\n"
-               "                   [--tcp] [--frame 3e-binary|1e-binary|1e-ascii]\n"
+               "                   [--tcp] [--frame 3e-binary|1e-binary|1e-ascii] [--words N]\n"
+               "                   [--mcsim-ports FILE]\n"
                "busy: N records per channel, each due every tick (poll time 0.01 s).\n"
-               "idle: N records in all, spread over the channels, read once and then not due.\n");
+               "idle: N records in all, spread over the channels, read once and then not due.\n"
+               "--mcsim-ports: use the endpoints of a running mcsim (its --port-file) that match\n"
+               "the protocol and frame, instead of starting one.\n");
 }
 
 bool parse(int argc, char** argv, Options* o) {
@@ -44,12 +51,16 @@ bool parse(int argc, char** argv, Options* o) {
       const char* v = value();
       if (!v) return false;
       o->mode = v;
-    } else if (a == "--channels" || a == "--records" || a == "--seconds") {
+    } else if (a == "--channels" || a == "--records" || a == "--seconds" || a == "--words") {
       const char* v = value();
       if (!v) return false;
       const int n = std::atoi(v);
       if (n <= 0) return false;
-      (a == "--channels" ? o->channels : a == "--records" ? o->records : o->seconds) = n;
+      (a == "--channels" ? o->channels : a == "--records" ? o->records : a == "--words" ? o->words : o->seconds) = n;
+    } else if (a == "--mcsim-ports") {
+      const char* v = value();
+      if (!v) return false;
+      o->ports_file = v;
     } else if (a == "--tcp") {
       o->tcp = true;
     } else if (a == "--frame") {
@@ -73,6 +84,41 @@ double cpu_ns(int pid) {
   return 0;
 }
 
+// User and kernel CPU time of a process in seconds, from /proc/PID/stat.
+struct CpuSplit {
+  double user = 0, kernel = 0;
+};
+CpuSplit cpu_split(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return {};
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  CpuSplit cpu;
+  // After the command: state is field 3; utime and stime are fields 14 and 15.
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) cpu.user = std::stod(field) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    if (i == 15) cpu.kernel = std::stod(field) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+  return cpu;
+}
+
+// The ports of a running mcsim's endpoints whose listen text is PROTOCOL:...:FRAME.
+std::vector<std::uint16_t> external_ports(const std::string& file, bool tcp, const std::string& frame) {
+  std::ifstream in(file);
+  std::string plan;
+  unsigned port;
+  std::vector<std::uint16_t> ports;
+  while (in >> plan >> port) {
+    const std::string want_start = tcp ? "tcp:" : "udp:";
+    if (plan.rfind(want_start, 0) == 0 && plan.size() > frame.size() &&
+        plan.compare(plan.size() - frame.size(), frame.size(), frame) == 0)
+      ports.push_back(static_cast<std::uint16_t>(port));
+  }
+  return ports;
+}
+
 std::string read_text(const std::string& path) {
   std::ifstream in(path);
   std::stringstream s;
@@ -89,13 +135,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   testsupport::TestEnvironment env;
-  std::vector<std::string> listens(o.channels, std::string(o.tcp ? "tcp" : "udp") + ":0:" + o.frame);
-  poller::testing::McsimPeer plc(env.dir(), listens);
-  if (!plc.ready()) {
-    std::fprintf(stderr, "poller_load: mcsim did not start\n%s", plc.output().c_str());
-    return 1;
+  std::vector<std::uint16_t> ports;
+  std::unique_ptr<poller::testing::McsimPeer> own;
+  if (!o.ports_file.empty()) {
+    ports = external_ports(o.ports_file, o.tcp, o.frame);
+    if (ports.size() < static_cast<std::size_t>(o.channels)) {
+      std::fprintf(stderr, "poller_load: %s lists %zu endpoints of that kind, %d wanted\n", o.ports_file.c_str(),
+                   ports.size(), o.channels);
+      return 1;
+    }
+  } else {
+    std::vector<std::string> listens(o.channels, std::string(o.tcp ? "tcp" : "udp") + ":0:" + o.frame);
+    own = std::make_unique<poller::testing::McsimPeer>(env.dir(), listens);
+    if (!own->ready()) {
+      std::fprintf(stderr, "poller_load: mcsim did not start\n%s", own->output().c_str());
+      return 1;
+    }
+    own->ok("size D 20000");
+    for (int c = 0; c < o.channels; ++c) ports.push_back(own->port(static_cast<std::size_t>(c)));
   }
-  plc.ok("size D 20000");
 
   testsupport::ConfigSpec plan;
   plan.channels.clear();
@@ -103,7 +161,7 @@ int main(int argc, char** argv) {
   int left = o.records;
   for (int c = 0; c < o.channels; ++c) {
     testsupport::ChannelSpec ch;
-    ch.ip_port = plc.port(static_cast<std::size_t>(c));
+    ch.ip_port = ports[static_cast<std::size_t>(c)];
     ch.tcp = o.tcp;
     ch.devices.clear();
     int count = busy ? o.records : (left + (o.channels - c) - 1) / (o.channels - c);
@@ -118,8 +176,9 @@ int main(int argc, char** argv) {
       for (int r = 0; r < here; ++r) {
         testsupport::RecordSpec rec;
         rec.type = image::RegisterType::D;
-        rec.start = static_cast<std::uint32_t>((d * 255 + r) * (busy ? 8 : 1) % 19000);
-        rec.length = busy ? 8 : 1;
+        // Within the 1E range of D (0..8191) for every frame.
+        rec.start = static_cast<std::uint32_t>((d * 255 + r) * (busy ? o.words : 1) % 8000);
+        rec.length = static_cast<std::uint16_t>(busy ? o.words : 1);
         rec.poll_time = busy ? 1 : 360000;
         dev.records.push_back(rec);
       }
@@ -171,9 +230,11 @@ int main(int argc, char** argv) {
     received0[c] = poller.channel(c).stats.replies_received;
   }
   const double cpu0 = cpu_ns(pid);
+  const CpuSplit split0 = cpu_split(pid);
   const std::int64_t t0 = platform::monotonic_ns();
   poller.eventually([] { return false; }, o.seconds * 1000);
   const double cpu1 = cpu_ns(pid);
+  const CpuSplit split1 = cpu_split(pid);
   const double wall = static_cast<double>(platform::monotonic_ns() - t0);
   double min_rate = 1e9, max_rate = 0, sum_rate = 0;
   for (int c = 0; c < o.channels; ++c) {
@@ -198,6 +259,10 @@ int main(int argc, char** argv) {
   std::printf("requests_per_second_per_channel min=%.1f mean=%.1f max=%.1f\n", min_rate, sum_rate / o.channels,
               max_rate);
   std::printf("poller_cpu_percent_of_one_core=%.2f\n", 100.0 * (cpu1 - cpu0) / wall);
+  const double requests = sum_rate * wall / 1e9;
+  const double user = split1.user - split0.user, kernel = split1.kernel - split0.kernel;
+  std::printf("requests=%.0f requests_per_second=%.1f cpu_user_s=%.3f cpu_kernel_s=%.3f cpu_us_per_request=%.2f\n",
+              requests, sum_rate, user, kernel, requests > 0 ? (cpu1 - cpu0) / 1e3 / requests : 0.0);
   std::printf("reply_timeouts=%d rejected_replies=%d poller_exit=%d%s%s\n", timeouts, rejected, code,
               which.empty() ? "" : " timeouts_on_channels", which.c_str());
   std::printf("%s (whole run, start-up included)\n", ticks.c_str());
