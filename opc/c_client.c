@@ -1,17 +1,15 @@
-/* A plain C client of the OPC server, written as an OPC client in C is: through lpVtbl and the
- * published identifiers only. Given the server library's DllGetClassObject, it makes a server,
- * adds a group and items, checks what came back and releases everything. Returns 0 when every
- * step did what it should, otherwise the number of the step that did not. */
+/* A plain C client of the OPC server, written as an OPC client in C is: through lpVtbl, the
+ * published identifiers and the COM runtime only. It activates the server by its ProgID, adds
+ * a group and items, checks what came back and releases everything. Returns 0 when every step
+ * did what it should, otherwise the number of the step that did not. */
 #include <stddef.h>
 #include <string.h>
 
 #include "opcda.h"
 
-typedef HRESULT (*GetClassObjectFn)(REFCLSID, REFIID, void**);
-
-int opc_c_client_run(GetClassObjectFn get_class_object, const CLSID* clsid, const OLECHAR* const* item_ids,
-                     unsigned count, VARTYPE* canonical_types) {
-  IClassFactory* factory = NULL;
+int opc_c_client_run(const OLECHAR* progid, const OLECHAR* const* item_ids, unsigned count,
+                     VARTYPE* canonical_types) {
+  CLSID clsid;
   IOPCServer* server = NULL;
   IUnknown* unknown = NULL;
   IOPCItemMgt* items = NULL;
@@ -25,10 +23,14 @@ int opc_c_client_run(GetClassObjectFn get_class_object, const CLSID* clsid, cons
   int step = 0;
 
   if (count == 0 || count > 16) return 1;
-  if (get_class_object(clsid, &IID_IClassFactory, (void**)&factory) != S_OK) return 2;
-  if (factory->lpVtbl->CreateInstance(factory, NULL, &IID_IOPCServer, (void**)&server) != S_OK) step = 3;
-  factory->lpVtbl->Release(factory);
-  if (step) return step;
+  if (FAILED(CoInitializeEx(NULL, COINIT_MULTITHREADED))) return 1;
+  if (CLSIDFromProgID(progid, &clsid) != S_OK) step = 2;
+  if (!step && CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &IID_IOPCServer, (void**)&server) != S_OK)
+    step = 3;
+  if (step) {
+    CoUninitialize();
+    return step;
+  }
 
   if (server->lpVtbl->GetStatus(server, &status) != S_OK || status->wMajorVersion != 7) step = 4;
   if (status) {
@@ -56,5 +58,6 @@ int opc_c_client_run(GetClassObjectFn get_class_object, const CLSID* clsid, cons
   }
   if (items) items->lpVtbl->Release(items);
   server->lpVtbl->Release(server);
+  CoUninitialize();
   return step;
 }

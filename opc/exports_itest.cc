@@ -1,6 +1,6 @@
 // HBTOPC.so as the COM layer loads it: its four exports, registration naming the library
-// itself, and a plain C client that makes a server, adds a group and items and lets go of
-// everything, after which the library may be unloaded.
+// itself, and a plain C client that activates the server by ProgID through the runtime, adds
+// a group and items and lets go of everything, after which the library may be unloaded.
 #include <dlfcn.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +13,8 @@
 #include "opc/identity.h"
 #include "platform/registry.h"
 
-using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
-extern "C" int opc_c_client_run(GetClassObjectFn get_class_object, const CLSID* clsid, const OLECHAR* const* item_ids,
-                                unsigned count, VARTYPE* canonical_types);
+extern "C" int opc_c_client_run(const OLECHAR* progid, const OLECHAR* const* item_ids, unsigned count,
+                                VARTYPE* canonical_types);
 
 namespace hbt::opc {
 namespace {
@@ -66,12 +65,13 @@ TEST_F(LoadedServer, RegistrationNamesTheLibraryFile) {
 }
 
 TEST_F(LoadedServer, APlainCClientAddsItemsAndReleasesEverything) {
-  auto get_class_object = get<GetClassObjectFn>("DllGetClassObject");
   auto can_unload = get<HRESULT (*)()>("DllCanUnloadNow");
-  ASSERT_NE(get_class_object, nullptr);
+  ASSERT_EQ(get<HRESULT (*)()>("DllRegisterServer")(), S_OK);
   const OLECHAR* ids[] = {u"PLC1:D:100", u"PLC1:M:10", u"PLC1:D:200$20", u"PLC9:D:1"};
   VARTYPE types[4] = {};
-  EXPECT_EQ(opc_c_client_run(get_class_object, &kServerClsid, ids, 4, types), 0);
+  // Activation goes through the registry to the library this test loaded: the same copy.
+  EXPECT_EQ(opc_c_client_run(u"Velmora.Brenlow", ids, 4, types), 0);
+  EXPECT_EQ(opc_c_client_run(u"No.Such.Server", ids, 4, types), 2);
   EXPECT_EQ(types[0], VT_R4);
   EXPECT_EQ(types[1], VT_BOOL);
   EXPECT_EQ(types[2], VT_BSTR);
