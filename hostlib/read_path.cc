@@ -18,7 +18,8 @@ using namespace hbt::image;
 
 namespace {
 
-constexpr std::size_t kReadBuffer = 128;
+constexpr std::size_t kReadBuffer = 128;    // what nio_readEx reads through
+constexpr std::size_t kLargestValue = 255;  // a NioValue's capacity is one byte
 constexpr std::int32_t kMaxElements = 65536;  // the element index is 16 bits
 
 bool usable(const NioBlock* block) {
@@ -28,7 +29,7 @@ bool usable(const NioBlock* block) {
 // The value a read produces, before it is copied into the caller's buffer.
 struct Produced {
   std::uint8_t type = 0;
-  std::uint8_t bytes[kReadBuffer] = {};
+  std::uint8_t bytes[kLargestValue] = {};
   std::size_t size = 0;
   std::int16_t value_status = 0;
   void put_float(float f) {
@@ -111,8 +112,8 @@ NioStatus produce(const ImageView& view, const PointPosition& p, const NioAddres
       const std::int64_t available = static_cast<std::int64_t>(current.size) - 2 * p.index;
       const std::size_t n = available <= 0 ? 0 : std::min<std::size_t>(capacity, static_cast<std::size_t>(available));
       out->type = kValueText;
-      std::memcpy(out->bytes, current.data + 2 * p.index, std::min(n, kReadBuffer));
-      out->size = std::min(n, kReadBuffer);
+      std::memcpy(out->bytes, current.data + 2 * p.index, n);
+      out->size = n;
       return kStatusOk;
     }
     default:

@@ -79,6 +79,29 @@ TEST_F(Reads, AnalogDigitalAndTextValuesComeFromTheCurrentValues) {
   EXPECT_EQ(r.size, 4) << "no further than the end of the record";
 }
 
+TEST_F(Reads, TextLongerThan128BytesIsCopiedAsFarAsTheBufferAndTheRecordReach) {
+  // PLC2 D0..D99: 200 bytes of text.
+  std::uint8_t* area = plant.area(12, 1);
+  for (int i = 0; i < 200; ++i) area[i] = static_cast<std::uint8_t>('A' + i % 26);
+  for (int capacity : {127, 128, 129, 200, 255}) {
+    for (int start : {0, 1, 30}) {
+      auto p = plant.point("PLC2:D:" + std::to_string(start), 3);
+      std::uint8_t data[256];
+      std::memset(data, 0xA5, sizeof data);
+      NioValue value{0xEE, static_cast<std::uint8_t>(capacity), -1, data};
+      NioStatus status = -1;
+      plant.host().nio_read(&status, &p->block, &p->format, &value);
+      const int expected = std::min(capacity, 200 - 2 * start);
+      SCOPED_TRACE("capacity " + std::to_string(capacity) + " from D" + std::to_string(start));
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(value.type, kValueText);
+      EXPECT_EQ(value.size, expected);
+      EXPECT_EQ(std::memcmp(data, area + 2 * start, static_cast<std::size_t>(expected)), 0);
+      EXPECT_EQ(data[expected], 0xA5) << "nothing past the bytes read";
+    }
+  }
+}
+
 TEST_F(Reads, SignalConditioningAndEngineeringRangeApply) {
   auto p = plant.point("PLC1:D:104", 1, 0, 100);
   NioStatus status;
