@@ -33,6 +33,15 @@ float nearest(float y) { return y >= 0 ? std::trunc(y + 0.5f) : std::trunc(y - 0
 
 std::int64_t clamp(std::int64_t n, std::int64_t low, std::int64_t high) { return n < low ? low : n > high ? high : n; }
 
+// y rounded half away from zero, saturated to 64 bits.
+std::int64_t rounded(float y) { return trunc_int(nearest(y)); }
+
+// The raw value offset + y rounded, held to low..high; the rounded count is limited before
+// the offset is added, so that a huge y cannot overflow into the other end of the range.
+std::int64_t counts(float y, std::int64_t offset, std::int64_t low, std::int64_t high) {
+  return clamp(rounded(y), low - offset, high - offset) + offset;
+}
+
 std::uint16_t low16(std::int64_t n) { return static_cast<std::uint16_t>(static_cast<std::uint64_t>(n) & 0xFFFF); }
 
 std::int32_t saturate32(std::int64_t n) {
@@ -188,40 +197,46 @@ RawRegisters condition_write(const Conditioning& c, float v) {
   const float lo = c.egu_low, s = c.egu_span;
   const std::int64_t ilo = c.option_low, irng = c.option_range;
   const float x = (v - lo) / s;
+  // Every raw value is saturated at the ends of its range before it is cut to a register, so
+  // that no value sent, however large, wraps around into the range.
+  const bool signed_record = c.data_type == 1;
+  const std::int64_t word_low = signed_record ? -32768 : 0, word_high = signed_record ? 32767 : 65535;
   switch (c.code) {
     case kSig3Bcd: return one(bcd(x * 999.0f, 3, 999.0f));
     case kSig4Bcd: return one(bcd(x * 9999.0f, 4, 9999.0f));
     case kSig12Bn:
-    case kSig12Al: return one(low16(clamp(trunc_int(x * 4095.0f + 0.5f), 0, 4095)));
+    case kSig12Al: return one(low16(counts(x * 4095.0f, 0, 0, 4095)));
     case kSig15Bn:
-    case kSig15Al: return one(low16(clamp(trunc_int(x * 32767.0f + 0.5f), 0, 32767)));
+    case kSig15Al: return one(low16(counts(x * 32767.0f, 0, 0, 32767)));
     case kSigLin: {
-      std::int64_t n = clamp(trunc_int(x * 65535.0f + 0.5f), 0, 65535);
-      return one(low16(c.data_type == 1 ? n - 0x8000 : n));
+      std::int64_t n = counts(x * 65535.0f, 0, 0, 65535);
+      return one(low16(signed_record ? n - 0x8000 : n));
     }
-    case kSigLv12: return one(low16(clamp(trunc_int(x * 3276.0f + 0.5f) + 819, 819, 4095)));
-    case kSigLv15: return one(low16(clamp(trunc_int(x * 26214.0f + 0.5f) + 6553, 6553, 32767)));
-    case kSigSq12: return one(low16(trunc_int(x * x * 3276.0f + 0.5f) + 819));
-    case kSigSq15: return one(low16(trunc_int(x * x * 26214.0f + 0.5f) + 6553));
+    case kSigLv12: return one(low16(counts(x * 3276.0f, 819, 819, 4095)));
+    case kSigLv15: return one(low16(counts(x * 26214.0f, 6553, 6553, 32767)));
+    // The square laws are not clamped below; above, they stop at the top of the range.
+    case kSigSq12: return one(low16(counts(x * x * 3276.0f, 819, 819, 4095)));
+    case kSigSq15: return one(low16(counts(x * x * 26214.0f, 6553, 6553, 32767)));
     case kSigProp:
-    case kSigPhex:
-      return one(low16(clamp(trunc_int(x * static_cast<float>(irng) + 0.5f) + ilo, ilo, ilo + irng)));
+    case kSigPhex: return one(low16(counts(x * static_cast<float>(irng), ilo, ilo, ilo + irng)));
     case kSigRoot:
-    case kSigRhex: return one(low16(trunc_int(x * x * static_cast<float>(irng) + 0.5f) + ilo));
+    case kSigRhex: return one(low16(counts(x * x * static_cast<float>(irng), ilo, ilo, ilo + irng)));
     case kSigShiftMask: {
       unsigned shift = static_cast<std::uint16_t>(c.option_low) & 0xFF;
       std::int64_t masked = trunc_int(v) & irng;
       return one(shift >= 16 ? 0 : low16(masked << shift));
     }
-    case kSigD10: return one(low16(trunc_int(nearest(v * 10.0f))));
-    case kSigD100: return one(low16(trunc_int(nearest(v * 100.0f))));
+    case kSigSint: return one(low16(counts(v, 0, -32768, 32767)));
+    case kSigD10: return one(low16(counts(v * 10.0f, 0, 0, 65535)));
+    case kSigD100: return one(low16(counts(v * 100.0f, 0, 0, 65535)));
     case kSigFlt: return halves(std::bit_cast<std::uint32_t>(v));
     case kSigLong: return halves(static_cast<std::uint32_t>(saturate32(trunc_int(v))));
-    case kSigUlng: return halves(static_cast<std::uint32_t>(static_cast<std::uint64_t>(trunc_int(v + 0.5f))));
-    case kSigLd10: return halves(static_cast<std::uint32_t>(saturate32(trunc_int(v * 10.0f + 0.5f))));
-    case kSigL100: return halves(static_cast<std::uint32_t>(saturate32(trunc_int(v * 100.0f + 0.5f))));
-    default:  // NONE, SINT, UINT and codes not in the table
-      return one(low16(trunc_int(nearest(v))));
+    case kSigUlng: return halves(static_cast<std::uint32_t>(counts(v, 0, 0, 0xFFFFFFFF)));
+    case kSigLd10: return halves(static_cast<std::uint32_t>(saturate32(rounded(v * 10.0f))));
+    case kSigL100: return halves(static_cast<std::uint32_t>(saturate32(rounded(v * 100.0f))));
+    case kSigNone: return one(low16(counts(v, 0, word_low, word_high)));
+    default:  // UINT and codes not in the table read the register unsigned
+      return one(low16(counts(v, 0, 0, 65535)));
   }
 }
 

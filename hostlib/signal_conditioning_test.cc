@@ -115,7 +115,8 @@ TEST(SquareRoot, ReadsThePlainRootButWritesTheLiveZeroSquare) {
   Conditioning c15 = make(kSigSq15, 0, 100);
   EXPECT_FLOAT_EQ(read(c15, 0x8000 | 32767), 100.0f);
   EXPECT_EQ(write1(c15, 100.0f), 26214 + 6553);
-  EXPECT_EQ(write1(c15, 200.0f), static_cast<std::uint16_t>(4 * 26214 + 6553)) << "not clamped";
+  EXPECT_EQ(write1(c15, 200.0f), 32767) << "stops at the top of the range";
+  EXPECT_EQ(write1(c, -50.0f), 1638) << "not clamped below: the square of -0.5";
 }
 
 TEST(Linear, CoversTheWholeWordAndRoundsToTheDecimals) {
@@ -166,7 +167,7 @@ TEST(Root, TakesTheRootOverTheRawRange) {
   EXPECT_FLOAT_EQ(read(c, 500), 10.0f);
   EXPECT_FLOAT_EQ(read(c, 200), 5.0f);  // sqrt(100 / 400) = 0.5
   EXPECT_EQ(write1(c, 5.0f), 200);
-  EXPECT_EQ(write1(c, 20.0f), 1700) << "not clamped";
+  EXPECT_EQ(write1(c, 20.0f), 500) << "stops at the raw high";
   std::int16_t status = 0;
   EXPECT_FLOAT_EQ(read(c, 50, 0, &status), 0.0f);
   EXPECT_EQ(status, kValueOutOfRange) << "below the raw low has no root";
@@ -180,7 +181,7 @@ TEST(Integers, SignedUnsignedAndTheDecimalScalings) {
   EXPECT_FLOAT_EQ(read(make(kSigD10), 1234), 123.4f);
   EXPECT_FLOAT_EQ(read(make(kSigD100), 1234), 12.34f);
   EXPECT_EQ(write1(make(kSigSint), -1.5f), 0xFFFE);  // nearest: away from zero
-  EXPECT_EQ(write1(make(kSigUint), 70000.0f), 70000 & 0xFFFF) << "low 16 bits";
+  EXPECT_EQ(write1(make(kSigUint), 70000.0f), 0xFFFF) << "the top of the register, not its low 16 bits";
   EXPECT_EQ(write1(make(kSigD10), 123.4f), 1234);
   EXPECT_EQ(write1(make(kSigD100), 12.345f), 1235);
   EXPECT_EQ(write1(make(kSigUnknown), 7.6f), 8);
@@ -210,7 +211,7 @@ TEST(TwoRegisters, FloatAndLongFormsSplitLowWordFirst) {
   EXPECT_EQ(write2(make(kSigUlng), 70000.4f), 70000u);
   EXPECT_FLOAT_EQ(read(make(kSigLd10), 0xFFF1, 0xFFFF), -1.5f);
   EXPECT_EQ(write2(make(kSigLd10), 1.26f), 13u);
-  EXPECT_EQ(write2(make(kSigLd10), -1.26f), static_cast<std::uint32_t>(-12)) << "adds 0.5, then truncates";
+  EXPECT_EQ(write2(make(kSigLd10), -1.26f), static_cast<std::uint32_t>(-13)) << "half away from zero, below 0 too";
   EXPECT_FLOAT_EQ(read(make(kSigL100), 12345, 0), 123.45f);
   EXPECT_EQ(write2(make(kSigL100), 123.45f), 12345u);
   for (std::int16_t code : {kSigFlt, kSigLong, kSigUlng, kSigLd10, kSigL100}) EXPECT_TRUE(two_registers(code));

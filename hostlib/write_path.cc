@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "com/bstr.h"
 #include "com/safearray.h"
@@ -99,19 +100,22 @@ bool analog_value(const NioValue& v, DataType dt, AnalogValue* out) {
 
 std::uint32_t long_value(const AnalogValue& a, DataType dt, std::int16_t sigcond) {
   const int scale = sigcond == kSigD10 ? 10 : sigcond == kSigD100 ? 100 : 1;
+  // Held to the register's range: a value too large for it is sent as its largest value,
+  // never as the low bits of a larger number.
+  const bool is_signed = dt == DataType::LongSigned;
+  const std::int64_t low = is_signed ? std::numeric_limits<std::int32_t>::min() : 0;
+  const std::int64_t high = is_signed ? std::int64_t{std::numeric_limits<std::int32_t>::max()}
+                                      : std::int64_t{std::numeric_limits<std::uint32_t>::max()};
+  std::int64_t n;
   if (a.raw) {
-    std::int64_t n = dt == DataType::LongSigned ? std::int64_t{static_cast<std::int32_t>(a.bits)} : std::int64_t{a.bits};
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(n * scale));
+    n = (is_signed ? std::int64_t{static_cast<std::int32_t>(a.bits)} : std::int64_t{a.bits}) * scale;
+  } else {
+    // Each step rounded to a float, then half away from zero, negative values too.
+    const float y = a.value * static_cast<float>(scale);
+    if (std::isnan(y)) return 0;
+    n = y >= 9.2e18f ? high : y <= -9.2e18f ? low : static_cast<std::int64_t>(y >= 0 ? std::trunc(y + 0.5f) : std::trunc(y - 0.5f));
   }
-  const float y = a.value * static_cast<float>(scale) + 0.5f;
-  if (std::isnan(y)) return 0;
-  if (dt == DataType::LongSigned) {
-    if (y >= 2147483647.0f) return 0x7FFFFFFF;
-    if (y <= -2147483648.0f) return 0x80000000u;
-    return static_cast<std::uint32_t>(static_cast<std::int32_t>(y));
-  }
-  if (y >= 9.2e18f || y <= -9.2e18f) return 0;
-  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(y)));
+  return static_cast<std::uint32_t>(n < low ? low : n > high ? high : n);
 }
 
 }  // namespace

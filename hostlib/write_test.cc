@@ -1,6 +1,8 @@
 // nio_send, nio_sendEx and nio_sendVQT: what lands in data areas 2 and 3, and the write
 // request count the poller relies on.
 #include <bit>
+#include <limits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -131,7 +133,7 @@ TEST_F(Writes, ThirtyTwoBitRecordsTakeWholeValues) {
   NioStatus status;
   plant.host().nio_psig(&status, &l->block, &l->format, "D10");
   ASSERT_EQ(send_float(*l, -1.26f), 0);
-  EXPECT_EQ(static_cast<std::int32_t>(plant.long_at(3, 2, 1)), -12) << "x10, +0.5, truncated";
+  EXPECT_EQ(static_cast<std::int32_t>(plant.long_at(3, 2, 1)), -13) << "x10, rounded half away from zero";
   plant.host().nio_psig(&status, &l->block, &l->format, "NONE");
   ASSERT_EQ(send_float(*l, 1e10f), 0);
   EXPECT_EQ(plant.long_at(3, 2, 1), 0x7FFFFFFFu) << "saturates";
@@ -139,6 +141,60 @@ TEST_F(Writes, ThirtyTwoBitRecordsTakeWholeValues) {
   auto u = plant.point("PLC1:D:700", 1);
   ASSERT_EQ(send_float(*u, 3e9f), 0);
   EXPECT_EQ(plant.long_at(11, 2, 0), 3000000000u);
+}
+
+TEST_F(Writes, NegativeValuesRoundAwayFromZeroAndStopAtTheEdgeOfEachSignedType) {
+  NioStatus status;
+  // Long Signed (D400..D409) without and with a decimal scaling.
+  auto l = plant.point("PLC1:D:400", 1);
+  const std::pair<float, std::int32_t> longs[] = {
+      {-5.0f, -5}, {-4.5f, -5}, {-0.5f, -1}, {-0.49f, 0}, {-1.0f, -1}, {5.0f, 5}, {4.5f, 5},
+      {-2147483648.0f, std::numeric_limits<std::int32_t>::min()}, {-3e9f, std::numeric_limits<std::int32_t>::min()},
+      {-1e30f, std::numeric_limits<std::int32_t>::min()}, {2147483647.0f, std::numeric_limits<std::int32_t>::max()},
+      {-16777216.0f, -16777216}};
+  for (auto [value, expected] : longs) {
+    ASSERT_EQ(send_float(*l, value), 0);
+    EXPECT_EQ(static_cast<std::int32_t>(plant.long_at(3, 2, 0)), expected) << value;
+  }
+  plant.host().nio_psig(&status, &l->block, &l->format, "D100");
+  ASSERT_EQ(send_float(*l, -0.05f), 0);
+  EXPECT_EQ(static_cast<std::int32_t>(plant.long_at(3, 2, 0)), -5);
+  ASSERT_EQ(send_float(*l, -0.015f), 0);
+  EXPECT_EQ(static_cast<std::int32_t>(plant.long_at(3, 2, 0)), -2) << "-1.5 away from zero";
+
+  // Long Unsigned (D700..D709) has no negative values and no room above its top.
+  auto u = plant.point("PLC1:D:700", 1);
+  for (auto [value, expected] : {std::pair<float, std::uint32_t>{-5.0f, 0u}, {-0.4f, 0u}, {0.5f, 1u},
+                                 {5e9f, 0xFFFFFFFFu}, {1e19f, 0xFFFFFFFFu}, {-1e19f, 0u}}) {
+    ASSERT_EQ(send_float(*u, value), 0);
+    EXPECT_EQ(plant.long_at(11, 2, 0), expected) << value;
+  }
+
+  // Signed 16-bit registers (D600..D609).
+  auto s = plant.point("PLC1:D:600", 1, -50, 100);
+  auto sent = [&](const char* conditioning, float value) {
+    plant.host().nio_psig(&status, &s->block, &s->format, conditioning);
+    EXPECT_EQ(send_float(*s, value), 0);
+    return static_cast<std::int16_t>(plant.word(10, 2, 0));
+  };
+  EXPECT_EQ(sent("NONE", -1.5f), -2);
+  EXPECT_EQ(sent("NONE", -32768.0f), -32768);
+  EXPECT_EQ(sent("NONE", -32768.6f), -32768) << "not wrapped to +32767";
+  EXPECT_EQ(sent("NONE", -1e6f), -32768);
+  EXPECT_EQ(sent("NONE", 32767.6f), 32767);
+  EXPECT_EQ(sent("SINT", -2.5f), -3);
+  EXPECT_EQ(sent("SINT", -40000.0f), -32768);
+  EXPECT_EQ(sent("SINT", 40000.0f), 32767);
+  EXPECT_EQ(sent("LIN", -50.0f), -32768);
+  EXPECT_EQ(sent("LIN", -51.0f), -32768);
+  EXPECT_EQ(sent("LIN", 1e20f), 32767);
+  plant.host().nio_psig(&status, &s->block, &s->format, "LD10");
+  ASSERT_EQ(send_float(*s, -0.25f), 0);
+  EXPECT_EQ(static_cast<std::int32_t>(std::uint32_t{plant.word(10, 2, 1)} << 16 | plant.word(10, 2, 0)), -3);
+  plant.host().nio_psig(&status, &s->block, &s->format, "L100");
+  ASSERT_EQ(send_float(*s, -1e30f), 0);
+  EXPECT_EQ(static_cast<std::int32_t>(std::uint32_t{plant.word(10, 2, 1)} << 16 | plant.word(10, 2, 0)),
+            std::numeric_limits<std::int32_t>::min());
 }
 
 TEST_F(Writes, TextsArePaddedToWholeRegisters) {
