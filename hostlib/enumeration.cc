@@ -43,8 +43,8 @@ NioStatus HostLibrary::nio_Enum_Devices(NioStatus* status, std::int32_t* count, 
         std::free(block);
         return *status = kStatusBufferTooSmall;
       }
-      std::string_view name = device_name(dev);
-      std::memcpy(block + kEntrySize * static_cast<std::size_t>(filled), name.data(), std::min(name.size(), kEntrySize - 1));
+      const std::string_view name = device_name(dev);
+      name.copy(block + kEntrySize * static_cast<std::size_t>(filled), std::min(name.size(), kEntrySize - 1));
       ++filled;
     }
   }

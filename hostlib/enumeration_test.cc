@@ -32,6 +32,27 @@ TEST_F(Enumeration, DevicesInChannelOrder) {
   EXPECT_EQ(status, kStatusBufferTooSmall);
 }
 
+TEST_F(Enumeration, NameFillingTheWholeFieldIsItsTwelveCharacters) {
+  // No terminator inside the field: the name is all of it, never an empty one.
+  std::memcpy(plant.driver().nio_map_dev(1)->name, "TWELVELETTER", 12);
+  NioStatus status = -1;
+  std::int32_t count = -1;
+  char* buffer = nullptr;
+  plant.host().nio_Enum_Devices(&status, &count, &buffer);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(count, 3);
+  EXPECT_EQ(entries(buffer, count), (std::vector<std::string>{"PLC1", "TWELVELETTER", "PLC3"}));
+  plant.host().nio_Free(buffer);
+  EXPECT_EQ(plant.host().nio_find_dev("twelveletter"), 1);
+  EXPECT_EQ(plant.host().nio_find_dev(""), 0);
+  plant.host().nio_Enum_PollRecs(&status, "TWELVELETTER", &count, &buffer);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(count, 1);
+  EXPECT_STREQ(buffer, "D:0 - D:99");
+  plant.host().nio_Free(buffer);
+  EXPECT_EQ(plant.point("TWELVELETTER:D:5", 1)->parse_status, 0) << "its points resolve";
+}
+
 TEST_F(Enumeration, PollRecordRangesPerDevice) {
   NioStatus status = -1;
   std::int32_t count = 0;

@@ -59,8 +59,9 @@ DataArea ImageView::area(PollRecordHead* record, int kind) const {
 
 std::string_view device_name(const DeviceRecord* device) {
   if (device == nullptr) return {};
-  std::size_t n = strnlen(device->name, sizeof device->name);
-  return n == sizeof device->name ? std::string_view{} : std::string_view(device->name, n);
+  // A name that fills the whole field has no terminator; it is all twelve characters, as the
+  // poller reads it too.
+  return std::string_view(device->name, strnlen(device->name, sizeof device->name));
 }
 
 }  // namespace hbt::hostlib

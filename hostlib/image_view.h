@@ -56,7 +56,8 @@ struct ImageView {
   std::uint8_t* table_entry(std::uint32_t table_offset, int index, std::size_t entry_size, int count) const;
 };
 
-// Device name of a device record, or "" when it is not terminated inside its field.
+// Device name of a device record: up to its terminator, or all twelve characters of a name
+// that fills the field.
 std::string_view device_name(const image::DeviceRecord* device);
 
 }  // namespace hbt::hostlib
