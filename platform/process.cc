@@ -155,6 +155,8 @@ void raise_priority() {
   (void)setpriority(PRIO_PROCESS, 0, -10);
 }
 
+int current_process_id() { return static_cast<int>(getpid()); }
+
 bool process_alive(int pid) {
   if (pid <= 0) return false;
   return kill(pid, 0) == 0 || errno == EPERM;

@@ -31,6 +31,9 @@ std::string program_path();
 // Raises the process's scheduling priority as far as it is allowed to; failures are ignored.
 void raise_priority();
 
+// Id of the running process.
+int current_process_id();
+
 // Whether the process with this id is alive.
 bool process_alive(int pid);
 

@@ -42,13 +42,11 @@ int run_messages(Invocation& inv) {
   image::PointerBlock* block = driver.block;
   block->ring_enabled = 1;
   const bool colour = !inv.json && isatty(STDOUT_FILENO);
-  // The ring holds the last 64 messages; the oldest sits where the next one will go.
-  const std::uint32_t next = std::atomic_ref<std::uint32_t>(block->ring_next).load() % image::kMessageRingEntries;
-  image::RingReader reader(block, next);
-  for (std::uint32_t i = 0; i < image::kMessageRingEntries; ++i) {
-    image::RingMessage m = image::ring_entry_message(block->ring[(next + i) % image::kMessageRingEntries]);
-    if (!m.text.empty()) print(m, inv.json, colour);  // empty: never written
-  }
+  // The ring holds the last 64 messages; the oldest sits where the next one will go, so the
+  // history starts one after it (that entry may be rewritten while we read).
+  image::RingReader reader(block, image::ring_index(block) + 1);
+  while (auto m = reader.next())
+    if (!m->text.empty()) print(*m, inv.json, colour);  // empty: never written
   if (!follow) return kExitOk;
   struct sigaction action {};
   action.sa_handler = on_signal;

@@ -179,7 +179,7 @@ int run_monitor(Invocation& inv) {
   niolib.attach_client();
   driver.block->ring_enabled = 1;
   // Start a little back in the ring, so that the view opens with the latest messages.
-  const std::uint32_t next = std::atomic_ref<std::uint32_t>(driver.block->ring_next).load();
+  const std::uint32_t next = image::ring_index(driver.block);
   RingReader reader(driver.block, (next + kMessageRingEntries - kMessagesShown) % kMessageRingEntries);
   std::deque<RingMessage> messages;
 
