@@ -144,10 +144,11 @@ bool Niolib::map_driver() {
   unmap_image();
   // A generation whose region some client still holds with another size cannot take this
   // file; move on to the next generation, which the client will then follow.
+  int error = 0;
+  platform::RegionStep failed_step = platform::RegionStep::kHold;
   for (int attempt = 0; attempt < 3 && size > 0; ++attempt) {
     bool existed = false;
-    int error = 0;
-    image_region_ = platform::SharedRegion::create_or_open(name, size, &existed, &error);
+    image_region_ = platform::SharedRegion::create_or_open(name, size, &existed, &error, {}, &failed_step);
     if (!image_region_ || image_region_->size() == size) break;
     image_region_.reset();
     block_->map_generation = next_generation(block_->map_generation);
@@ -156,7 +157,10 @@ bool Niolib::map_driver() {
   }
   if (!image_region_) {
     close(fd);
-    report(sink_, kColourError, "MapToDriver() Driver file is not loaded");
+    if (size > 0 && failed_step == platform::RegionStep::kMap)
+      report(sink_, kColourError, "MapToDriver() MapViewOfFile failed Err=%d", error);
+    else
+      report(sink_, kColourError, "MapToDriver() Driver file is not loaded");
     return false;
   }
   base_ = static_cast<std::uint8_t*>(image_region_->data());

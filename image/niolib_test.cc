@@ -9,8 +9,10 @@
 #include "platform/clock.h"
 #include "platform/registry.h"
 #include "platform/shared_region.h"
+#include "platform/system_calls.h"
 #include "testsupport/driver_setup.h"
 #include "testsupport/recording_sink.h"
+#include "testsupport/system_call_faults.h"
 
 namespace hbt::image {
 namespace {
@@ -120,6 +122,22 @@ TEST_F(Niolib_, MissingRegistryValueFileAndUnreadableFile) {
   EXPECT_FALSE(driver.init_dit());
   EXPECT_TRUE(driver_messages.contains("Failed to read file " + directory + " - Is a directory")) << driver_messages.all();
   EXPECT_TRUE(driver_messages.contains("init_dit() Corrupted file"));
+}
+
+TEST_F(Niolib_, RegionThatCannotBeMappedIsReportedWithTheErrorNumber) {
+  testsupport::install_configuration(env, plant());
+  Niolib driver({NiolibVariant::kDriver}, driver_messages);
+  {
+    // The pointer block maps; every mapping after it is refused.
+    testsupport::FailCalls refuse(platform::sys::table().map_shared, 2, 1000, ENOMEM, static_cast<void*>(nullptr));
+    EXPECT_FALSE(driver.init_dit());
+    EXPECT_GE(refuse.failed(), 1);
+  }
+  EXPECT_TRUE(driver_messages.contains("MapToDriver() MapViewOfFile failed Err=12")) << driver_messages.all();
+  EXPECT_EQ(driver_messages.colour_of("MapToDriver() MapViewOfFile failed Err=12"), kColourError);
+  EXPECT_FALSE(driver_messages.contains("MapToDriver() Driver file is not loaded"));
+  EXPECT_FALSE(platform::SharedRegion::exists("HBT0")) << "the region it could not map is gone again";
+  EXPECT_TRUE(driver.init_dit()) << "the next attempt maps it";
 }
 
 TEST_F(Niolib_, BadAcronymIsRefusedBeforeAnyRegionExists) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/environment.h"
+#include "platform/system_calls.h"
 
 // How the lifetime rule is kept: every holder keeps a shared flock on the region's file.
 // Whoever wins an exclusive flock knows that nobody holds the region, so the name "did not
@@ -76,8 +77,7 @@ void* map_whole(int fd, std::size_t* size) {
     errno = EINVAL;
     return nullptr;
   }
-  void* data = mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  return data == MAP_FAILED ? nullptr : data;
+  return sys::table().map_shared(fd, *size);
 }
 
 void set_error(int* error, int value) {
@@ -85,10 +85,12 @@ void set_error(int* error, int value) {
 }
 
 // Takes a shared hold on an opened region file and maps it; closes the file on failure.
-void* hold_and_map(int fd, std::size_t* size, int* error) {
-  void* data = flock_retry(fd, LOCK_SH) == 0 ? map_whole(fd, size) : nullptr;
+void* hold_and_map(int fd, std::size_t* size, int* error, RegionStep* failed_step = nullptr) {
+  const bool held = flock_retry(fd, LOCK_SH) == 0;
+  void* data = held ? map_whole(fd, size) : nullptr;
   if (data == nullptr) {
     set_error(error, errno);
+    if (failed_step) *failed_step = held ? RegionStep::kMap : RegionStep::kHold;
     close(fd);
   }
   return data;
@@ -98,7 +100,8 @@ void* hold_and_map(int fd, std::size_t* size, int* error) {
 
 std::unique_ptr<SharedRegion> SharedRegion::create_or_open(
     std::string_view name, std::size_t size, bool* existed, int* error,
-    const std::function<void(void* data, std::size_t size)>& initialise) {
+    const std::function<void(void* data, std::size_t size)>& initialise, RegionStep* failed_step) {
+  if (failed_step) *failed_step = RegionStep::kHold;
   if (!valid_name(name) || size == 0) {
     set_error(error, EINVAL);
     return nullptr;
@@ -128,7 +131,7 @@ std::unique_ptr<SharedRegion> SharedRegion::create_or_open(
   }
   // Converting exclusive to shared is not atomic, but the guard keeps everyone else out.
   std::size_t mapped_size = 0;
-  void* data = hold_and_map(fd, &mapped_size, error);
+  void* data = hold_and_map(fd, &mapped_size, error, failed_step);
   if (data == nullptr) {
     if (fresh) shm_unlink(shm_name(full).c_str());
     return nullptr;

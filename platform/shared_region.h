@@ -15,15 +15,20 @@
 
 namespace hbt::platform {
 
+// The step of an open that failed: getting hold of the region, or mapping it.
+enum class RegionStep { kHold, kMap };
+
 class SharedRegion {
  public:
   // Opens the region, creating it zero-filled with `size` bytes when no live process holds
   // it. *existed tells which happened. An existing region keeps its own size, which may
   // differ from `size`. A fresh region is handed to `initialise` (when given) before any
-  // other process can open it. Returns null on failure with the error number in *error.
+  // other process can open it. Returns null on failure with the error number in *error and
+  // the step that failed in *failed_step.
   static std::unique_ptr<SharedRegion> create_or_open(
       std::string_view name, std::size_t size, bool* existed, int* error = nullptr,
-      const std::function<void(void* data, std::size_t size)>& initialise = {});
+      const std::function<void(void* data, std::size_t size)>& initialise = {},
+      RegionStep* failed_step = nullptr);
 
   // Opens the region only if some live process holds it; null otherwise (error ENOENT).
   static std::unique_ptr<SharedRegion> open_existing(std::string_view name, int* error = nullptr);
