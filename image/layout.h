@@ -359,7 +359,7 @@ struct PointerBlock {
   char config_path[128];
   std::uint32_t ring_next;               // 0..63: next entry; advanced only after the entry is written
   std::uint32_t ring_writer;             // process id of the ring's writer, 0 when free
-  std::uint8_t reserved176[4];
+  std::uint32_t ring_started;            // entries whose writing began, for readers to see laps
   std::uint32_t ring_enabled;
   std::uint32_t file_log;
   MessageRingEntry ring[kMessageRingEntries];
@@ -379,6 +379,7 @@ static_assert(offsetof(PointerBlock, image_name) == 32);
 static_assert(offsetof(PointerBlock, config_path) == 40);
 static_assert(offsetof(PointerBlock, ring_next) == 168);
 static_assert(offsetof(PointerBlock, ring_writer) == 172);
+static_assert(offsetof(PointerBlock, ring_started) == 176);
 static_assert(offsetof(PointerBlock, ring_enabled) == 180);
 static_assert(offsetof(PointerBlock, file_log) == 184);
 static_assert(offsetof(PointerBlock, ring) == 188);

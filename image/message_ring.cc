@@ -89,7 +89,8 @@ void append_to_ring(PointerBlock* block, std::uint16_t colour, std::string_view 
 
   RingWriterLock lock(block);
   const std::uint32_t slot = normalised(word(block->ring_next).load(std::memory_order_relaxed));
-  // Orders the index this writer saw before its entry stores, for the reader's lap check.
+  word(block->ring_started).fetch_add(1, std::memory_order_relaxed);
+  // A reader that copies any of this entry's words also sees the count above.
   std::atomic_thread_fence(std::memory_order_release);
   store_entry(&block->ring[slot], entry);
   word(block->ring_next).store((slot + 1) % kMessageRingEntries, std::memory_order_release);
@@ -100,18 +101,18 @@ RingReader::RingReader(const PointerBlock* block) : block_(block), index_(block 
 std::optional<RingMessage> RingReader::next() {
   if (block_ == nullptr) return std::nullopt;
   for (;;) {
+    const std::uint32_t started = word(block_->ring_started).load(std::memory_order_acquire);
     const std::uint32_t end = ring_index(block_);
     if (index_ == end) return std::nullopt;
     const std::uint32_t slot = index_;
     const MessageRingEntry entry = load_entry(&block_->ring[slot]);
     std::atomic_thread_fence(std::memory_order_acquire);
-    const std::uint32_t end_after = normalised(word(block_->ring_next).load(std::memory_order_relaxed));
+    const std::uint32_t started_since = word(block_->ring_started).load(std::memory_order_relaxed) - started;
     index_ = (index_ + 1) % kMessageRingEntries;
-    // Writers filled the entries from `end` up to `end_after` (that one possibly still in
-    // progress) while the entry was copied; if the slot is among them the copy may be torn.
-    const std::uint32_t lapped = (end_after + kMessageRingEntries - end) % kMessageRingEntries;
+    // The writes begun meanwhile filled the entries from `end` on, one each; if they reached
+    // this slot the copy may be torn, and the reader has been lapped.
     const std::uint32_t distance = (slot + kMessageRingEntries - end) % kMessageRingEntries;
-    if (distance <= lapped) continue;
+    if (started_since >= kMessageRingEntries || distance <= started_since) continue;
     return ring_entry_message(entry);
   }
 }

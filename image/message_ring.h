@@ -1,9 +1,9 @@
 // The message ring in the driver pointer block: the last 64 messages of every program.
 //
 // Writers in any process take the ring's writer word (their process id) for the few
-// microseconds of a write, fill the entry at the ring index and only then advance the index.
-// So an entry before the index is always complete; a reader copies it and throws the copy
-// away when a writer reached that entry while it was copying (the ring lapped the reader).
+// microseconds of a write, count it as begun, fill the entry at the ring index and only then
+// advance the index. So an entry before the index is always complete; a reader copies it and
+// throws the copy away when the writes begun meanwhile reached that entry (the ring lapped it).
 #pragma once
 
 #include <cstdint>
