@@ -10,7 +10,10 @@
 #include <functional>
 
 #include "platform/environment.h"
+#include "platform/error_text.h"
+#include "platform/file_sharing.h"
 #include "platform/registry_text.h"
+#include "platform/system_calls.h"
 
 namespace hbt::platform::registry {
 
@@ -26,17 +29,6 @@ const char* hive_file_name(Hive hive) {
 }
 
 std::string hive_path(Hive hive) { return directory() + "/" + hive_file_name(hive); }
-
-bool make_directories(const std::string& path) {
-  std::string partial;
-  for (std::size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    }
-    if (i < path.size()) partial.push_back(path[i]);
-  }
-  return true;
-}
 
 bool read_file(const std::string& path, std::string* text) {
   text->clear();
@@ -69,9 +61,11 @@ class HiveLock {
  public:
   explicit HiveLock(Hive hive) {
     std::string dir = directory();
-    if (!make_directories(dir)) return;
-    fd_ = open((dir + "/" + hive_file_name(hive) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (!make_shared_directories(dir)) return;
+    fd_ = sys::table().open((dir + "/" + hive_file_name(hive) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                            kSharedFileMode);
     if (fd_ < 0) return;
+    share_file(fd_);
     while (flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) {
         close(fd_);
@@ -89,34 +83,42 @@ class HiveLock {
   int fd_ = -1;
 };
 
+// Replaces the hive through a temporary file and a rename, so that the hive on disk is always
+// either the old or the new text, whatever fails in between (a full disk, a failing rename,
+// a writer killed mid-way). Only the holder of the hive lock writes, so the temporary file
+// has one fixed name and a leftover of a killed writer is simply overwritten.
 bool write_file_atomically(const std::string& path, const std::string& text) {
-  std::string temp = path + ".tmp" + std::to_string(getpid());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  const sys::Table& calls = sys::table();
+  const std::string temp = path + ".tmp";
+  auto fail = [&](int fd) {
+    const int saved = errno;
+    if (fd >= 0) calls.close(fd);
+    unlink(temp.c_str());
+    errno = saved;
+    return false;
+  };
+  int fd = calls.open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kSharedFileMode);
+  if (fd < 0) return fail(-1);
+  share_file(fd);
   std::size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int saved = errno;
-      close(fd);
-      unlink(temp.c_str());
-      errno = saved;
-      return false;
+    const long n = calls.write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;  // no progress: the file system takes nothing more
+      return fail(fd);
     }
     done += static_cast<std::size_t>(n);
   }
-  if (fsync(fd) != 0 || close(fd) != 0) {
-    int saved = errno;
-    unlink(temp.c_str());
-    errno = saved;
-    return false;
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    int saved = errno;
-    unlink(temp.c_str());
-    errno = saved;
-    return false;
+  if (calls.fsync(fd) != 0) return fail(fd);
+  if (calls.close(fd) != 0) return fail(-1);
+  if (calls.rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
+  // The rename itself reaches the disk with the directory.
+  const std::string dir = path.substr(0, path.rfind('/'));
+  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    (void)fsync(dir_fd);
+    close(dir_fd);
   }
   return true;
 }
@@ -258,7 +260,7 @@ bool import_text(std::string_view text, std::string* error) {
   for (Hive hive : {Hive::LocalMachine, Hive::CurrentUser, Hive::ClassesRoot}) {
     bool touches = std::any_of(entries.begin(), entries.end(), [&](const TextEntry& e) { return e.hive == hive; });
     if (touches && !modify(hive, [&](HiveData& data) { apply(data, hive, entries); })) {
-      if (error) *error = "cannot write " + hive_path(hive);
+      if (error) *error = "cannot write " + hive_path(hive) + ": " + system_error_text(errno);
       return false;
     }
   }

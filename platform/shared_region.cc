@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/environment.h"
+#include "platform/file_sharing.h"
 #include "platform/system_calls.h"
 
 // How the lifetime rule is kept: every holder keeps a shared flock on the region's file.
@@ -41,9 +42,9 @@ class Guard {
  public:
   explicit Guard(const std::string& full) : name_(guard_name(full)) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+      fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kSharedFileMode);
       if (fd_ < 0) return;
-      fchmod(fd_, 0666);
+      share_file(fd_);
       if (flock_retry(fd_, LOCK_EX) != 0) {
         close(fd_);
         fd_ = -1;
@@ -112,12 +113,12 @@ std::unique_ptr<SharedRegion> SharedRegion::create_or_open(
     set_error(error, errno);
     return nullptr;
   }
-  int fd = shm_open(shm_name(full).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  int fd = shm_open(shm_name(full).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kSharedFileMode);
   if (fd < 0) {
     set_error(error, errno);
     return nullptr;
   }
-  fchmod(fd, 0666);
+  share_file(fd);
   bool fresh = flock_retry(fd, LOCK_EX | LOCK_NB) == 0;
   if (fresh) {
     // Nobody holds it: whatever the file holds is left over from dead processes.
@@ -152,7 +153,7 @@ std::unique_ptr<SharedRegion> SharedRegion::open_existing(std::string_view name,
     set_error(error, errno);
     return nullptr;
   }
-  int fd = shm_open(shm_name(full).c_str(), O_RDWR | O_CLOEXEC, 0666);
+  int fd = shm_open(shm_name(full).c_str(), O_RDWR | O_CLOEXEC, 0);
   if (fd < 0) {
     set_error(error, errno);
     return nullptr;
@@ -176,7 +177,7 @@ bool SharedRegion::exists(std::string_view name) {
   std::string full = region_namespace() + std::string(name);
   Guard guard(full);
   if (!guard.held()) return false;
-  int fd = shm_open(shm_name(full).c_str(), O_RDWR | O_CLOEXEC, 0666);
+  int fd = shm_open(shm_name(full).c_str(), O_RDWR | O_CLOEXEC, 0);
   if (fd < 0) return false;
   bool held_by_someone = flock_retry(fd, LOCK_EX | LOCK_NB) != 0;
   close(fd);

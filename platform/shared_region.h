@@ -3,7 +3,7 @@
 // its hold with its death, so it never leaves a stale "existing" region behind.
 //
 // Names get the HBT_NAMESPACE prefix (see environment.h). Regions are readable and writable
-// by every user, like the original's regions with an open access list. Thread-safe: each
+// by their creator and the driver's group (file_sharing.h), never by everybody. Thread-safe: each
 // SharedRegion object belongs to one thread at a time; different objects are independent.
 #pragma once
 
