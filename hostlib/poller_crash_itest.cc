@@ -209,7 +209,8 @@ TEST_F(PollerCrash, KilledDuringAReloadLeavesClientsWaitingNoLongerThanTheLivene
     command.store(image::kCommandStop);
     ASSERT_TRUE(eventually([&] { return state.load() == image::kStateStopped; }, 3000)) << poller->output();
     command.store(image::kCommandRun);
-    platform::sleep_ms(static_cast<int>(rng() % 40));
+    // Before it acts on the command, while it loads, or once it polls the new image again.
+    platform::sleep_ms(static_cast<int>(round == 0 ? rng() % 15 : round == 1 ? 10 + rng() % 30 : 100 + rng() % 200));
     const std::int64_t kill_time = platform::monotonic_ns();
     kill_poller();
 
