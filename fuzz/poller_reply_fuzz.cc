@@ -263,9 +263,11 @@ void run(std::span<const std::uint8_t> data) {
       complete_request(ctx, *block, outcome);
     }
     if (outcome.event == ChannelEvent::kNone) {
-      // No answer: the countdown runs out.
+      // No answer: the countdown runs out, or a whole reply still waiting in the stream
+      // buffer is taken.
       for (int t = 0; t < 10 && block->waiting; ++t) {
         outcome = handle_channel_tick(*block, env, 1, false);
+        if (outcome.event == ChannelEvent::kReplyGood) ended_by.assign(block->reply, block->reply + block->reply_length);
         complete_request(ctx, *block, outcome);
       }
     }

@@ -50,10 +50,11 @@ for t in $targets; do
   log="$out/logs/$t.log"
   before=$(ls "$out/crashes" | grep -c "^$t-" || true)
   "$out/bin/fuzz_$t" "${args[@]}" "$out/corpus/$t" >"$log" 2>&1 || true
-  last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -1)
+  # Fork mode's progress lines: "#RUNS: cov: EDGES ft: F corp: N exec/s SPEED ...".
+  last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -1 || true)
   runs=$(echo "$last" | sed -n 's/^#\([0-9]*\):.*/\1/p')
-  speed=$(echo "$last" | grep -o 'exec/s: [0-9]*' | cut -d' ' -f2)
-  edges=$(echo "$last" | grep -o 'cov: [0-9]*' | cut -d' ' -f2)
+  speed=$(echo "$last" | sed -n 's/.*exec\/s:\{0,1\} \([0-9]*\).*/\1/p')
+  edges=$(echo "$last" | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
   corpus=$(ls "$out/corpus/$t" | wc -l)
   result=ok
   found=0 known=0
