@@ -119,6 +119,15 @@ TEST_F(InstalledDriver, InstallFromTheMediaThenPollASimulatedPlc) {
   ASSERT_TRUE(write_file(env.path("plant.csv"), csv));
   auto import = installed("hbtcfg", {"import", env.path("plant.csv"), "-o", data + "/NODE1.HBT", "--separator", ","});
   ASSERT_EQ(import.exit_code, 0) << import.output;
+  // The detached OPC server registration loads the host library, which starts the poller on the
+  // node's first (default) configuration; as a person would after editing it, reload the driver
+  // once the registration is done so that it reads the new file.
+  EXPECT_TRUE(eventually(
+      [&] { return read_file(env.path("registry/HKCR.reg")).find("InprocServer32") != std::string::npos; },
+      10000))
+      << "the OPC server was not registered";
+  auto reload = installed("hbtio", {"reload"});
+  EXPECT_EQ(reload.exit_code, 0) << reload.output;
 
   // The installed host tool starts the installed poller through DriverExe and reads the PLC.
   ASSERT_EQ(plc_command("set D5 4242"), "ok 1");
