@@ -62,12 +62,12 @@ void build_1e_read(ChannelBlock& block) {
   if (reads_in_bit_units(type, start)) {
     points = block.length;
     expected = (block.length + 1u) / 2;
-  } else if (image::is_word_device(type)) {
-    points = block.area1_size / 2u;
-    expected = block.area1_size;
   } else {
+    // Word units, bit devices too (in whole 16-point words): the reply holds the two bytes
+    // of every word asked for. Area 1 of an M record whose length is no multiple of 16 is
+    // even, so its size less one would be a byte short of the words the request names.
     points = block.area1_size / 2u;
-    expected = block.area1_size > 0 ? block.area1_size - 1u : 0;
+    expected = 2u * points;
   }
   if (is_ascii(block)) expected *= 2;
   put_header(block, read_command_1e(type, start), start, points);

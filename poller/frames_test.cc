@@ -166,7 +166,7 @@ TEST(Frames1E, SpecialRelaysFrom9000AreReadPointByPoint) {
   ChannelBlock below = make_block(s);
   build_read_request(below);
   EXPECT_EQ(request_text(below).substr(0, 2), "01");
-  EXPECT_EQ(below.expected_reply_length, 4);  // one word: area 1 size - 1, doubled
+  EXPECT_EQ(below.expected_reply_length, 4);  // one word: two bytes, doubled
   EXPECT_FALSE(read_is_in_bit_units(below));
 }
 
@@ -191,6 +191,41 @@ TEST(Frames1E, BitDevicesExpectTheWordsOfArea1) {
   EXPECT_EQ(b.request[0], 0x01);
   EXPECT_EQ(b.request[10], 2);
   EXPECT_EQ(b.expected_reply_length, 4);
+}
+
+// Every word-unit read of a bit device, whatever its length, expects exactly the bytes of
+// the words it asks for, and asks for enough words to cover every point of the record.
+TEST(Frames1E, WordReadsOfBitDevicesExpectTheBytesOfTheWordsAskedFor) {
+  for (RegisterType type : {RegisterType::M, RegisterType::X, RegisterType::Y, RegisterType::B}) {
+    for (Coding coding : {Coding::Binary, Coding::Ascii}) {
+      for (std::uint16_t length = 1; length <= 600; ++length) {
+        BlockSpec s = a_series(coding);
+        s.type = type;
+        s.start = 0;
+        s.length = length;
+        ChannelBlock b = make_block(s);
+        build_read_request(b);
+        SCOPED_TRACE(::testing::Message() << "type " << static_cast<int>(type) << " coding "
+                                          << static_cast<int>(coding) << " length " << length);
+        std::vector<std::uint8_t> r;
+        if (coding == Coding::Binary) {
+          r = request_bytes(b);
+        } else {
+          const std::string text = request_text(b);
+          for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+            r.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+        }
+        ASSERT_EQ(r.size(), 12u);
+        EXPECT_EQ(r[0], 0x01);
+        const std::size_t points = r[10] | (r[11] << 8);
+        EXPECT_EQ(points, b.area1_size / 2u);
+        EXPECT_EQ(b.expected_reply_length, 2 * points * (coding == Coding::Ascii ? 2 : 1));
+        if (type == RegisterType::M || length % 16 == 0) {
+          EXPECT_GE(16 * points, length);
+        }
+      }
+    }
+  }
 }
 
 TEST(Frames1E, ExtensionRegistersCarryTheirBlockNumber) {

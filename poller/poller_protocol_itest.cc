@@ -125,6 +125,53 @@ TEST_F(Protocol, EveryKindOfValueArrivesOverEveryFrameKind) {
   EXPECT_EQ(poller.stop(), 0);
 }
 
+// Relay records of A-series PLCs are read in whole words even when their length is no
+// multiple of 16: the reply of the words asked for must be taken, over both codings.
+TEST_F(Protocol, RelayRecordsOfAnyLengthReadOverBothCodingsOf1E) {
+  McsimPeer plc(env.dir(), {"tcp:0:1e-binary", "udp:0:1e-ascii"});
+  ASSERT_TRUE(plc.ready()) << plc.output();
+  for (const char* line : {"set M16 1", "set M32 1", "set M46 1", "set M64 1", "set M79 1", "set M80 1",
+                           "set M130 1", "set M158 1"})
+    ASSERT_TRUE(plc.ok(line)) << line;
+  auto relays = [] {
+    return std::vector<RecordSpec>{rec(RegisterType::M, 16, 1, DataType::Digital),
+                                   rec(RegisterType::M, 32, 15, DataType::Digital),
+                                   rec(RegisterType::M, 64, 17, DataType::Digital),
+                                   rec(RegisterType::M, 128, 31, DataType::Digital)};
+  };
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), true, CpuType::AnA, image::Coding::Binary, relays(), "ABIN"),
+                   channel_to(plc.port(1), false, CpuType::AnU, image::Coding::Ascii, relays(), "AASC")};
+  PollerProcess poller(env, plan);
+  ASSERT_TRUE(poller.mapped());
+  ASSERT_EQ(poller.image().poll_record_count(), 8);
+  EXPECT_TRUE(poller.eventually(
+      [&] {
+        for (int k = 0; k < 8; ++k)
+          if (poller.status(k) != image::kStatusGood) return false;
+        return true;
+      },
+      8000))
+      << poller.output();
+  for (int c = 0; c < 2; ++c) {
+    SCOPED_TRACE("channel " + std::to_string(c + 1));
+    const int k = poller.channel(c).first_poll_record;
+    EXPECT_EQ(poller.word(k, 0), 0x0001);
+    EXPECT_EQ(poller.word(k + 1, 0), 0x4001);
+    EXPECT_EQ(poller.word(k + 2, 0), 0x8001);
+    EXPECT_EQ(poller.word(k + 2, 1), 0x0001);
+    EXPECT_EQ(poller.word(k + 3, 0), 0x0004);
+    EXPECT_EQ(poller.word(k + 3, 1), 0x4000);
+    EXPECT_EQ(poller.channel(c).stats.rejected_replies, 0);
+  }
+  // A change of a point is picked up by the next poll.
+  ASSERT_TRUE(plc.ok("set M46 0"));
+  EXPECT_TRUE(poller.eventually([&] { return poller.word(0, 0) == 0x0001 && poller.word(1, 0) == 0x0001 &&
+                                             poller.word(5, 0) == 0x0001; }, 5000))
+      << poller.output();
+  EXPECT_EQ(poller.stop(), 0);
+}
+
 TEST_F(Protocol, ExceptionsReachRegisteredPointsWhenValuesMove) {
   McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
   ASSERT_TRUE(plc.ready());

@@ -180,6 +180,41 @@ TEST_F(Check1E, WrongLengthWithNormalCompletionIsRejected) {
   }
 }
 
+// Relays read in words whose record is no whole number of words long (area 1 is even there):
+// the reply carrying the words asked for is good, one a byte or a character short is not.
+TEST_F(Check1E, RelayReadsTakeTheWordsAskedForAndNothingShorter) {
+  for (Coding coding : {Coding::Binary, Coding::Ascii}) {
+    for (std::uint16_t length : {1, 15, 16, 17, 31, 32, 33}) {
+      SCOPED_TRACE(::testing::Message() << "coding " << static_cast<int>(coding) << " length " << length);
+      BlockSpec s;
+      s.cpu = CpuType::AnA;
+      s.coding = coding;
+      s.type = image::RegisterType::M;
+      s.start = 16;
+      s.length = length;
+      ChannelBlock b = make_block(s);
+      build_read_request(b);
+      const std::size_t words = b.area1_size / 2u;
+      std::vector<std::uint8_t> good;
+      if (coding == Coding::Binary) {
+        good = bytes({0x81, 0x00});
+        for (std::size_t i = 0; i < words; ++i) good.insert(good.end(), {0x34, 0x12});
+      } else {
+        good = text_bytes("8100");
+        for (std::size_t i = 0; i < words; ++i) good.insert(good.end(), {'1', '2', '3', '4'});
+      }
+      channel.stats = {};
+      ReplyVerdict v = check_1e_reply(b, good, env);
+      EXPECT_EQ(v.result, ReplyResult::kGood);
+      EXPECT_EQ(v.data.size(), good.size() - (coding == Coding::Binary ? 2 : 4));
+      std::vector<std::uint8_t> one_short(good.begin(), good.end() - 1);
+      EXPECT_EQ(check_1e_reply(b, one_short, env).result, ReplyResult::kFailure);
+      EXPECT_EQ(channel.stats.rejected_replies, 1);
+      EXPECT_EQ(channel.stats.replies_received, 1);
+    }
+  }
+}
+
 TEST_F(Check1E, RepliesTooShortForTheirCompletionCodeAreRejected) {
   ChannelBlock binary = a_block(Coding::Binary);
   ChannelBlock ascii = a_block(Coding::Ascii);
