@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "editor/test_configs.h"
 
@@ -258,6 +259,44 @@ TEST(ConfigFileTest, TimesAreStoredInHundredths) {
   EXPECT_EQ(u32(bytes, record + 6), 12u);  // truncated
   EXPECT_EQ(u32(bytes, record + 10), 29u) << "0.29 s typed must not lose its last hundredth";
   EXPECT_EQ(u32(bytes, control + 8), 29u);
+}
+
+// Whatever poll and access times a file holds, opening and saving it writes them back
+// unchanged where a float tells hundredths apart (below 131072 s), and in any case a second
+// round changes nothing: 655.36 s once came back as 655.35 s, then 655.34 s, one hundredth
+// less at every save.
+TEST(ConfigFileTest, StoredTimesSurviveOpeningAndSaving) {
+  CDidDoc doc;
+  doc.select_channel(1);
+  add_record(doc.current_device(), "D:0", "1");
+  std::vector<std::uint8_t> bytes = save(doc);
+  const std::size_t control = u32(bytes, 102 + 30) + 102;
+  const std::size_t record = u32(bytes, control) + 102;
+  auto put = [&](std::size_t at, std::int32_t v) { std::memcpy(&bytes[at], &v, 4); };
+  auto get = [](const std::vector<std::uint8_t>& b, std::size_t at) { return static_cast<std::int32_t>(u32(b, at)); };
+
+  std::vector<std::int32_t> values = {0, 1, 12, 29, -100, 65536, 65535, 100000, 1048575, 8388607, 13107199,
+                                      17280100, 2147483647, -2147483647 - 1, -65536};
+  std::mt19937 random(20261208);
+  for (int i = 0; i < 1500; ++i) values.push_back(static_cast<std::int32_t>(random() % 13107200));
+  for (int i = 0; i < 300; ++i) values.push_back(static_cast<std::int32_t>(random()));
+  constexpr std::int32_t kExactBelow = 13107200;
+  for (std::int32_t poll : values) {
+    const std::int32_t access = poll == 0 ? 17280100 : poll / 3;
+    SCOPED_TRACE(::testing::Message() << "poll " << poll << ", access " << access);
+    put(record + 6, poll);
+    put(record + 10, access);
+    CDidDoc first_doc, second_doc;
+    const std::vector<std::uint8_t> first = reopen_and_save(bytes, first_doc);
+    ASSERT_EQ(first.size(), bytes.size());
+    if (poll > -kExactBelow && poll < kExactBelow) {
+      EXPECT_EQ(get(first, record + 6), poll);
+    }
+    if (access > -kExactBelow && access < kExactBelow) {
+      EXPECT_EQ(get(first, record + 10), access);
+    }
+    EXPECT_EQ(reopen_and_save(first, second_doc), first);
+  }
 }
 
 }  // namespace

@@ -272,8 +272,8 @@ void CDrvSpecificIORec::pack(image::PollRecordHead* record) const {
 
 void CDrvSpecificIORec::unpack(const image::PollRecordHead& record) {
   length_ = record.length;
-  poll_time_ = static_cast<float>(record.poll_time / 100.0);
-  access_time_ = static_cast<float>(record.access_time / 100.0);
+  poll_time_ = seconds_from_hundredths(record.poll_time);
+  access_time_ = seconds_from_hundredths(record.access_time);
   // Codes are checked by the file reader before unpacking.
   exception_ = static_cast<std::uint16_t>(
       kExceptionDct.position_of_code(record.exception_type).value_or(kExceptionDisabled));

@@ -101,6 +101,25 @@ std::int32_t hundredths_truncated(double seconds) {
   return static_cast<std::int32_t>(scaled);
 }
 
+float seconds_from_hundredths(std::int32_t hundredths) {
+  // The float nearest to hundredths / 100 may lie a hair below it (655.36 is held as
+  // 655.359985) and truncate to one hundredth less on saving, and again on every later save.
+  // Saving is monotonic in the float, so step to the neighbouring floats until one saves
+  // back as the stored value, or stop where none does (a value beyond a float's precision):
+  // the value saved then reads back as a float that saves to that same value.
+  float seconds = static_cast<float>(hundredths / 100.0);
+  for (int step = 0; step < 4; ++step) {
+    const std::int32_t saved = hundredths_truncated(seconds);
+    if (saved == hundredths) break;
+    const bool up = saved < hundredths;
+    const float next = std::nextafter(seconds, up ? HUGE_VALF : -HUGE_VALF);
+    const std::int32_t next_saved = hundredths_truncated(next);
+    if (up ? next_saved > hundredths : next_saved < hundredths) break;  // passes over it
+    seconds = next;
+  }
+  return seconds;
+}
+
 std::uint32_t hundredths_rounded(double seconds) {
   double scaled = std::floor(seconds * 100.0 + 0.5);
   if (scaled <= 0) return 0;

@@ -32,5 +32,8 @@ std::string to_upper(std::string_view text);
 // Seconds as stored in 1/100 s: truncated, or rounded to the nearest.
 std::int32_t hundredths_truncated(double seconds);
 std::uint32_t hundredths_rounded(double seconds);
+// Stored 1/100 s back to seconds: the float that hundredths_truncated turns into the stored
+// value again, wherever a float can, so that every save writes what the file held.
+float seconds_from_hundredths(std::int32_t hundredths);
 
 }  // namespace hbt::editor
