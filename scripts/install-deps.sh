@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, when they are missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
+packages=(cmake ninja-build g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
 # make package (and its test) finds library dependencies with dpkg-shlibdeps.
 packages+=(dpkg-dev)
 # `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
