@@ -479,6 +479,23 @@ int main(int argc, char** argv) {
       }
     return out.empty() ? std::string(" [no fault on the channel]") : out;
   };
+  // A PLC that answers late (delay) or holds an answer back until the next one (join) hands
+  // over values that were already that old when they left it, and the poller then waits out
+  // the late copies of its request before it asks again (up to two reply timeouts): such a
+  // value is allowed that much more age, on its own channel and only while the fault was on.
+  auto late_answer_allowance = [&](int c, double from, double to) {
+    double extra = 0;
+    for (const auto& f : fault_log) {
+      if (f.channel != c || f.from > to || f.until < from) continue;
+      double late = 0;
+      if (f.what.rfind("delay ", 0) == 0)
+        late = std::atof(f.what.c_str() + 6);
+      else if (f.what.rfind("join", 0) == 0)
+        late = kReplyTimeout * 10.0;
+      if (late > 0) extra = std::max(extra, late + 2.0 * kReplyTimeout * 10.0);
+    }
+    return extra;
+  };
   std::vector<ActiveFault> active;
   double next_fault = now_ms() + 1000, next_reload = now_ms() + 20000 + rng() % 20000;
   // Memory: sampled once the first faults and reload have run their course.
@@ -571,7 +588,8 @@ int main(int argc, char** argv) {
         }
         ++reads_checked;
         const Point& p = *points[static_cast<std::size_t>(s.point)];
-        const double window = window_of(p.channel, p.record % 2 == 1);
+        double window = window_of(p.channel, p.record % 2 == 1);
+        window += late_answer_allowance(p.channel, s.t0 - window, s.t1);
         if (!history.held(p.reg, s.value, s.t0 - window, s.t1)) {
           char text[300];
           const double held = history.last_held(p.reg, s.value, s.t1);
