@@ -105,7 +105,7 @@ def main():
     script = [
         "# The PLCs of limits.csv for mcsim: one per channel, named chNN, with the CPU type",
         "# of the channel's devices and the stations its devices address. The endpoints, in",
-        "# channel order (mcsim --listen SPEC for each 'listen' line):",
+        "# channel order (mcsim --listen ENDPOINT for each 'listen' line):",
     ]
     for c in range(1, CHANNELS + 1):
         transport = "tcp" if c % 2 == 0 else "udp"
