@@ -1,14 +1,18 @@
 /* The object interfaces a client and a server exchange: the task allocator, streams,
-   enumerators of strings and objects, and persistence through a file. */
+   enumerators of strings and objects, persistence through a file, and data transfer
+   (IDataObject with its advise sinks, FORMATETC and STGMEDIUM). */
 #ifndef HBTCOM_OBJIDL_H
 #define HBTCOM_OBJIDL_H
 
 #include "unknwn.h"
+#include "winuser.h"
 
 DEFINE_OLEGUID(IID_IMalloc, 0x00000002, 0, 0);
 DEFINE_OLEGUID(IID_IStream, 0x0000000C, 0, 0);
 DEFINE_OLEGUID(IID_IEnumUnknown, 0x00000100, 0, 0);
 DEFINE_OLEGUID(IID_IEnumString, 0x00000101, 0, 0);
+DEFINE_OLEGUID(IID_IEnumFORMATETC, 0x00000103, 0, 0);
+DEFINE_OLEGUID(IID_IEnumSTATDATA, 0x00000105, 0, 0);
 DEFINE_OLEGUID(IID_IPersistFile, 0x0000010B, 0, 0);
 DEFINE_OLEGUID(IID_IPersist, 0x0000010C, 0, 0);
 DEFINE_OLEGUID(IID_IDataObject, 0x0000010E, 0, 0);
@@ -131,5 +135,150 @@ DECLARE_INTERFACE_(IPersistFile, IPersist) {
   STDMETHOD(SaveCompleted)(THIS_ LPCOLESTR file_name) PURE;
   STDMETHOD(GetCurFile)(THIS_ LPOLESTR* file_name) PURE;
 };
+
+/* Data transfer. */
+
+HBTCOM_FORWARD_INTERFACE(IStorage);
+HBTCOM_FORWARD_INTERFACE(IMoniker);
+typedef void* HBITMAP;
+typedef void* HMETAFILEPICT;
+typedef void* HENHMETAFILE;
+
+typedef struct tagDVTARGETDEVICE {
+  DWORD tdSize;
+  WORD tdDriverNameOffset;
+  WORD tdDeviceNameOffset;
+  WORD tdPortNameOffset;
+  WORD tdExtDevmodeOffset;
+  BYTE tdData[1];
+} DVTARGETDEVICE;
+
+typedef struct tagFORMATETC {
+  CLIPFORMAT cfFormat;
+  DVTARGETDEVICE* ptd;
+  DWORD dwAspect;
+  LONG lindex;
+  DWORD tymed;
+} FORMATETC, *LPFORMATETC;
+
+typedef enum tagTYMED {
+  TYMED_NULL = 0,
+  TYMED_HGLOBAL = 1,
+  TYMED_FILE = 2,
+  TYMED_ISTREAM = 4,
+  TYMED_ISTORAGE = 8,
+  TYMED_GDI = 16,
+  TYMED_MFPICT = 32,
+  TYMED_ENHMF = 64
+} TYMED;
+
+typedef enum tagDVASPECT {
+  DVASPECT_CONTENT = 1,
+  DVASPECT_THUMBNAIL = 2,
+  DVASPECT_ICON = 4,
+  DVASPECT_DOCPRINT = 8
+} DVASPECT;
+
+typedef enum tagADVF {
+  ADVF_NODATA = 1,
+  ADVF_PRIMEFIRST = 2,
+  ADVF_ONLYONCE = 4,
+  ADVFCACHE_NOHANDLER = 8,
+  ADVFCACHE_FORCEBUILTIN = 16,
+  ADVFCACHE_ONSAVE = 32,
+  ADVF_DATAONSTOP = 64
+} ADVF;
+
+typedef enum tagDATADIR { DATADIR_GET = 1, DATADIR_SET = 2 } DATADIR;
+
+/* The medium's handle is the member that tymed names; pUnkForRelease, when set, is released
+   instead of freeing the handle. */
+typedef struct tagSTGMEDIUM {
+  DWORD tymed;
+  union {
+    HBITMAP hBitmap;
+    HMETAFILEPICT hMetaFilePict;
+    HENHMETAFILE hEnhMetaFile;
+    HGLOBAL hGlobal;
+    LPOLESTR lpszFileName;
+    IStream* pstm;
+    IStorage* pstg;
+  };
+  IUnknown* pUnkForRelease;
+} STGMEDIUM, uSTGMEDIUM, *LPSTGMEDIUM;
+
+#undef INTERFACE
+#define INTERFACE IAdviseSink
+DECLARE_INTERFACE_(IAdviseSink, IUnknown) {
+  STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** object) PURE;
+  STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+  STDMETHOD_(ULONG, Release)(THIS) PURE;
+  STDMETHOD_(void, OnDataChange)(THIS_ FORMATETC* format, STGMEDIUM* medium) PURE;
+  STDMETHOD_(void, OnViewChange)(THIS_ DWORD aspect, LONG index) PURE;
+  STDMETHOD_(void, OnRename)(THIS_ IMoniker* moniker) PURE;
+  STDMETHOD_(void, OnSave)(THIS) PURE;
+  STDMETHOD_(void, OnClose)(THIS) PURE;
+};
+typedef IAdviseSink* LPADVISESINK;
+
+typedef struct tagSTATDATA {
+  FORMATETC formatetc;
+  DWORD advf;
+  IAdviseSink* pAdvSink;
+  DWORD dwConnection;
+} STATDATA, *LPSTATDATA;
+
+#undef INTERFACE
+#define INTERFACE IEnumFORMATETC
+DECLARE_INTERFACE_(IEnumFORMATETC, IUnknown) {
+  STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** object) PURE;
+  STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+  STDMETHOD_(ULONG, Release)(THIS) PURE;
+  STDMETHOD(Next)(THIS_ ULONG count, FORMATETC* items, ULONG* fetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG count) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumFORMATETC** copy) PURE;
+};
+typedef IEnumFORMATETC* LPENUMFORMATETC;
+
+#undef INTERFACE
+#define INTERFACE IEnumSTATDATA
+DECLARE_INTERFACE_(IEnumSTATDATA, IUnknown) {
+  STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** object) PURE;
+  STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+  STDMETHOD_(ULONG, Release)(THIS) PURE;
+  STDMETHOD(Next)(THIS_ ULONG count, STATDATA* items, ULONG* fetched) PURE;
+  STDMETHOD(Skip)(THIS_ ULONG count) PURE;
+  STDMETHOD(Reset)(THIS) PURE;
+  STDMETHOD(Clone)(THIS_ IEnumSTATDATA** copy) PURE;
+};
+typedef IEnumSTATDATA* LPENUMSTATDATA;
+
+#undef INTERFACE
+#define INTERFACE IDataObject
+DECLARE_INTERFACE_(IDataObject, IUnknown) {
+  STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** object) PURE;
+  STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+  STDMETHOD_(ULONG, Release)(THIS) PURE;
+  STDMETHOD(GetData)(THIS_ FORMATETC* format, STGMEDIUM* medium) PURE;
+  STDMETHOD(GetDataHere)(THIS_ FORMATETC* format, STGMEDIUM* medium) PURE;
+  STDMETHOD(QueryGetData)(THIS_ FORMATETC* format) PURE;
+  STDMETHOD(GetCanonicalFormatEtc)(THIS_ FORMATETC* format_in, FORMATETC* format_out) PURE;
+  STDMETHOD(SetData)(THIS_ FORMATETC* format, STGMEDIUM* medium, BOOL release) PURE;
+  STDMETHOD(EnumFormatEtc)(THIS_ DWORD direction, IEnumFORMATETC** formats) PURE;
+  STDMETHOD(DAdvise)(THIS_ FORMATETC* format, DWORD advf, IAdviseSink* sink, DWORD* connection) PURE;
+  STDMETHOD(DUnadvise)(THIS_ DWORD connection) PURE;
+  STDMETHOD(EnumDAdvise)(THIS_ IEnumSTATDATA** advises) PURE;
+};
+typedef IDataObject* LPDATAOBJECT;
+
+HBTCOM_BEGIN_C
+
+/* Frees what the medium holds: releases pUnkForRelease when it is set, otherwise frees the
+   handle the way its tymed says (GlobalFree, Release, CoTaskMemFree of a file name). The
+   medium is left as TYMED_NULL. A null medium is ignored. */
+STDAPI_(void) ReleaseStgMedium(STGMEDIUM* medium);
+
+HBTCOM_END_C
 
 #endif
