@@ -35,6 +35,14 @@ hbt::opc::HostApi host_exports() {
   api.get_ServerStatus = nio_get_ServerStatus;
   api.SendMsg = nio_SendMsg;
   api.CleanUp = nio_CleanUp;
+  api.find_dev = nio_find_dev;
+  api.Enum_Devices = nio_Enum_Devices;
+  api.Enum_PollRecs = nio_Enum_PollRecs;
+  api.num_pollblocks = nio_num_pollblocks;
+  api.Free = nio_Free;
+  api.daddr = nio_daddr;
+  api.dsig = nio_dsig;
+  api.dopt = nio_dopt;
   return api;
 }
 

@@ -24,6 +24,16 @@ struct HostApi {
   std::int32_t (*get_ServerStatus)(char* text, std::int32_t* changed) = nullptr;
   void (*SendMsg)(std::int16_t colour, const char* text) = nullptr;
   NioStatus (*CleanUp)(NioStatus* status) = nullptr;
+
+  // The address space and the display texts of item properties.
+  std::int32_t (*find_dev)(const char* device) = nullptr;
+  NioStatus (*Enum_Devices)(NioStatus* status, std::int32_t* count, char** buffer) = nullptr;
+  NioStatus (*Enum_PollRecs)(NioStatus* status, const char* device, std::int32_t* count, char** buffer) = nullptr;
+  std::int32_t (*num_pollblocks)() = nullptr;
+  void (*Free)(void* buffer) = nullptr;
+  NioStatus (*daddr)(NioStatus* status, NioBlock* block, NioFormat* format, char* out, std::uint16_t size) = nullptr;
+  NioStatus (*dsig)(NioStatus* status, NioBlock* block, NioFormat* format, char* out, std::uint16_t size) = nullptr;
+  NioStatus (*dopt)(NioStatus* status, NioBlock* block, NioFormat* format, char* out, std::int16_t size) = nullptr;
 };
 
 }  // namespace hbt::opc

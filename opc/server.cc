@@ -4,11 +4,13 @@
 #include <new>
 
 #include "com/filetime.h"
+#include "opc/browse_server.h"
 #include "opc/com_util.h"
 #include "opc/enumerators.h"
 #include "opc/error_strings.h"
 #include "opc/group.h"
 #include "opc/library.h"
+#include "opc/persist_file.h"
 #include "opc/reporting.h"
 #include "opc/server_tear_offs.h"
 #include "opc/settings.h"
@@ -77,6 +79,12 @@ HRESULT COPCDrvServer::QueryInterface(REFIID riid, void** object) {
     } else if (is(riid, IID_IConnectionPointContainer)) {
       if (!cpc_) cpc_ = std::make_unique<ImplCPC>(this);
       *object = static_cast<IConnectionPointContainer*>(cpc_.get());
+    } else if (is(riid, IID_IOPCBrowseServerAddressSpace)) {
+      if (!browse_if_) browse_if_ = std::make_unique<CImpIOPCBrowseServer>(this);
+      *object = static_cast<IOPCBrowseServerAddressSpace*>(browse_if_.get());
+    } else if (is(riid, IID_IPersistFile) || is(riid, IID_IPersist)) {
+      if (!persist_if_) persist_if_ = std::make_unique<CImpIPersistFile>(this);
+      *object = static_cast<IPersistFile*>(persist_if_.get());
     } else {
       return E_NOINTERFACE;
     }
@@ -120,6 +128,8 @@ void COPCDrvServer::final_release() {
     server_if_.reset();
     common_if_.reset();
     cpc_.reset();
+    browse_if_.reset();
+    persist_if_.reset();
     if (server_table_empty() && library().host.CleanUp) {
       NioStatus status[3] = {0, 0, 0};
       library().host.CleanUp(status);

@@ -21,6 +21,8 @@ class COPCDrvGroup;
 class CImpIOPCServer;
 class CImpICommon;
 class ImplCPC;
+class CImpIOPCBrowseServer;
+class CImpIPersistFile;
 
 // Moves a client's sink to the poll thread, which makes every callback.
 struct InterfaceHandOff {
@@ -101,6 +103,8 @@ class COPCDrvServer final : public IUnknown {
   std::unique_ptr<CImpIOPCServer> server_if_;
   std::unique_ptr<CImpICommon> common_if_;
   std::unique_ptr<ImplCPC> cpc_;
+  std::unique_ptr<CImpIOPCBrowseServer> browse_if_;
+  std::unique_ptr<CImpIPersistFile> persist_if_;
 
   std::atomic<ULONG> refs_{0};
   FILETIME last_update_time_{};

@@ -41,6 +41,26 @@ struct Recorded {
 inline hostlib::HostLibrary* g_host = nullptr;
 inline Recorded* g_recorded = nullptr;
 
+// Browsing and the display texts of item properties, through the plant's host library.
+inline void add_address_space(HostApi& api) {
+  api.find_dev = [](const char* d) { return g_host->nio_find_dev(d); };
+  api.Enum_Devices = [](NioStatus* s, std::int32_t* n, char** b) { return g_host->nio_Enum_Devices(s, n, b); };
+  api.Enum_PollRecs = [](NioStatus* s, const char* d, std::int32_t* n, char** b) {
+    return g_host->nio_Enum_PollRecs(s, d, n, b);
+  };
+  api.num_pollblocks = [] { return g_host->nio_num_pollblocks(); };
+  api.Free = [](void* b) { g_host->nio_Free(b); };
+  api.daddr = [](NioStatus* s, NioBlock* b, NioFormat* f, char* out, std::uint16_t n) {
+    return g_host->nio_daddr(s, b, f, out, n);
+  };
+  api.dsig = [](NioStatus* s, NioBlock* b, NioFormat*, char* out, std::uint16_t n) {
+    return g_host->nio_dsig(s, b, out, n);
+  };
+  api.dopt = [](NioStatus* s, NioBlock* b, NioFormat* f, char* out, std::int16_t n) {
+    return g_host->nio_dopt(s, b, f, out, n);
+  };
+}
+
 inline HostApi plant_api() {
   HostApi api;
   api.paddr = [](NioStatus* s, NioBlock* b, NioFormat* f, const char* a) { return g_host->nio_paddr(s, b, f, a); };
@@ -60,6 +80,7 @@ inline HostApi plant_api() {
     *s = 0;
     return *s;
   };
+  add_address_space(api);
   return api;
 }
 
@@ -78,9 +99,11 @@ class ServerTest : public ::testing::Test {
 
   // Tests that need other settings write them before the server starts.
   virtual void before_attach() {}
+  // Tests that need another configuration name it here.
+  virtual hostlib::testing::ConfigSpec plant_config() { return hostlib::testing::standard_plant(); }
 
   void SetUp() override {
-    plant = std::make_unique<hostlib::testing::Plant>(hostlib::testing::standard_plant());
+    plant = std::make_unique<hostlib::testing::Plant>(plant_config());
     ASSERT_TRUE(plant->loaded());
     plant->all_good();
     g_host = &plant->host();
