@@ -32,6 +32,8 @@ hbt::opc::HostApi host_exports() {
   api.psig = nio_psig;
   api.popt = nio_popt;
   api.readEx = nio_readEx;
+  api.sendEx = nio_sendEx;
+  api.sendVQT = nio_sendVQT;
   api.get_ServerStatus = nio_get_ServerStatus;
   api.SendMsg = nio_SendMsg;
   api.CleanUp = nio_CleanUp;

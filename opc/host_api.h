@@ -21,6 +21,11 @@ struct HostApi {
   NioStatus (*popt)(NioStatus* status, NioBlock* block, NioFormat* format, const char* text) = nullptr;
   NioStatus (*readEx)(NioStatus* status, NioBlock* block, NioFormat* format, FILETIME* timestamp,
                       std::uint16_t* quality, std::int32_t count, VARIANT* value) = nullptr;
+  NioStatus (*sendEx)(NioStatus* status, NioBlock* block, NioFormat* format, void* reserved, std::int32_t count,
+                      VARIANT* value) = nullptr;
+  // `vqt` is an OPCITEMVQT.
+  NioStatus (*sendVQT)(NioStatus* status, NioBlock* block, NioFormat* format, std::int32_t count,
+                       void* vqt) = nullptr;
   std::int32_t (*get_ServerStatus)(char* text, std::int32_t* changed) = nullptr;
   void (*SendMsg)(std::int16_t colour, const char* text) = nullptr;
   NioStatus (*CleanUp)(NioStatus* status) = nullptr;

@@ -149,35 +149,16 @@ HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITE
   lock.unlock();
   set_active(def.bActive != 0);
   lock.lock();
-  read_into_cache();
+  // The first read fills the cache; the quality stays the one activation gave.
+  std::uint16_t activation_quality = quality_;
+  read_device_locked();
+  quality_ = activation_quality;
   if (active_) pending_ = kPendingData | kPendingDataTime;
 
   result->hServer = server_handle;
   result->vtCanonicalDataType = canonical_type_ & VT_TYPEMASK;
   result->dwAccessRights = OPC_READABLE | OPC_WRITEABLE;
   return S_OK;
-}
-
-// Called with the item's mutex held.
-void COPCDrvItem::read_into_cache() {
-  const HostApi& host = library().host;
-  if (!host.readEx) return;
-  VARIANT v;
-  com::VariantInit(&v);
-  std::uint16_t quality = 0;
-  FILETIME stamp{};
-  NioStatus st = 0;
-  host.readEx(&st, &block_, &format_, &stamp, &quality, element_count_, &v);
-  std::uint16_t q = quality & OPC_QUALITY_MASK;
-  if (st == 0 && (q == OPC_QUALITY_GOOD || q == OPC_QUALITY_UNCERTAIN)) {
-    com::VariantClear(&value_);
-    value_ = v;  // takes over what the host library allocated
-    timestamp_ = stamp;
-    cache_valid_ = true;
-    canonical_type_ = v.vt;
-  } else {
-    com::VariantClear(&v);
-  }
 }
 
 void COPCDrvItem::set_active(bool active) {

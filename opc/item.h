@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -17,6 +18,19 @@ class COPCDrvGroup;
 
 inline constexpr std::uint16_t kPendingData = 0x1;
 inline constexpr std::uint16_t kPendingDataTime = 0x2;
+inline constexpr std::uint16_t kPendingBoth = kPendingData | kPendingDataTime;
+
+// Where a client read takes its value from.
+enum class ReadSource { kCache, kDevice };
+
+// One value as a client receives it: converted to the requested type, with its quality,
+// timestamp and per-item result. The value is owned by whoever receives the struct.
+struct ItemRead {
+  VARIANT value;  // VT_EMPTY when the conversion failed
+  std::uint16_t quality;
+  FILETIME timestamp;
+  HRESULT result;
+};
 
 class COPCDrvItem {
  public:
@@ -62,9 +76,42 @@ class COPCDrvItem {
   bool cache_valid() const { return cache_valid_; }
   const VARIANT& cached_value() const { return value_; }
 
+  // --- Value I/O (item_io.cc). Each call holds the item's lock for its whole duration, so
+  // it is safe from any thread; the group lock may be held by the caller, never the reverse.
+
+  // A client read: with kDevice the item is first read from the device into its cache (even
+  // when inactive); then the cached value converted to the requested type into `*value`
+  // (cleared first), with quality and timestamp. Returns the per-item result: S_OK, or
+  // OPC_S_INACTIVEITEM for a cache read of an inactive item.
+  HRESULT read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp);
+  ItemRead read(ReadSource source);
+  // Device read into the cache only (nio_readEx): the quality and host status always follow
+  // the host; the cached value, its type and the cache-valid flag only on a good or
+  // uncertain host quality with status 0. The quality becomes 0x1C while the poller's
+  // watchdog stands still (the value the image still holds is kept all the same).
+  void read_device();
+  // Queues a write through nio_sendEx / nio_sendVQT: OPC_E_BADTYPE for VT_EMPTY (no host
+  // call), E_FAIL for a nonzero host status, else S_OK.
+  HRESULT write(const VARIANT& value);
+  HRESULT write_vqt(const OPCITEMVQT& vqt);
+
+  // Pending-notification bits (kPendingData, kPendingDataTime) owed to the DA 1.0 streams.
+  std::uint16_t pending() const;
+  void set_pending(std::uint16_t bits);
+  void clear_pending(std::uint16_t bits);
+  NioStatus host_status() const;
+  FILETIME timestamp() const;
+
+  // A scratch item for a one-off read or write by item ID (IOPCItemIO, item properties):
+  // not in any group, binds silently, inactive. Null with `*result` set when the ID does not
+  // bind (or memory runs out).
+  static std::unique_ptr<COPCDrvItem> scratch(LPCWSTR item_id, VARTYPE requested, HRESULT* result);
+
  private:
   HRESULT fail(const std::string& message, HRESULT code);
-  void read_into_cache();
+  // The two halves of a client read, with the item's mutex held.
+  void read_device_locked();
+  void deliver_locked(VARIANT* out) const;
 
   NioAddress address_{};
   NioDriverArea driver_area_{};

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -68,6 +71,12 @@ inline HostApi plant_api() {
   api.popt = [](NioStatus* s, NioBlock* b, NioFormat* f, const char* t) { return g_host->nio_popt(s, b, f, t); };
   api.readEx = [](NioStatus* s, NioBlock* b, NioFormat* f, FILETIME* ts, std::uint16_t* q, std::int32_t n,
                   VARIANT* v) { return g_host->nio_readEx(s, b, f, ts, q, n, v); };
+  api.sendEx = [](NioStatus* s, NioBlock* b, NioFormat* f, void*, std::int32_t n, VARIANT* v) {
+    return g_host->nio_sendEx(s, b, f, n, v);
+  };
+  api.sendVQT = [](NioStatus* s, NioBlock* b, NioFormat* f, std::int32_t n, void* vqt) {
+    return g_host->nio_sendVQT(s, b, f, n, static_cast<VARIANT*>(vqt));
+  };
   api.get_ServerStatus = [](char* text, std::int32_t* changed) { return g_host->nio_get_ServerStatus(text, changed); };
   api.SendMsg = [](std::int16_t colour, const char* text) {
     {
@@ -83,6 +92,27 @@ inline HostApi plant_api() {
   add_address_space(api);
   return api;
 }
+
+// Stands in for a running poller: moves the image's watchdog every few milliseconds, so
+// the server's poll cycles judge the poller alive.
+class WatchdogTicker {
+ public:
+  explicit WatchdogTicker(hostlib::testing::Plant& plant)
+      : thread_([this, &plant] {
+          while (running_) {
+            plant.driver().nio_map_hdr()->watchdog++;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+        }) {}
+  ~WatchdogTicker() {
+    running_ = false;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
 
 template <class T>
 T* query(IUnknown* unknown, const IID& iid) {
