@@ -37,13 +37,20 @@ bool Session::connect(const std::string& name, std::string* error) {
 }
 
 std::string Session::error_text(HRESULT code) {
-  LPWSTR text = nullptr;
-  if (server_ && SUCCEEDED(server_->GetErrorString(code, LOCALE_SYSTEM_DEFAULT, &text)) && text) {
-    std::string out = narrow(text);
-    CoTaskMemFree(text);
-    return out;
+  {
+    std::lock_guard lock(texts_mutex_);
+    auto known = texts_.find(code);
+    if (known != texts_.end()) return known->second;
   }
-  return hresult_hex(code);
+  LPWSTR text = nullptr;
+  std::string out = hresult_hex(code);
+  if (server_ && SUCCEEDED(server_->GetErrorString(code, LOCALE_SYSTEM_DEFAULT, &text)) && text) out = narrow(text);
+  CoTaskMemFree(text);
+  if (server_) {
+    std::lock_guard lock(texts_mutex_);
+    texts_.emplace(code, out);
+  }
+  return out;
 }
 
 std::string hresult_hex(HRESULT code) {

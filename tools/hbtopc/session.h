@@ -2,6 +2,8 @@
 // from its ProgID or class identifier, and the texts a person reads (error texts, type names).
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "objbase.h"
@@ -20,10 +22,13 @@ class Session {
   bool connect(const std::string& server, std::string* error);
   IOPCServer* server() const { return server_; }
 
-  // The server's own text for a result code, or the code in hexadecimal.
+  // The server's own text for a result code, or the code in hexadecimal. Texts are asked for
+  // once per code: callbacks print many lines with the same few results.
   std::string error_text(HRESULT code);
 
  private:
+  std::mutex texts_mutex_;
+  std::map<HRESULT, std::string> texts_;
   bool initialised_ = false;
   IOPCServer* server_ = nullptr;
 };
