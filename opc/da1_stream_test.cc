@@ -11,70 +11,16 @@
 
 #include "com/bstr.h"
 #include "com/variant.h"
+#include "opc/da1_stream_reader.h"
 
 namespace hbt::opc {
 namespace {
 
-std::uint32_t u32_at(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24; }
-std::uint16_t u16_at(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-struct DecodedItem {
-  std::uint32_t client = 0;
-  std::uint32_t offset = 0;
-  std::uint16_t quality = 0;
-  std::uint16_t reserved = 0xFFFF;
-  std::uint64_t timestamp = 0;
-  std::uint16_t vt = 0;
-  std::uint64_t raw_value = 0;  // the 8 value bytes of the VARIANT
-  std::u16string text;          // VT_BSTR only
-  std::size_t value_end = 0;
-};
-
-struct DecodedStream {
-  std::uint32_t size = 0, count = 0, group = 0, transaction = 0, status = 0xFFFFFFFF;
-  std::vector<DecodedItem> items;
-};
-
-// Decodes a data stream; fails the test on any field that points outside the block.
-DecodedStream decode(HGLOBAL block, bool with_time) {
-  DecodedStream s;
-  const auto* p = static_cast<const unsigned char*>(GlobalLock(block));
-  std::size_t block_size = GlobalSize(block);
-  EXPECT_GE(block_size, 20u);
-  s.size = u32_at(p);
-  s.count = u32_at(p + 4);
-  s.group = u32_at(p + 8);
-  s.transaction = u32_at(p + 12);
-  s.status = u32_at(p + 16);
-  const std::size_t header = with_time ? 20 : 12;
-  for (std::uint32_t i = 0; i < s.count; ++i) {
-    const unsigned char* h = p + 20 + i * header;
-    DecodedItem item;
-    item.client = u32_at(h);
-    item.offset = u32_at(h + 4);
-    item.quality = u16_at(h + 8);
-    item.reserved = u16_at(h + 10);
-    if (with_time) item.timestamp = u32_at(h + 12) | static_cast<std::uint64_t>(u32_at(h + 16)) << 32;
-    EXPECT_LE(item.offset + 16u, block_size);
-    if (item.offset + 16u > block_size) break;
-    const unsigned char* v = p + item.offset;
-    item.vt = u16_at(v);
-    EXPECT_EQ(u16_at(v + 2) | u16_at(v + 4) | u16_at(v + 6), 0) << "reserved words";
-    item.raw_value = u32_at(v + 8) | static_cast<std::uint64_t>(u32_at(v + 12)) << 32;
-    item.value_end = item.offset + 16u;
-    if (item.vt == VT_BSTR) {
-      EXPECT_LE(item.offset + 20u, block_size);
-      std::uint32_t bytes = u32_at(v + 16);
-      EXPECT_EQ(bytes % 2, 0u);
-      EXPECT_LE(item.offset + 20u + bytes, block_size);
-      for (std::uint32_t k = 0; k + 1 < bytes; k += 2) item.text.push_back(u16_at(v + 20 + k));
-      item.value_end = item.offset + 20u + bytes;
-    }
-    s.items.push_back(item);
-  }
-  GlobalUnlock(block);
-  return s;
-}
+using testing::decode;
+using testing::DecodedItem;
+using testing::DecodedStream;
+using testing::u16_at;
+using testing::u32_at;
 
 struct Input {
   OPCHANDLE client;

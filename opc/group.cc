@@ -4,6 +4,7 @@
 #include <new>
 
 #include "opc/com_util.h"
+#include "opc/data_object.h"
 #include "opc/group_tear_offs.h"
 #include "opc/item.h"
 #include "opc/server.h"
@@ -45,6 +46,15 @@ HRESULT COPCDrvGroup::QueryInterface(REFIID riid, void** object) {
     } else if (is(riid, IID_IOPCItemMgt)) {
       if (!item_mgt_if_) item_mgt_if_ = std::make_unique<CImpIOPCItemMgt>(this);
       *object = static_cast<IOPCItemMgt*>(item_mgt_if_.get());
+    } else if (is(riid, IID_IDataObject)) {
+      if (!da1_.data_object) {
+        da1_.data_object = std::make_unique<CImpIDataObject>(this);
+        da1_.data_object_seen = da1_.data_object.get();
+      }
+      *object = static_cast<IDataObject*>(da1_.data_object.get());
+    } else if (is(riid, IID_IOPCAsyncIO)) {
+      if (!da1_.async_io) da1_.async_io = std::make_unique<CImpIOPCAsyncIO>(this);
+      *object = static_cast<IOPCAsyncIO*>(da1_.async_io.get());
     } else if (is(riid, IID_IOPCItemDeadbandMgt)) {
       if (!deadband_if_) deadband_if_ = std::make_unique<CImpIOPCItemDeadbandMgt>(this);
       *object = static_cast<IOPCItemDeadbandMgt*>(deadband_if_.get());
@@ -243,12 +253,20 @@ HRESULT COPCDrvGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) {
 // The data exchange (callbacks, streams, keep-alive) builds on this countdown; here the group
 // counts its visit and whether an update pass was due.
 void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
-  std::lock_guard lock(mutex_);
-  update_countdown_ -= static_cast<std::int32_t>(elapsed_ms > 0x7FFFFFFF ? 0x7FFFFFFF : elapsed_ms);
-  bool due = update_countdown_ <= 0;
-  if (due) update_countdown_ = static_cast<std::int32_t>(update_rate_.load() > 0x7FFFFFFF ? 0x7FFFFFFF : update_rate_.load());
-  bool update_pass = due && active_ && data_sink_ != nullptr;
-  server_->count_group_visit(update_pass);
+  {
+    std::lock_guard lock(mutex_);
+    update_countdown_ -= static_cast<std::int32_t>(elapsed_ms > 0x7FFFFFFF ? 0x7FFFFFFF : elapsed_ms);
+    bool due = update_countdown_ <= 0;
+    if (due)
+      update_countdown_ = static_cast<std::int32_t>(update_rate_.load() > 0x7FFFFFFF ? 0x7FFFFFFF : update_rate_.load());
+    bool update_pass = due && active_ && (data_sink_ != nullptr || has_data_object());
+    if (update_pass) {
+      da1_prime_first_locked();
+      da1_change_reports_locked();
+    }
+    server_->count_group_visit(update_pass);
+  }
+  da1_after_update();
 }
 
 }  // namespace hbt::opc

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "opc/com_base.h"
+#include "opc/group_da1.h"
 
 namespace hbt::opc {
 
@@ -85,6 +86,28 @@ class COPCDrvGroup final : public IUnknown {
   // Poll thread: one visit with the elapsed milliseconds.
   void update(std::uint32_t elapsed_ms);
 
+  // IOPCAsyncIO (DA 1.0), group_da1.cc: requests queued for the poll thread, results on the
+  // IDataObject streams.
+  HRESULT Da1Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                  DWORD* pTransactionID, HRESULT** ppErrors);
+  HRESULT Da1Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD* pTransactionID,
+                   HRESULT** ppErrors);
+  HRESULT Da1Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID);
+  HRESULT Da1Cancel(DWORD dwTransactionID);
+  GroupDa1& da1_state() { return da1_; }
+  // True once a client asked for the group's IDataObject.
+  bool has_data_object() const { return da1_.data_object_seen.load() != nullptr; }
+  // The change scan's last step (group lock held): ADVF_PRIMEFIRST in an advise word makes
+  // every active item owed once to that stream, and is then cleared.
+  void da1_prime_first_locked();
+  // Update pass (group lock held): the data-with-time, then the data change report, for the
+  // items owed to each advised stream.
+  void da1_change_reports_locked();
+  // After the update pass, group lock not held: sends the change reports, then carries out
+  // the pending DA 1.0 reads (a data stream advised) and writes (write-complete advised).
+  void da1_after_update();
+  std::size_t da1_pending_count();
+
   std::size_t item_count();
   // Tests look at fields no interface shows.
   COPCDrvItem* find_item_for_test(OPCHANDLE handle);
@@ -120,6 +143,16 @@ class COPCDrvGroup final : public IUnknown {
 
   std::mutex mutex_;  // items, change list, transaction lists; name
   std::map<OPCHANDLE, std::unique_ptr<COPCDrvItem>> items_;
+
+  // DA 1.0 (group_da1.cc).
+  HRESULT da1_queue(bool write, DWORD source, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
+                    DWORD* transaction_id, HRESULT** errors);
+  HGLOBAL da1_data_stream_locked(bool with_time, DWORD transaction_id, const std::vector<COPCDrvItem*>& items,
+                                 bool from_device, bool inactive_cache_quality);
+  void da1_deliver(Da1Format format, HGLOBAL block);
+  void da1_run_reads();
+  void da1_run_writes();
+  GroupDa1 da1_;
 };
 
 }  // namespace hbt::opc

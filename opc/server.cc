@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/filetime.h"
+#include "opc/async_transaction.h"
 #include "opc/browse_server.h"
 #include "opc/com_util.h"
 #include "opc/enumerators.h"
@@ -199,6 +200,14 @@ void COPCDrvServer::count_group_visit(bool update_pass) {
   if (update_pass) ++due_updates_;
 }
 
+void COPCDrvServer::note_update_now() {
+  FILETIME now{};
+  com::GetSystemTimeAsFileTime(&now);
+  last_update_time_ = now.dwLowDateTime | static_cast<std::uint64_t>(now.dwHighDateTime) << 32;
+}
+
+DWORD COPCDrvServer::next_transaction_id() { return opc::next_transaction_id(transaction_counter_); }
+
 void COPCDrvServer::take_bandwidth_sample() {
   std::uint32_t visits = visits_.exchange(0);
   std::uint32_t due = due_updates_.exchange(0);
@@ -380,7 +389,8 @@ HRESULT COPCDrvServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
   }
   status->ftStartTime = start_time_;
   com::CoFileTimeNow(&status->ftCurrentTime);
-  status->ftLastUpdateTime = last_update_time_;
+  std::uint64_t last_update = last_update_time_.load();
+  status->ftLastUpdateTime = {static_cast<DWORD>(last_update), static_cast<DWORD>(last_update >> 32)};
   status->dwServerState = library().alive.load() ? OPC_STATUS_RUNNING : OPC_STATUS_SUSPENDED;
   {
     std::lock_guard lock(mutex_);

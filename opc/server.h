@@ -75,6 +75,10 @@ class COPCDrvServer final : public IUnknown {
   bool group_name_in_use(std::u16string_view name);
   void wake() { wake_.signal(); }
   void count_group_visit(bool update_pass);
+  // A report went to a client: GetStatus shows the time as the last update.
+  void note_update_now();
+  // DA 1.0 transaction ids: interlocked, never 0.
+  DWORD next_transaction_id();
 
   // Bandwidth thread: turns the counters into the bandwidth figure and resets them.
   void take_bandwidth_sample();
@@ -107,7 +111,8 @@ class COPCDrvServer final : public IUnknown {
   std::unique_ptr<CImpIPersistFile> persist_if_;
 
   std::atomic<ULONG> refs_{0};
-  FILETIME last_update_time_{};
+  std::atomic<std::uint64_t> last_update_time_{0};  // a FILETIME; set by the poll thread
+  std::atomic<DWORD> transaction_counter_{0};
   FILETIME start_time_{};
   std::uint32_t serial_ = 0;
   std::uint32_t last_poll_tick_ = 0;
