@@ -37,7 +37,18 @@ class COPCDrvGroup final : public IUnknown {
   void table_release();
   // Deletes a group that never had a reference (failed creation).
   void discard();
-  ULONG references() const { return refs_.load(); }
+  // References held by the table and by clients (the poll cycle's pins are not counted).
+  ULONG references() const { return refs_.load() - pins_.load(); }
+  // The poll cycle's hold on a group it visits with the server unlocked, so that a client
+  // called back from the visit may remove groups; both under the server lock.
+  void pin() {
+    ++pins_;
+    ++refs_;
+  }
+  void unpin() {
+    --pins_;
+    table_release();
+  }
 
   // Set up by AddGroup and CloneGroup before the group is visible.
   void init(OPCHANDLE server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale);
@@ -120,6 +131,7 @@ class COPCDrvGroup final : public IUnknown {
 
   COPCDrvServer* server_;
   std::atomic<ULONG> refs_{0};
+  std::atomic<ULONG> pins_{0};
   std::atomic<DWORD> update_rate_{0};
   std::atomic<DWORD> keep_alive_{0};
   std::atomic<float> percent_deadband_{0.0f};

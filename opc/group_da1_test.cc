@@ -572,6 +572,47 @@ TEST_F(Da1Test, AGroupGoneWithPendingTransactionsFreesThem) {
   // asan reports the transactions, their copies and the group if anything stayed behind.
 }
 
+TEST_F(Da1Test, ASinkMayAskForTheStatusAndRemoveItsGroupFromInsideItsCall) {
+  OPCHANDLE h = 0;
+  ASSERT_EQ(group->GetState(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &h), S_OK);
+  // The client lets go of everything but the IDataObject, which it releases in the call.
+  async->Release();
+  async = nullptr;
+  items->Release();
+  items = nullptr;
+  group->Release();
+  group = nullptr;
+  std::atomic<int> calls{0};
+  std::atomic<HRESULT> status_result{E_FAIL}, remove_result{E_FAIL};
+  IDataObject* held = data;
+  sink.during = [&, held](const Report&) {
+    if (calls++ != 0) return;
+    OPCSERVERSTATUS* status = nullptr;
+    status_result = server->GetStatus(&status);
+    if (status) {
+      com::CoTaskMemFree(status->szVendorInfo);
+      com::CoTaskMemFree(status);
+    }
+    held->DUnadvise(kData);
+    remove_result = server->RemoveGroup(h, FALSE);
+    held->Release();
+  };
+  ASSERT_EQ(advise(kData, ADVF_PRIMEFIRST), S_OK);
+  data = nullptr;  // released by the sink
+  ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
+  for (int i = 0; i < 100 && remove_result == E_FAIL; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(status_result.load(), S_OK);
+  EXPECT_EQ(remove_result.load(), OPC_S_INUSE) << "the IDataObject was still held";
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(calls.load(), 1);
+  OPCSERVERSTATUS* status = nullptr;
+  ASSERT_EQ(server->GetStatus(&status), S_OK);
+  EXPECT_EQ(status->dwGroupCount, 0u);
+  EXPECT_NE(status->ftLastUpdateTime.dwHighDateTime, 0u) << "a report counts as an update";
+  com::CoTaskMemFree(status->szVendorInfo);
+  com::CoTaskMemFree(status);
+}
+
 // Random requests against the running poll thread: every request that was accepted and not
 // cancelled is reported exactly once, with its own id and its items in request order; a
 // cancelled or refused one never is.

@@ -184,12 +184,30 @@ void COPCDrvServer::poll_loop() {
 
 void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
   std::int32_t alive = 0;
+  // The groups are visited with the server unlocked: a client called back from a visit may
+  // ask for the status, add groups or remove them (its own included) without waiting on this
+  // thread. A pinned group outlives its removal until the visit is over.
+  std::vector<COPCDrvGroup*> visiting;
   {
     std::lock_guard lock(mutex_);
     const HostApi& host = library().host;
     if (host.get_ServerStatus) host.get_ServerStatus(nullptr, &alive);
     library().alive = alive;
-    for (auto& [handle, group] : groups_) group->update(elapsed_ms);
+    try {
+      visiting.reserve(groups_.size());
+    } catch (const std::bad_alloc&) {
+      return;  // out of memory: this cycle is skipped
+    }
+    for (auto& [handle, group] : groups_) {
+      group->pin();
+      visiting.push_back(group);
+    }
+  }
+  for (COPCDrvGroup* group : visiting)
+    if (!group->removed()) group->update(elapsed_ms);
+  {
+    std::lock_guard lock(mutex_);
+    for (COPCDrvGroup* group : visiting) group->unpin();
   }
   if (alive == 0 && previous_alive_ != 0) send_message(kColourPollFailure, "Poll failure please restart clients");
   previous_alive_ = alive;
@@ -413,8 +431,8 @@ HRESULT COPCDrvServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
   COPCDrvGroup* group = it->second;
   groups_.erase(it);
   bool in_use = group->references() > 1;  // more than the table's own
+  group->mark_removed();  // a visit of the poll cycle under way skips it from now on
   if (in_use) {
-    group->mark_removed();
     // A forced removal empties the group now; the object itself waits for the client's last
     // reference, so a pointer the client still holds never dangles.
     if (bForce == 1) group->clear_items();
