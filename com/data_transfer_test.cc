@@ -8,10 +8,32 @@
 #include <thread>
 
 #include "com/include/objbase.h"
+#include "com/unknown.h"
 #include "com/testing/c_advise_sink.h"
 
 namespace hbt::com {
 namespace {
+
+// The receiving side: calls the sink (written in C) through its slots, then frees the medium.
+HBT_CALLS_FOREIGN_OBJECTS void deliver_on_this_thread(IStream* stream, UINT format, HRESULT* hr) {
+  IAdviseSink* received = nullptr;
+  *hr = CoGetInterfaceAndReleaseStream(stream, IID_IAdviseSink, reinterpret_cast<void**>(&received));
+  if (FAILED(*hr)) return;
+  HGLOBAL block = GlobalAlloc(GMEM_FIXED, 64);
+  DWORD size = 64;
+  std::memcpy(GlobalLock(block), &size, sizeof size);
+  GlobalUnlock(block);
+  FORMATETC formatetc{static_cast<CLIPFORMAT>(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  medium.tymed = TYMED_HGLOBAL;
+  medium.hGlobal = block;
+  received->OnDataChange(&formatetc, &medium);
+  received->OnSave();
+  ReleaseStgMedium(&medium);
+  EXPECT_EQ(GlobalSize(block), 0u) << "the block is gone";
+  EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_NULL));
+  received->Release();
+}
 
 TEST(DataTransfer, CAndCxxAgreeOnLayoutsAndSlots) {
   EXPECT_EQ(c_data_transfer_layout(0), sizeof(FORMATETC));
@@ -46,25 +68,7 @@ TEST(DataTransfer, AnAdviseSinkWrittenInCCrossesThreadsAndIsCalledThroughItsSlot
   UINT format = RegisterClipboardFormatA("OPCSTMFORMATDATA");
   ASSERT_NE(format, 0u);
   HRESULT hr = E_FAIL;
-  std::thread([&] {
-    IAdviseSink* received = nullptr;
-    hr = CoGetInterfaceAndReleaseStream(stream, IID_IAdviseSink, reinterpret_cast<void**>(&received));
-    if (FAILED(hr)) return;
-    HGLOBAL block = GlobalAlloc(GMEM_FIXED, 64);
-    DWORD size = 64;
-    std::memcpy(GlobalLock(block), &size, sizeof size);
-    GlobalUnlock(block);
-    FORMATETC formatetc{static_cast<CLIPFORMAT>(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    medium.tymed = TYMED_HGLOBAL;
-    medium.hGlobal = block;
-    received->OnDataChange(&formatetc, &medium);
-    received->OnSave();
-    ReleaseStgMedium(&medium);
-    EXPECT_EQ(GlobalSize(block), 0u) << "the block is gone";
-    EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_NULL));
-    received->Release();
-  }).join();
+  std::thread([&] { deliver_on_this_thread(stream, format, &hr); }).join();
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(c_advise_sink_seen(sink, 1), 1u);
   EXPECT_EQ(c_advise_sink_seen(sink, 2), format);

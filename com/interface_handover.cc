@@ -7,6 +7,7 @@
 #include <new>
 
 #include "com/include/objbase.h"
+#include "com/unknown.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ class HandoverStream final : public IStream {
   }
 
  private:
-  ~HandoverStream() {
+  HBT_CALLS_FOREIGN_OBJECTS ~HandoverStream() {
     if (object_ != nullptr) object_->Release();  // never unmarshalled: the reference goes too
   }
 
@@ -80,7 +81,7 @@ class HandoverStream final : public IStream {
 
 }  // namespace
 
-extern "C" HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, LPUNKNOWN object, LPSTREAM* stream) {
+extern "C" HBT_CALLS_FOREIGN_OBJECTS HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, LPUNKNOWN object, LPSTREAM* stream) {
   if (stream == nullptr) return E_INVALIDARG;
   *stream = nullptr;
   if (object == nullptr) return E_INVALIDARG;
@@ -97,7 +98,7 @@ extern "C" HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, LPUNKNOWN 
   return S_OK;
 }
 
-extern "C" HRESULT CoGetInterfaceAndReleaseStream(LPSTREAM stream, REFIID riid, LPVOID* object) {
+extern "C" HBT_CALLS_FOREIGN_OBJECTS HRESULT CoGetInterfaceAndReleaseStream(LPSTREAM stream, REFIID riid, LPVOID* object) {
   if (object == nullptr) return E_INVALIDARG;
   *object = nullptr;
   if (stream == nullptr) return E_INVALIDARG;

@@ -3,8 +3,9 @@
 // left on disk, since nothing here hands files around and deleting a named path on the
 // word of a caller-built structure is not something to do by accident.
 #include "com/include/objbase.h"
+#include "com/unknown.h"
 
-extern "C" void ReleaseStgMedium(STGMEDIUM* medium) {
+extern "C" HBT_CALLS_FOREIGN_OBJECTS void ReleaseStgMedium(STGMEDIUM* medium) {
   if (medium == nullptr) return;
   IUnknown* owner = medium->pUnkForRelease;
   if (owner != nullptr) {

@@ -1,5 +1,6 @@
 #include "opc/data_object.h"
 
+#include "com/unknown.h"
 #include "opc/com_util.h"
 
 namespace hbt::opc {
@@ -9,7 +10,7 @@ constexpr const char* kFormatNames[kDa1FormatCount] = {OPC_STMFORMAT_DATA, OPC_S
                                                        OPC_STMFORMAT_WRITECOMPLETE};
 
 template <class T>
-void release(T*& pointer) {
+HBT_CALLS_FOREIGN_OBJECTS void release(T*& pointer) {
   if (pointer != nullptr) pointer->Release();
   pointer = nullptr;
 }
@@ -28,7 +29,7 @@ CImpIDataObject::~CImpIDataObject() {
   }
 }
 
-HRESULT CImpIDataObject::DAdvise(FORMATETC* pFormatetc, DWORD advf, IAdviseSink* pAdvSink, DWORD* pdwConnection) {
+HBT_CALLS_FOREIGN_OBJECTS HRESULT CImpIDataObject::DAdvise(FORMATETC* pFormatetc, DWORD advf, IAdviseSink* pAdvSink, DWORD* pdwConnection) {
   if (pFormatetc == nullptr || pAdvSink == nullptr || pdwConnection == nullptr) return E_POINTER;
   int f = 0;
   while (f < kDa1FormatCount && (formats_[f] == 0 || pFormatetc->cfFormat != formats_[f])) ++f;
@@ -96,7 +97,7 @@ bool CImpIDataObject::advised(Da1Format format) {
   return client_sinks_[format] != nullptr;
 }
 
-IAdviseSink* CImpIDataObject::poll_sink(Da1Format format) {
+HBT_CALLS_FOREIGN_OBJECTS IAdviseSink* CImpIDataObject::poll_sink(Da1Format format) {
   std::lock_guard lock(mutex_);
   if (poll_sinks_[format] == nullptr && streams_[format] != nullptr) {
     IAdviseSink* sink = nullptr;

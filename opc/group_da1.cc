@@ -6,6 +6,7 @@
 #include <new>
 
 #include "com/task_memory.h"
+#include "com/unknown.h"
 #include "com/variant.h"
 #include "opc/async_transaction.h"
 #include "opc/da1_stream.h"
@@ -205,7 +206,7 @@ void COPCDrvGroup::da1_change_reports_locked() {
   }
 }
 
-void COPCDrvGroup::da1_deliver(Da1Format format, HGLOBAL block) {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvGroup::da1_deliver(Da1Format format, HGLOBAL block) {
   if (block == nullptr) return;
   CImpIDataObject* data = da1_.data_object_seen.load();
   IAdviseSink* sink = data != nullptr ? data->poll_sink(format) : nullptr;
