@@ -76,6 +76,14 @@ class COPCDrvItem {
   bool cache_valid() const { return cache_valid_; }
   const VARIANT& cached_value() const { return value_; }
 
+  // Runs `call(NioBlock*, NioFormat*)` on the item's host records under the item's lock: the
+  // host library's display exports of item properties.
+  template <class Call>
+  auto with_host_records(Call call) {
+    std::lock_guard lock(mutex_);
+    return call(&block_, &format_);
+  }
+
   // --- Value I/O (item_io.cc). Each call holds the item's lock for its whole duration, so
   // it is safe from any thread; the group lock may be held by the caller, never the reverse.
 

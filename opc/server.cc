@@ -9,7 +9,9 @@
 #include "opc/com_util.h"
 #include "opc/enumerators.h"
 #include "opc/error_strings.h"
+#include "opc/direct_item_io.h"
 #include "opc/group.h"
+#include "opc/item_properties.h"
 #include "opc/library.h"
 #include "opc/persist_file.h"
 #include "opc/reporting.h"
@@ -83,6 +85,12 @@ HRESULT COPCDrvServer::QueryInterface(REFIID riid, void** object) {
     } else if (is(riid, IID_IOPCBrowseServerAddressSpace)) {
       if (!browse_if_) browse_if_ = std::make_unique<CImpIOPCBrowseServer>(this);
       *object = static_cast<IOPCBrowseServerAddressSpace*>(browse_if_.get());
+    } else if (is(riid, IID_IOPCItemProperties)) {
+      if (!properties_if_) properties_if_ = std::make_unique<CImpIItemProperties>(this);
+      *object = static_cast<IOPCItemProperties*>(properties_if_.get());
+    } else if (is(riid, IID_IOPCItemIO)) {
+      if (!item_io_if_) item_io_if_ = std::make_unique<CImpIOPCItemIO>(this);
+      *object = static_cast<IOPCItemIO*>(item_io_if_.get());
     } else if (is(riid, IID_IPersistFile) || is(riid, IID_IPersist)) {
       if (!persist_if_) persist_if_ = std::make_unique<CImpIPersistFile>(this);
       *object = static_cast<IPersistFile*>(persist_if_.get());
@@ -130,6 +138,8 @@ void COPCDrvServer::final_release() {
     common_if_.reset();
     cpc_.reset();
     browse_if_.reset();
+    properties_if_.reset();
+    item_io_if_.reset();
     persist_if_.reset();
     if (server_table_empty() && library().host.CleanUp) {
       NioStatus status[3] = {0, 0, 0};

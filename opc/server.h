@@ -22,6 +22,8 @@ class CImpIOPCServer;
 class CImpICommon;
 class ImplCPC;
 class CImpIOPCBrowseServer;
+class CImpIItemProperties;
+class CImpIOPCItemIO;
 class CImpIPersistFile;
 
 // Moves a client's sink to the poll thread, which makes every callback.
@@ -108,6 +110,8 @@ class COPCDrvServer final : public IUnknown {
   std::unique_ptr<CImpICommon> common_if_;
   std::unique_ptr<ImplCPC> cpc_;
   std::unique_ptr<CImpIOPCBrowseServer> browse_if_;
+  std::unique_ptr<CImpIItemProperties> properties_if_;
+  std::unique_ptr<CImpIOPCItemIO> item_io_if_;
   std::unique_ptr<CImpIPersistFile> persist_if_;
 
   std::atomic<ULONG> refs_{0};
