@@ -236,6 +236,44 @@ TEST_F(Faults, ATcpChannelWithoutRetriesComesBackAsSoonAsItsPlcAnswersAndKeepsIt
   EXPECT_EQ(poller.status(0), image::kStatusGood);
 }
 
+// A Q-series PLC on UDP whose replies come in datagrams of a few bytes: no piece is a reply,
+// each is ignored, and yet the pieces must not hold up the reply countdown. The record fails
+// within its poll time plus (retries + 1) reply timeouts, so that its old values stop being
+// reported good, and comes back once the PLC answers whole again.
+TEST_F(Faults, RepliesInPiecesFailTheRecordOnTimeAndItsValuesStopBeingGood) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
+  ASSERT_TRUE(plc.ready());
+  fill_registers(plc);
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), false, CpuType::QSeries, image::Coding::Binary, "QU")};
+  plan.channels[0].retries = 2;
+  plan.channels[0].reply_timeout = 30;
+  plan.channels[0].delay = 100;
+  auto& recs = plan.channels[0].devices[0].records;
+  recs = {recs[0]};  // D0..D9: a reply of 31 bytes
+  recs[0].poll_time = 20;
+  PollerProcess poller(env, plan);
+  ASSERT_TRUE(poller.mapped());
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == image::kStatusGood; }, 5000)) << poller.output();
+    const int piece = 1 + static_cast<int>(rng() % 2), gap = 10 + static_cast<int>(rng() % 6);
+    SCOPED_TRACE("pieces of " + std::to_string(piece) + " bytes, " + std::to_string(gap) + " ms apart");
+    ASSERT_TRUE(plc.ok("fault * split " + std::to_string(piece) + " " + std::to_string(gap) + "ms"));
+    const std::int64_t on = platform::monotonic_ns();
+    ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == image::kStatusCommFailure; }, 10000));
+    const double ms = static_cast<double>(platform::monotonic_ns() - on) / 1e6;
+    std::printf("failed %.0f ms after the replies began to come in pieces\n", ms);
+    // Poll time 200 ms, then 3 x 300 ms; 350 ms for a loaded machine.
+    EXPECT_LT(ms, 200 + 900 + 350);
+    ASSERT_TRUE(plc.ok("fault * clear"));
+  }
+  EXPECT_TRUE(poller.eventually([&] { return poller.status(0) == image::kStatusGood; }, 5000)) << poller.output();
+  EXPECT_EQ(foreign_word(poller, 0), -1);
+}
+
 TEST_F(Faults, ExtensionFileRegistersOverOneEAsciiAndBinary) {
   McsimPeer plc(env.dir(), {"tcp:0:1e-ascii", "udp:0:1e-binary"});
   ASSERT_TRUE(plc.ready());

@@ -285,10 +285,12 @@ TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elap
     block.connection_state = kConnectionNone;
     block.stream_length = 0;
   }
-  if (examined) return outcome;
+  // The countdown measures time since the request went out, so data that answers nothing
+  // (another station's reply, the pieces of one split into datagrams) does not hold it up:
+  // otherwise a PLC that keeps sending such pieces would keep the record's old values good.
   if (block.waiting) {
     if (run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
-  } else if (block.copies_out > 0) {
+  } else if (!examined && block.copies_out > 0) {
     block.quiet_countdown -= elapsed_ticks;
     if (block.quiet_countdown <= 0) block.copies_out = 0;  // lost on the way
   }

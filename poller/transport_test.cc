@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "poller/block_fixtures.h"
@@ -223,19 +225,64 @@ TEST_F(Transport, AReplyEndsTheWait) {
   EXPECT_EQ(channel.stats.reply_timeouts, 0);
 }
 
-TEST_F(Transport, AnIgnoredReplyLeavesTheCountdownAloneForThatTick) {
+TEST_F(Transport, AnIgnoredReplyDoesNotHoldTheCountdown) {
   BlockSpec s;
   ChannelBlock b = make_block(s);  // Q-series
   b.connection_state = kConnectionNone;
   b.retries_left = 0;
-  b.reply_countdown = 20;
   build_read_request(b);
+  b.reply_countdown = 20;
   ASSERT_TRUE(send_read_request(b, env));
   sockets.deliver(bytes({0xD0, 0x00, 0x00, 0x01, 0xFF, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00}));  // PC 1
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
-  EXPECT_EQ(b.reply_countdown, 20);
+  EXPECT_EQ(b.reply_countdown, 10);
   EXPECT_EQ(b.waiting, 1);
-  EXPECT_EQ(ticks(b, 2, 10).event, ChannelEvent::kFailed);
+  EXPECT_EQ(channel.stats.replies_received, 0);
+  sockets.deliver(bytes({0xD0}));
+  EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kFailed);
+}
+
+// A PLC that keeps sending what answers nothing (the pieces of a reply split into datagrams
+// of a few bytes, answers for another station) must not keep a record's old values good: on
+// whatever ticks such data arrives, a request fails after (retries + 1) reply timeouts of
+// time, not sooner and no later than a late tick per timeout.
+TEST_F(Transport, DataThatAnswersNothingNeverStretchesTheRetries) {
+  std::mt19937 rng(::testing::UnitTest::GetInstance()->random_seed());
+  for (int run = 0; run < 200; ++run) {
+    BlockSpec s;  // Q-series
+    s.tcp = false;
+    s.reply_timeout = 5 + rng() % 60;
+    ChannelBlock b = make_block(s);
+    b.connection_state = kConnectionNone;
+    const int retries = static_cast<int>(rng() % 4);
+    b.retries_left = static_cast<std::uint16_t>(retries);
+    build_read_request(b);
+    const std::size_t sent_before = sockets.sent.size();
+    ASSERT_TRUE(send_read_request(b, env));
+    const int allowed = (retries + 1) * static_cast<int>(s.reply_timeout);
+    const int share = static_cast<int>(rng() % 101);  // percent of ticks with arrivals
+    int elapsed = 0;
+    TickOutcome out;
+    while (out.event == ChannelEvent::kNone && elapsed < 10 * allowed) {
+      if (static_cast<int>(rng() % 100) < share) {
+        // Between 1 and 10 bytes of a reply (too short to judge), or a whole one for PC 1.
+        std::vector<std::uint8_t> piece = {0xD0, 0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00, 0x0C, 0x00, 0x00};
+        piece.resize(1 + rng() % piece.size());
+        if (rng() % 4 == 0) piece = bytes({0xD0, 0x00, 0x00, 0x01, 0xFF, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00});
+        const int datagrams = 1 + static_cast<int>(rng() % 3);
+        for (int d = 0; d < datagrams; ++d) sockets.deliver(piece);
+      }
+      const int step = 1 + static_cast<int>(rng() % 10);
+      out = handle_channel_tick(b, env, step);
+      elapsed += step;
+    }
+    ASSERT_EQ(out.event, ChannelEvent::kFailed) << "run " << run << ": still waiting after " << elapsed;
+    EXPECT_GE(elapsed, allowed) << "run " << run;
+    // Each expiry may come up to one late tick after its time (a retry starts a fresh countdown).
+    EXPECT_LT(elapsed, allowed + 10 * (retries + 1)) << "run " << run << ", " << share << "% of ticks with data";
+    EXPECT_EQ(sockets.sent.size() - sent_before, static_cast<std::size_t>(retries + 1)) << "run " << run;
+    sockets.inboxes.clear();
+  }
 }
 
 TEST_F(Transport, TcpReplySplitOverSeveralReceivesIsOneGoodReply) {
