@@ -31,6 +31,11 @@ bool store_reply(PollContext& ctx, const ChannelBlock& block, std::span<const st
   return result.ok;
 }
 
+int first_of_channel(PollContext& ctx, int channel) {
+  const ChannelRecord* ch = ctx.niolib.nio_map_chan(channel);
+  return ch == nullptr ? 0 : ch->first_poll_record;
+}
+
 }  // namespace
 
 void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& outcome) {
@@ -50,8 +55,11 @@ void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& 
           set_status(ctx, channel, k, kStatusCommFailure);
           return;
         }
+        block.note_good_read(k - first_of_channel(ctx, channel));
         set_status(ctx, channel, k, kStatusGood);
-      } else if (is_q_series(block)) {
+      } else if (is_q_series(block) && block.has_good_read(k - first_of_channel(ctx, channel))) {
+        // A Q-series write reply vouches for the connection, not for area 1: a record not
+        // read since polling started would show the file's zeros as good values.
         set_status(ctx, channel, k, kStatusGood);
       }
       return;

@@ -274,6 +274,71 @@ TEST_F(Faults, RepliesInPiecesFailTheRecordOnTimeAndItsValuesStopBeingGood) {
   EXPECT_EQ(foreign_word(poller, 0), -1);
 }
 
+// A Q-series record that reaches past the end of the PLC's D range: every read is refused,
+// every write to a register inside the range is answered good. The write replies must not
+// make the record good while area 1 holds only what the file held, not after a reload
+// either; once the PLC has the registers, the record reads good with the PLC's values.
+TEST_F(Faults, WriteRepliesMakeNoRecordGoodThatHasNotBeenReadSinceItsLoad) {
+  McsimPeer plc(env.dir(), {"tcp:0:3e-binary"});
+  ASSERT_TRUE(plc.ready());
+  fill_registers(plc);
+  ASSERT_TRUE(plc.ok("size D 5"));
+  // Slow answers, so that a status wrongly set good by a write reply stays good a while.
+  ASSERT_TRUE(plc.ok("fault * delay 100ms"));
+  ConfigSpec plan;
+  plan.channels = {channel_to(plc.port(0), true, CpuType::QSeries, image::Coding::Binary, "Q")};
+  plan.channels[0].delay = 10;
+  auto& recs = plan.channels[0].devices[0].records;
+  recs = {recs[0]};  // D0..D9
+  recs[0].poll_time = 20;
+  PollerProcess poller(env, plan);
+  ASSERT_TRUE(poller.mapped());
+  auto queue_write = [&](int w, std::uint16_t value) {
+    {
+      image::ByteLock lock(&poller.record(0).lock);
+      store16(poller.area(0, image::kAreaWriteValues) + 2 * w, value);
+      store16(poller.area(0, image::kAreaWriteFlags) + 2 * w, 0xFFFF);
+    }
+    image::ByteLock lock(&poller.entry(0).lock);
+    poller.entry(0).write_request_count = static_cast<std::uint16_t>(poller.entry(0).write_request_count + 16);
+  };
+  std::uint16_t value = 1000;
+  long samples = 0;
+  auto watch = [&](int ms) {
+    const std::int64_t until = platform::monotonic_ns() + ms * 1'000'000LL;
+    while (platform::monotonic_ns() < until) {
+      if (poller.entry(0).write_request_count == 0) queue_write(1 + value % 4, ++value);
+      ASSERT_NE(poller.status(0), image::kStatusGood) << "after " << samples << " samples, word 0 = "
+                                                      << poller.word(0, 0) << "\n"
+                                                      << poller.output();
+      ++samples;
+      poller.output();
+      platform::sleep_ms(1);
+    }
+  };
+  watch(2500);
+  // A reload starts the record afresh: still no good read, still not good.
+  const std::uint32_t generation = poller.image().mapped_generation();
+  poller.image().ReloadConfiguration("test", "reload");
+  ASSERT_TRUE(poller.eventually(
+      [&] { return poller.image().nio_map_hdr() != nullptr && poller.image().mapped_generation() != generation; },
+      5000));
+  watch(2500);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_GE(value, 1010) << "the writes did not go through";
+  EXPECT_EQ(plc.control("get D1 4").rfind("ok", 0), 0u);
+  EXPECT_GT(poller.count("Got abnormal completetion code"), 5);
+  ASSERT_TRUE(plc.ok("size D 20000"));
+  ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == image::kStatusGood; }, 5000)) << poller.output();
+  // Area 1 holds what the PLC holds (D5.. came back as zeros with the larger range).
+  ASSERT_TRUE(poller.eventually([&] { return poller.entry(0).write_request_count == 0; }, 5000));
+  platform::sleep_ms(600);
+  std::string area1 = "ok";
+  for (int w = 0; w < 10; ++w) area1 += " " + std::to_string(poller.word(0, w));
+  EXPECT_EQ(area1, plc.control("get D0 10"));
+  EXPECT_EQ(poller.word(0, 0), value_of(0));
+}
+
 TEST_F(Faults, ExtensionFileRegistersOverOneEAsciiAndBinary) {
   McsimPeer plc(env.dir(), {"tcp:0:1e-ascii", "udp:0:1e-binary"});
   ASSERT_TRUE(plc.ready());

@@ -1,12 +1,14 @@
 #include "poller/writes.h"
 
 #include <cstring>
+#include <random>
 
 #include <gtest/gtest.h>
 
 #include "poller/byte_order.h"
 #include "poller/block_fixtures.h"
 #include "poller/poller_fixture.h"
+#include "poller/polling.h"
 
 namespace hbt::poller {
 namespace {
@@ -200,6 +202,99 @@ TEST_F(Writes, QSeriesWriteRepliesSetTheStatusGoodAndFailuresSetItBad) {
   EXPECT_EQ(writes_sent().size(), writes_before + 1 + 2);  // sent, then two retries
   EXPECT_EQ(word(0, image::kAreaWriteFlags, 0), 0);
   EXPECT_EQ(entry(0).write_request_count, 0);
+}
+
+// A Q-series write reply says the PLC answers, not what area 1 holds: until a read has been
+// good since polling started, area 1 holds the file's zeros, and a write reply must not make
+// them good values. Once a read has been good, a write reply sets the status good as before.
+// Random runs of refused and good reads, writes and restarts of polling; the invariant: the
+// status is good only while area 1 holds the values of the last good read since the start.
+TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
+  ConfigSpec plan;
+  RecordSpec r{RegisterType::D, 0, 2, DataType::Unsigned};
+  r.poll_time = 5;
+  plan.channels[0].devices[0].records = {r};
+  plan.channels[0].delay = 3;
+  load(plan);
+  auto_reply = false;
+  const unsigned seed = ::testing::UnitTest::GetInstance()->random_seed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  bool read_good = false;
+  std::uint16_t last_read = 0;
+  enum class Answer { kNone, kWrite, kGoodRead, kRefusedRead } answer = Answer::kNone;
+  std::size_t answered = 0;
+  int writes_good_unread = 0, writes_good_read = 0;
+  for (int step = 0; step < 4000; ++step) {
+    if (rng() % 150 == 0) {
+      // A restart of polling, as a reload does: area 1 back to what the file held.
+      stop_polling(*poller);
+      set_word(0, image::kAreaCurrent, 0, 0);
+      set_word(0, image::kAreaCurrent, 1, 0);
+      entry(0).write_request_count = 0;
+      set_word(0, image::kAreaWriteFlags, 0, 0);
+      set_word(0, image::kAreaWriteFlags, 1, 0);
+      start_polling(*poller);
+      read_good = false;
+      last_read = 0;
+      answer = Answer::kNone;
+      answered = sockets.sent.size();
+    }
+    if (entry(0).write_request_count == 0 && rng() % 2 == 0)
+      queue_write(0, static_cast<int>(rng() % 2), static_cast<std::uint16_t>(rng()), 0xFFFF, 16);
+    tick();
+    const std::uint16_t status = record(0).status;
+    // What the answer given on the last step did.
+    switch (answer) {
+      case Answer::kWrite:
+        if (read_good) {
+          EXPECT_EQ(status, image::kStatusGood) << "step " << step;  // the rule as before
+          ++writes_good_read;
+        } else {
+          EXPECT_NE(status, image::kStatusGood) << "step " << step;
+          ++writes_good_unread;
+        }
+        break;
+      case Answer::kGoodRead:
+        read_good = true;
+        EXPECT_EQ(status, image::kStatusGood) << "step " << step;
+        break;
+      case Answer::kRefusedRead:
+        EXPECT_EQ(status, image::kStatusCommFailure) << "step " << step;
+        break;
+      case Answer::kNone:
+        break;
+    }
+    answer = Answer::kNone;
+    if (status == image::kStatusGood) {
+      ASSERT_TRUE(read_good) << "step " << step << ": good without a good read since the start";
+      ASSERT_EQ(word(0, image::kAreaCurrent, 0), last_read) << "step " << step;
+    }
+    if (sockets.sent.size() == answered) continue;
+    answered = sockets.sent.size();
+    // Answer what the tick sent: writes always, reads good or refused (end code 0xC056).
+    ChannelBlock& b = block(0);
+    if (b.is_write) {
+      sockets.deliver_to(b.socket, good_reply(b));
+      answer = Answer::kWrite;
+    } else if (rng() % 5 == 0) {
+      last_read = static_cast<std::uint16_t>(rng());
+      sockets.deliver_to(b.socket, good_reply(b, last_read));
+      answer = Answer::kGoodRead;
+    } else {
+      std::vector<std::uint8_t> refused = good_reply(b);
+      refused.resize(11);
+      refused[7] = 2;
+      refused[8] = 0;
+      refused[9] = 0x56;
+      refused[10] = 0xC0;
+      sockets.deliver_to(b.socket, refused);
+      answer = Answer::kRefusedRead;
+    }
+  }
+  // Both kinds of write reply happened often enough to mean something.
+  EXPECT_GT(writes_good_unread, 20);
+  EXPECT_GT(writes_good_read, 20);
 }
 
 TEST_F(Writes, RunsLongerThanOneRequestAreSentInParts) {
