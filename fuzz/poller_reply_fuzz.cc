@@ -154,8 +154,9 @@ int hex_digit(std::uint8_t c) {
 
 // Whether `reply` is a normal reply to the request in the block: the data length follows
 // from the request's own command and point count, read here from the frame layouts and not
-// from the poller's bookkeeping.
-bool fits(const ChannelBlock& b, std::span<const std::uint8_t> reply) {
+// from the poller's bookkeeping. A 3E reply names its own length, so a datagram may carry
+// more after it (two replies sent as one); a 1E reply is the whole datagram or frame.
+bool fits(const ChannelBlock& b, std::span<const std::uint8_t> reply, bool datagram) {
   const std::uint8_t* q = b.request;
   if (is_q_series(b)) {
     // 50 00 net pc io(2) station length(2) timer(2) command(2) subcommand(2) head(3) code points(2)
@@ -165,7 +166,8 @@ bool fits(const ChannelBlock& b, std::span<const std::uint8_t> reply) {
     const bool read = q[11] == 0x01 && q[12] == 0x04;
     const std::size_t points = static_cast<std::size_t>(q[19] | q[20] << 8);
     const std::size_t data = !read ? 0 : q[13] == 0 ? 2 * points : (points + 1) / 2;
-    return reply.size() == 11 + data && static_cast<std::size_t>(reply[7] | reply[8] << 8) == 2 + data;
+    const bool size_fits = datagram ? reply.size() >= 11 + data : reply.size() == 11 + data;
+    return size_fits && static_cast<std::size_t>(reply[7] | reply[8] << 8) == 2 + data;
   }
   const bool ascii = is_ascii(b);
   // The request in bytes: ASCII pairs of hexadecimal characters decoded.
@@ -259,7 +261,7 @@ void run(std::span<const std::uint8_t> data) {
       std::vector<std::uint8_t> bytes = in.take(length);
       if (block->socket >= 0) sockets.deliver_to(block->socket, bytes);
       outcome = handle_channel_tick(*block, env, control & 0x03, (control & 0x08) == 0);
-      if (outcome.event == ChannelEvent::kReplyGood) ended_by.assign(block->reply, block->reply + block->reply_length);
+      if (outcome.event == ChannelEvent::kReplyGood) ended_by.assign(outcome.reply.begin(), outcome.reply.end());
       complete_request(ctx, *block, outcome);
     }
     if (outcome.event == ChannelEvent::kNone) {
@@ -267,7 +269,7 @@ void run(std::span<const std::uint8_t> data) {
       // buffer is taken.
       for (int t = 0; t < 10 && block->waiting; ++t) {
         outcome = handle_channel_tick(*block, env, 1, false);
-        if (outcome.event == ChannelEvent::kReplyGood) ended_by.assign(block->reply, block->reply + block->reply_length);
+        if (outcome.event == ChannelEvent::kReplyGood) ended_by.assign(outcome.reply.begin(), outcome.reply.end());
         complete_request(ctx, *block, outcome);
       }
     }
@@ -294,9 +296,9 @@ void run(std::span<const std::uint8_t> data) {
     }
     if (head->status == image::kStatusGood) {
       if (outcome.event != ChannelEvent::kReplyGood) fail(kName, "good status without a good reply");
-      // A TCP reply is cut into block.reply; datagrams are received into slots of their own,
-      // so for UDP only the outcome itself is checked.
-      if (kChannels[c].tcp && !fits(*block, ended_by))
+      // The reply is the one the outcome names: a frame cut from the TCP stream, or the
+      // datagram itself, whichever slot it was received into.
+      if (!fits(*block, ended_by, !kChannels[c].tcp))
         fail(kName, "record " + std::to_string(k) + " good from a reply of " + std::to_string(ended_by.size()) +
                         " bytes that does not fit its request: request " + hex({block->request, block->request_length}) +
                         "reply " + hex(ended_by));

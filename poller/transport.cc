@@ -194,6 +194,7 @@ bool examine(ChannelBlock& block, TransportEnv& env, std::span<const std::uint8_
   if (verdict.result == ReplyResult::kIgnored) return true;
   --block.copies_out;
   end_request(block);
+  outcome.reply = reply;
   if (verdict.result == ReplyResult::kGood) {
     outcome.event = ChannelEvent::kReplyGood;
     outcome.data = verdict.data;

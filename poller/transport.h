@@ -48,6 +48,9 @@ enum class ChannelEvent {
 struct TickOutcome {
   ChannelEvent event = ChannelEvent::kNone;
   std::span<const std::uint8_t> data;  // read data of a good read reply, inside block.reply
+  // The whole reply that ended the request (a datagram, or the frame cut from the stream);
+  // valid until the next receive.
+  std::span<const std::uint8_t> reply;
 };
 
 // Once per tick for a channel in service, before a new request is considered: receives,
