@@ -69,7 +69,8 @@ TEST_P(Replay, SeedsAndRecordedCrashInputsPass) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, Replay,
                          ::testing::Values("poller_reply", "image_check", "editor_config", "editor_csv",
-                                           "host_text", "registry_text", "mcsim_request", "opc_item_id"),
+                                           "host_text", "registry_text", "mcsim_request", "opc_item_id",
+                                           "inf_reader"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace
