@@ -10,6 +10,7 @@
 //   before the read (poll time + 3 x (retries + 1) x reply timeout + 300 ms);
 // - every write reported as queued reaches the PLC, unless its record reported a failure or
 //   a reload discarded it;
+// - once a fault ends, both records of its channel read good again within a bound;
 // - the poller never exits and its memory stays flat.
 // Prints a summary; exit 0 only without violations.
 #include <dlfcn.h>
@@ -497,6 +498,24 @@ int main(int argc, char** argv) {
     return extra;
   };
   std::vector<ActiveFault> active;
+  // Recovery: once a fault ends, both records of its channel read good again within a bound:
+  // the DELAY a failed record waits, the written record's poll time, a request and its
+  // retries lost at the moment the fault ended and the late copies waited out, then one
+  // more request and its retries, and slack for a loaded machine.
+  struct Recovery {
+    int channel;
+    double cleared;
+    std::string what;
+    bool good[2] = {false, false};
+    int reloads;
+  };
+  std::vector<Recovery> recovering;
+  long recoveries_checked = 0, recoveries_excused = 0;
+  double slowest_recovery = 0;
+  auto recovery_bound = [&](int c) {
+    return 1000.0 + kWritePollTime * 10.0 + 2.0 * (channel_plan(c).retries + 1) * kReplyTimeout * 10.0 +
+           2.0 * kReplyTimeout * 10.0 + 1000.0;
+  };
   double next_fault = now_ms() + 1000, next_reload = now_ms() + 20000 + rng() % 20000;
   // Memory: sampled once the first faults and reload have run their course.
   const double cpu_start = cpu_seconds(pid);
@@ -523,6 +542,7 @@ int main(int argc, char** argv) {
     for (auto it = active.begin(); it != active.end();) {
       if (it->until <= now) {
         plc.control("fault " + endpoint(it->channel) + " clear");
+        recovering.push_back({it->channel, now_ms(), it->what, {false, false}, reload_count.load()});
         it = active.erase(it);
       } else {
         ++it;
@@ -566,6 +586,34 @@ int main(int argc, char** argv) {
       std::lock_guard<std::mutex> hold(mutex);
       for (int k = 0; k < records; ++k)
         if (poller.status(k) == image::kStatusCommFailure) last_failure[static_cast<std::size_t>(k)] = now;
+    }
+    // Channels whose fault has ended: good again within the bound, unless a new fault on
+    // the channel or a reload came first.
+    for (auto it = recovering.begin(); it != recovering.end();) {
+      for (int r = 0; r < 2; ++r)
+        if (poller.status(2 * it->channel + r) == image::kStatusGood) it->good[r] = true;
+      const double took = now - it->cleared;
+      const bool refaulted = std::any_of(active.begin(), active.end(), [&](const ActiveFault& f) { return f.channel == it->channel; });
+      if (it->good[0] && it->good[1]) {
+        ++recoveries_checked;
+        slowest_recovery = std::max(slowest_recovery, took);
+      } else if (refaulted || reload_count.load() != it->reloads) {
+        ++recoveries_excused;
+      } else if (took > recovery_bound(it->channel)) {
+        ++recoveries_checked;
+        char text[300];
+        std::snprintf(text, sizeof text,
+                      "recovery: C%d (%s %s, retries %d) did not read good again within %.0f ms after its fault "
+                      "'%s' ended at %.0f ms (record %s not good)",
+                      it->channel, channel_plan(it->channel).tcp ? "TCP" : "UDP", channel_plan(it->channel).frame.c_str(),
+                      channel_plan(it->channel).retries, recovery_bound(it->channel), it->what.c_str(), it->cleared - start,
+                      it->good[0] ? "1" : it->good[1] ? "0" : "0 and 1");
+        violations.add(text, "recovery " + std::to_string(it->channel));
+      } else {
+        ++it;
+        continue;
+      }
+      it = recovering.erase(it);
     }
     if (kill(pid, 0) != 0 || find_poller_pid() != pid) {
       poller_gone = true;
@@ -674,6 +722,9 @@ int main(int argc, char** argv) {
   std::printf("poller: RSS start %ld kB, after warm-up %ld kB, end %ld kB, max %ld kB; CPU %.1f%% of one core; %s\n",
               rss_start, rss_warm, rss_end, rss_max, wall > 0 ? 100.0 * cpu / wall : 0.0,
               poller_gone ? "EXITED" : "running to the end");
+  std::printf("recovery after a fault: %ld fault ends checked, slowest %.0f ms (bounds %.0f ms without retries, "
+              "%.0f ms with 2), %ld not judged (a new fault or a reload first)\n",
+              recoveries_checked, slowest_recovery, recovery_bound(0), recovery_bound(1), recoveries_excused);
   std::printf("violations: %ld\n", violations.count - violations.allowed);
   for (const auto& v : violations.first) std::printf("  %s\n", v.c_str());
   if (violations.allowed > 0) {
