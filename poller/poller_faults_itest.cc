@@ -307,7 +307,10 @@ TEST_F(Faults, WriteRepliesMakeNoRecordGoodThatHasNotBeenReadSinceItsLoad) {
   auto watch = [&](int ms) {
     const std::int64_t until = platform::monotonic_ns() + ms * 1'000'000LL;
     while (platform::monotonic_ns() < until) {
-      if (poller.entry(0).write_request_count == 0) queue_write(1 + value % 4, ++value);
+      if (poller.entry(0).write_request_count == 0) {
+        ++value;
+        queue_write(1 + value % 4, value);
+      }
       ASSERT_NE(poller.status(0), image::kStatusGood) << "after " << samples << " samples, word 0 = "
                                                       << poller.word(0, 0) << "\n"
                                                       << poller.output();
