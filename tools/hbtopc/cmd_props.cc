@@ -26,6 +26,7 @@ int cmd_props(const Options& options, const std::vector<std::string>& args) {
 
   Session session;
   if (!session.connect(options.server, &error)) return failure(error);
+  session.wait_until_running(kRunningWaitMs);
   IOPCItemProperties* props = nullptr;
   if (FAILED(session.server()->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(&props))) ||
       props == nullptr)

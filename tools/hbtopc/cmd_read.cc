@@ -17,6 +17,7 @@ int cmd_read(const Options& options, const std::vector<std::string>& args) {
 
   Session session;
   if (!session.connect(options.server, &error)) return failure(error);
+  session.wait_until_running(kRunningWaitMs);
   ItemGroup group(session);
   if (!group.create({}, a.positional, &error)) return failure(error);
   IOPCSyncIO* sync = group.query<IOPCSyncIO>(IID_IOPCSyncIO, "IOPCSyncIO", &error);

@@ -1,7 +1,5 @@
 // hbtopc status: what the server says about itself (IOPCServer::GetStatus).
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "tools/hbtio/json.h"
 #include "commands.h"
@@ -32,9 +30,8 @@ int cmd_status(const Options& options) {
     std::fprintf(stderr, "hbtopc: %s\n", error.c_str());
     return 1;
   }
-  // A server judges the poller alive from its own poll cycles; a fresh one has not had any, so
-  // give it a few before asking.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // A fresh server has not yet seen the poller's watchdog move: give it the time to.
+  session.wait_until_running(kRunningWaitMs);
   OPCSERVERSTATUS* status = nullptr;
   HRESULT hr = session.server()->GetStatus(&status);
   if (FAILED(hr) || !status) {

@@ -73,6 +73,7 @@ int cmd_subscribe(const Options& options, const std::vector<std::string>& args) 
 
   Session session;
   if (!session.connect(options.server, &error)) return failure(error);
+  session.wait_until_running(kRunningWaitMs);
   int exit_code = 0;
   {
     ItemGroup group(session);

@@ -1,6 +1,8 @@
 #include "session.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <ctime>
 
 #include "com/bstr.h"
@@ -34,6 +36,22 @@ bool Session::connect(const std::string& name, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool Session::wait_until_running(int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    OPCSERVERSTATUS* status = nullptr;
+    bool running = false;
+    if (SUCCEEDED(server_->GetStatus(&status)) && status != nullptr) {
+      running = status->dwServerState == OPC_STATUS_RUNNING;
+      CoTaskMemFree(status->szVendorInfo);
+      CoTaskMemFree(status);
+    }
+    if (running) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 std::string Session::error_text(HRESULT code) {

@@ -11,6 +11,9 @@
 
 namespace hbt::hbtopc {
 
+// How long read, props and subscribe give a new server to see the poller alive.
+constexpr int kRunningWaitMs = 2000;
+
 class Session {
  public:
   Session();   // enters the multithreaded apartment
@@ -21,6 +24,11 @@ class Session {
   // Makes the server named by a ProgID or "{CLSID}"; false with *error set when it fails.
   bool connect(const std::string& server, std::string* error);
   IOPCServer* server() const { return server_; }
+
+  // A new server judges the poller alive only from its own poll cycles, and until it has seen
+  // the watchdog move it reports every value as out of service. Waits (up to `timeout_ms`)
+  // until the server says it is running; false when it never did (the poller is away).
+  bool wait_until_running(int timeout_ms);
 
   // The server's own text for a result code, or the code in hexadecimal. Texts are asked for
   // once per code: callbacks print many lines with the same few results.
