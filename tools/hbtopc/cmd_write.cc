@@ -99,9 +99,16 @@ int cmd_write(const Options& options, const std::vector<std::string>& args) {
     print_value(options, session, v);
     return 1;
   }
+  // The server names an array item by its element type until it has read it; a value given
+  // as a list (brackets or commas) is an array of that type, except for text items, whose
+  // text may hold commas.
+  VARTYPE type = item.canonical;
+  if (!(type & VT_ARRAY) && type != VT_BSTR && type != VT_EMPTY &&
+      (text.find(',') != std::string::npos || text.find('[') != std::string::npos))
+    type |= VT_ARRAY;
   VARIANT value;
-  if (!parse_value(text, item.canonical, &value, &error))
-    return failure("cannot write " + id + " (" + vartype_name(item.canonical) + "): " + error);
+  if (!parse_value(text, type, &value, &error))
+    return failure("cannot write " + id + " (" + vartype_name(type) + "): " + error);
 
   HRESULT item_result = E_FAIL;
   HRESULT hr = S_OK;
