@@ -83,10 +83,15 @@ void SubscriptionPrinter::stream(const char* format, DWORD size, OPCHANDLE group
     v.quality = item.quality;
     v.has_timestamp = with_time;
     v.timestamp = item.timestamp;
+    // A stream carries the 16 bytes of each VARIANT: an array's are a pointer into the
+    // server, which is not read.
+    if (item.sent_type != item.value.vt) {
+      v.value = nullptr;
+      v.note = vartype_name(item.sent_type) + " is not carried by the stream";
+    }
     hbtio::JsonLine head;
     head.field("event", "data").field("transaction", static_cast<std::int64_t>(transaction));
     head.raw("received_ms", milliseconds(received));
-    if (item.sent_type != item.value.vt) head.field("sent_type", vartype_name(item.sent_type));
     print_value(options_, session_, v, head, "  ");
   }
 }

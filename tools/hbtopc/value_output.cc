@@ -38,6 +38,7 @@ void print_value(const Options& options, Session& session, const ItemValue& v, h
       }
     }
     head.field("result", hresult_hex(v.result)).field("error", error);
+    if (!v.note.empty()) head.field("note", v.note);
     line = head.str();
   } else {
     const std::string value = v.value != nullptr ? variant_text(*v.value) : "-";
@@ -46,6 +47,7 @@ void print_value(const Options& options, Session& session, const ItemValue& v, h
     line = human_prefix + v.item + "  " + value + "  " + quality;
     if (!stamp.empty()) line += "  " + stamp;
     if (v.result != S_OK) line += "  [" + error + "]";
+    if (!v.note.empty()) line += "  (" + v.note + ")";
   }
   std::lock_guard lock(output_mutex);
   std::fputs(line.c_str(), stdout);

@@ -18,6 +18,7 @@ struct ItemValue {
   bool has_timestamp = true;
   FILETIME timestamp{};
   HRESULT result = S_OK;
+  std::string note;  // said after the value, when there is something to say about it
 };
 
 // `head` carries the fields that come first (for example the event of a subscription);
