@@ -102,6 +102,11 @@ int cmd_subscribe(const Options& options, const std::vector<std::string>& args) 
       HRESULT hr = state->SetKeepAlive(static_cast<DWORD>(keepalive), &revised);
       state->Release();
       if (FAILED(hr)) return failure("SetKeepAlive failed: " + session.error_text(hr));
+      if (revised != keepalive) {
+        hbtio::JsonLine line;
+        line.field("event", "revised_keepalive").field("keepalive", static_cast<std::int64_t>(revised));
+        print_line(options, line, "the server keeps the subscription alive every " + std::to_string(revised) + " ms");
+      }
     }
 
     auto printer = std::make_shared<SubscriptionPrinter>(options, session, a.positional);
