@@ -14,12 +14,12 @@
 #include "hostlib/host_library.h"
 #include "image/lock_byte.h"
 #include "platform/clock.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 
 namespace hbt::hostlib {
 namespace {
 
-using poller::testing::McsimPeer;
+using testsupport::McsimPeer;
 using testsupport::ChildProcess;
 using testsupport::eventually;
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "opc/com_base.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 #include "testsupport/child_process.h"
 #include "testsupport/driver_setup.h"
 
@@ -35,7 +35,7 @@ std::vector<std::u16string> drain(IEnumString* e) {
 
 TEST(AddressSpaceEndToEnd, BrowsePropertiesAndItemIoAgainstTheSimulator) {
   testsupport::TestEnvironment env;
-  poller::testing::McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
+  testsupport::McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
   ASSERT_TRUE(plc.ready()) << plc.output();
   testsupport::ConfigSpec plan;
   plan.channels[0].ip_port = plc.port(0);

@@ -13,7 +13,7 @@
 
 #include "opc/com_base.h"
 #include "opc/da1_stream_reader.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 #include "testsupport/child_process.h"
 #include "testsupport/driver_setup.h"
 
@@ -73,7 +73,7 @@ class Sink final : public IAdviseSink {
 
 TEST(Da1EndToEnd, ReadsAndWritesTravelBetweenTheSimulatorAndTheStreams) {
   testsupport::TestEnvironment env;
-  poller::testing::McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
+  testsupport::McsimPeer plc(env.dir(), {"udp:0:3e-binary"});
   ASSERT_TRUE(plc.ready()) << plc.output();
   testsupport::ConfigSpec plan;
   plan.channels[0].ip_port = plc.port(0);

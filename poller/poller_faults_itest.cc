@@ -11,7 +11,7 @@
 #include "image/lock_byte.h"
 #include "platform/clock.h"
 #include "poller/byte_order.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 
 namespace hbt::poller {
 namespace {
@@ -19,8 +19,8 @@ namespace {
 using image::CpuType;
 using image::DataType;
 using image::RegisterType;
-using testing::McsimPeer;
-using testing::PollerProcess;
+using testsupport::McsimPeer;
+using testsupport::PollerProcess;
 using testsupport::ChannelSpec;
 using testsupport::ConfigSpec;
 using testsupport::DeviceSpec;

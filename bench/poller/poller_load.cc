@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 
 namespace {
 
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   }
   testsupport::TestEnvironment env;
   std::vector<std::uint16_t> ports;
-  std::unique_ptr<poller::testing::McsimPeer> own;
+  std::unique_ptr<testsupport::McsimPeer> own;
   if (!o.ports_file.empty()) {
     ports = external_ports(o.ports_file, o.tcp, o.frame);
     if (ports.size() < static_cast<std::size_t>(o.channels)) {
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     }
   } else {
     std::vector<std::string> listens(o.channels, std::string(o.tcp ? "tcp" : "udp") + ":0:" + o.frame);
-    own = std::make_unique<poller::testing::McsimPeer>(env.dir(), listens);
+    own = std::make_unique<testsupport::McsimPeer>(env.dir(), listens);
     if (!own->ready()) {
       std::fprintf(stderr, "poller_load: mcsim did not start\n%s", own->output().c_str());
       return 1;
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
 
   const std::string tick_file = env.path("ticks.txt");
   setenv("HBT_TICK_STATS", tick_file.c_str(), 1);
-  poller::testing::PollerProcess poller(env, plan);
+  testsupport::PollerProcess poller(env, plan);
   unsetenv("HBT_TICK_STATS");
   if (!poller.mapped()) {
     std::fprintf(stderr, "poller_load: the poller did not start\n%s", poller.output().c_str());

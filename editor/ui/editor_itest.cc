@@ -11,13 +11,13 @@
 #include "editor/scripted_app_port.h"
 #include "editor/ui/main_window.h"
 #include "platform/clock.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 
 namespace hbt::editor::ui {
 namespace {
 
-using poller::testing::McsimPeer;
-using poller::testing::PollerProcess;
+using testsupport::McsimPeer;
+using testsupport::PollerProcess;
 
 QApplication& application() {
   static int argc = 1;

@@ -34,7 +34,7 @@
 
 #include "hostlib/nio_types.h"
 #include "platform/clock.h"
-#include "poller/mcsim_peer.h"
+#include "testsupport/mcsim_peer.h"
 
 namespace {
 
@@ -288,7 +288,7 @@ int main(int argc, char** argv) {
     const ChannelPlan p = channel_plan(c);
     listens.push_back(std::string(p.tcp ? "tcp" : "udp") + ":0:" + p.frame);
   }
-  poller::testing::McsimPeer plc(env.dir(), listens, {"--history", history_path, "--seed", std::to_string(o.seed)});
+  testsupport::McsimPeer plc(env.dir(), listens, {"--history", history_path, "--seed", std::to_string(o.seed)});
   if (!plc.ready()) {
     std::fprintf(stderr, "hbt_soak: mcsim did not start\n%s", plc.output().c_str());
     return 1;
@@ -330,7 +330,7 @@ int main(int argc, char** argv) {
     config.channels.push_back(ch);
   }
 
-  poller::testing::PollerProcess poller(env, config);
+  testsupport::PollerProcess poller(env, config);
   if (!poller.mapped()) {
     std::fprintf(stderr, "hbt_soak: the poller did not start\n%s", poller.output().c_str());
     return 1;

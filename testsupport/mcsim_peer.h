@@ -21,7 +21,7 @@
 #include "testsupport/driver_setup.h"
 #include "testsupport/recording_sink.h"
 
-namespace hbt::poller::testing {
+namespace hbt::testsupport {
 
 inline std::string bin_path(const std::string& program) {
 #ifdef HBT_BIN_DIR
@@ -179,4 +179,4 @@ class PollerProcess {
   int exit_code_ = -1;
 };
 
-}  // namespace hbt::poller::testing
+}  // namespace hbt::testsupport
