@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "poller/byte_order.h"
 #include "poller/fake_sockets.h"
 #include "poller/frames.h"
 #include "poller/poll_context.h"

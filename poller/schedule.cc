@@ -15,10 +15,6 @@ using namespace hbt::image;
 
 namespace {
 
-// A countdown taken from the image may hold any value; one at or below the elapsed ticks
-// (negative ones included) ends at 0, so the subtraction never leaves the type.
-std::int32_t count_toward_zero(std::int32_t value, int elapsed) { return value <= elapsed ? 0 : value - elapsed; }
-
 // Name and first poll record of the device of record k, for messages.
 struct DeviceLabel {
   char name[sizeof(DeviceRecord::name) + 1] = {};
@@ -36,38 +32,6 @@ DeviceLabel device_label(Niolib& niolib, const PollRecordHead& head, int k) {
 }
 
 }  // namespace
-
-CountDown count_down_entries(PollControlEntry* entries, int count, int elapsed) {
-  CountDown result;
-  bool writes = false, reads = false;
-  for (int i = 0; i < count; ++i) {
-    PollControlEntry& e = entries[i];
-    std::int32_t poll = e.poll_countdown;
-    const std::int32_t access = e.access_countdown;
-    if (e.polled == 1) {
-      if (poll != 0) {
-        poll = count_toward_zero(poll, elapsed);
-        e.poll_countdown = poll;
-      }
-      if (access != 0 && access != kAccessNeverExpires) e.access_countdown = count_toward_zero(access, elapsed);
-    }
-    writes |= e.write_request_count != 0;
-    if (poll <= 0) [[unlikely]] {
-      const std::int32_t left = e.access_countdown;
-      reads |= (left <= 0 && e.access_expired == 0) || (left > 0 && e.polled == 1);
-    }
-  }
-  result.writes_pending = writes;
-  result.reads_possible = reads;
-  return result;
-}
-
-CountDown count_down(PollContext& ctx, const ChannelRecord& channel, int elapsed) {
-  const RecordRange range = channel_records(ctx.niolib, channel);
-  PollControlEntry* entries = control_entries(ctx.niolib, range.first, range.count);
-  if (entries == nullptr) return {};
-  return count_down_entries(entries, range.count, elapsed);
-}
 
 void set_status(PollContext& ctx, int channel, int k, std::uint16_t status) {
   std::optional<RecordView> view = view_record(ctx.niolib, k);
