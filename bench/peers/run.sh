@@ -116,7 +116,7 @@ for records in 1 10000; do
   channels=$([ "$records" = 1 ] && echo 1 || echo 32)
   out=$("$load" --mode idle --channels "$channels" --records "$records" --seconds "$seconds" \
     --mcsim-ports "$work/ports")
-  printf '%-34s %s%% of one core, tick lateness p50/p99 %s ms\n' "$records record(s) not due" \
-    "$(echo "$out" | field poller_cpu_percent_of_one_core)" \
+  printf '%-34s %s%% of one core (%s us per tick), tick lateness p50/p99 %s ms\n' "$records record(s) not due" \
+    "$(echo "$out" | field poller_cpu_percent_of_one_core)" "$(echo "$out" | field poller_cpu_us_per_tick)" \
     "$(echo "$out" | sed -n 's/.*p50_ms=\([0-9.]*\).*p99_ms=\([0-9.]*\).*/\1\/\2/p')"
 done
