@@ -2,6 +2,7 @@
 // texts, and conversions between the client's wide texts and the host library's narrow ones.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,14 @@ inline LPWSTR task_wide_copy(std::u16string_view text) {
   if (!out) return nullptr;
   text.copy(out, text.size());
   out[text.size()] = 0;
+  return out;
+}
+
+// An array for the client from the task allocator, zeroed; null when memory runs out.
+template <class T>
+T* task_array(std::size_t count) {
+  auto* out = static_cast<T*>(com::CoTaskMemAlloc(count * sizeof(T)));
+  if (out) std::memset(static_cast<void*>(out), 0, count * sizeof(T));
   return out;
 }
 

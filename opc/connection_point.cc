@@ -3,6 +3,7 @@
 #include <new>
 
 #include "opc/com_util.h"
+#include "opc/connection_points.h"
 #include "opc/server_tear_offs.h"
 
 namespace hbt::opc {
@@ -113,14 +114,16 @@ ImplCPC::ImplCPC(COPCDrvServer* server) : TearOff(server), point_(new ImplOPCSer
 
 ImplCPC::~ImplCPC() { delete point_; }
 
-HRESULT ImplCPC::EnumConnectionPoints(IEnumConnectionPoints** out) {
+HRESULT enumerate_connection_point(IConnectionPoint* point, IEnumConnectionPoints** out) {
   if (!out) return E_POINTER;
-  auto* e = new (std::nothrow) ImplEnumConnectionPoints(point_, 0);
+  auto* e = new (std::nothrow) ImplEnumConnectionPoints(point, 0);
   *out = e;
   if (!e) return E_OUTOFMEMORY;
   e->AddRef();
   return S_OK;
 }
+
+HRESULT ImplCPC::EnumConnectionPoints(IEnumConnectionPoints** out) { return enumerate_connection_point(point_, out); }
 
 HRESULT ImplCPC::FindConnectionPoint(REFIID riid, IConnectionPoint** out) {
   if (!out) return E_POINTER;

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <new>
 
+#include "com/task_memory.h"
+#include "com/variant.h"
 #include "opc/com_util.h"
 #include "opc/data_object.h"
 #include "opc/group_tear_offs.h"
@@ -28,7 +30,26 @@ LONG system_time_bias() {
 
 COPCDrvGroup::COPCDrvGroup(COPCDrvServer* server) : server_(server), time_bias_(system_time_bias()) {}
 
-COPCDrvGroup::~COPCDrvGroup() = default;
+COPCDrvGroup::~COPCDrvGroup() {
+  // Whichever thread lets the group go releases both sides of the data callback; nobody else
+  // can reach them any more.
+  if (hand_off_stream_) {
+    IUnknown* pending = nullptr;
+    if (SUCCEEDED(CoGetInterfaceAndReleaseStream(hand_off_stream_, IID_IOPCDataCallback,
+                                                 reinterpret_cast<void**>(&pending))) && pending)
+      pending->Release();
+  }
+  if (data_sink_) data_sink_->Release();
+  if (client_sink_) client_sink_->Release();
+  if (change_values_)
+    for (std::size_t i = 0; i < kChangeCapacity; ++i) com::VariantClear(&change_values_[i]);
+  com::CoTaskMemFree(change_errors_);
+  com::CoTaskMemFree(change_values_);
+  com::CoTaskMemFree(change_stamps_);
+  com::CoTaskMemFree(change_qualities_);
+  // Items go before the rest of the group they point to.
+  items_.clear();
+}
 
 HRESULT COPCDrvGroup::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_INVALIDARG;
@@ -58,6 +79,21 @@ HRESULT COPCDrvGroup::QueryInterface(REFIID riid, void** object) {
     } else if (is(riid, IID_IOPCItemDeadbandMgt)) {
       if (!deadband_if_) deadband_if_ = std::make_unique<CImpIOPCItemDeadbandMgt>(this);
       *object = static_cast<IOPCItemDeadbandMgt*>(deadband_if_.get());
+    } else if (is(riid, IID_IOPCSyncIO)) {
+      if (!sync_if_) sync_if_ = std::make_unique<CImpIOPCSyncIO>(this);
+      *object = static_cast<IOPCSyncIO*>(sync_if_.get());
+    } else if (is(riid, IID_IOPCSyncIO2)) {
+      if (!sync2_if_) sync2_if_ = std::make_unique<CImpIOPCSyncIO_2>(this);
+      *object = static_cast<IOPCSyncIO2*>(sync2_if_.get());
+    } else if (is(riid, IID_IOPCAsyncIO2)) {
+      if (!async2_if_) async2_if_ = std::make_unique<CImpIOPCAsyncIO_2>(this);
+      *object = static_cast<IOPCAsyncIO2*>(async2_if_.get());
+    } else if (is(riid, IID_IOPCAsyncIO3)) {
+      if (!async3_if_) async3_if_ = std::make_unique<CImpIOPCAsyncIO_3>(this);
+      *object = static_cast<IOPCAsyncIO3*>(async3_if_.get());
+    } else if (is(riid, IID_IConnectionPointContainer)) {
+      if (!cpc_) cpc_ = std::make_unique<ImplGroupCPC>(this);
+      *object = static_cast<IConnectionPointContainer*>(cpc_.get());
     } else {
       return E_NOINTERFACE;
     }
@@ -239,7 +275,11 @@ HRESULT COPCDrvGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepA
     return OPC_S_UNSUPPORTEDRATE;
   }
   DWORD revised = dwKeepAliveTime < kMinKeepAlive ? kMinKeepAlive : dwKeepAliveTime;
-  keep_alive_ = revised;
+  {
+    std::lock_guard lock(mutex_);
+    keep_alive_ = revised;
+    keep_alive_countdown_ = static_cast<std::int32_t>(revised);
+  }
   *pdwRevisedKeepAliveTime = revised;
   return revised == dwKeepAliveTime ? S_OK : OPC_S_UNSUPPORTEDRATE;
 }
@@ -248,25 +288,6 @@ HRESULT COPCDrvGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) {
   if (!pdwKeepAliveTime) return E_INVALIDARG;
   *pdwKeepAliveTime = keep_alive_;
   return S_OK;
-}
-
-// The data exchange (callbacks, streams, keep-alive) builds on this countdown; here the group
-// counts its visit and whether an update pass was due.
-void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
-  {
-    std::lock_guard lock(mutex_);
-    update_countdown_ -= static_cast<std::int32_t>(elapsed_ms > 0x7FFFFFFF ? 0x7FFFFFFF : elapsed_ms);
-    bool due = update_countdown_ <= 0;
-    if (due)
-      update_countdown_ = static_cast<std::int32_t>(update_rate_.load() > 0x7FFFFFFF ? 0x7FFFFFFF : update_rate_.load());
-    bool update_pass = due && active_ && (data_sink_ != nullptr || has_data_object());
-    if (update_pass) {
-      da1_prime_first_locked();
-      da1_change_reports_locked();
-    }
-    server_->count_group_visit(update_pass);
-  }
-  da1_after_update();
 }
 
 }  // namespace hbt::opc

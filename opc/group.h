@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,11 @@ template <bool kSpreadsDeadband>
 class CImpIOPCGroupStateMgtT;
 class CImpIOPCItemMgt;
 class CImpIOPCItemDeadbandMgt;
+class CImpIOPCSyncIO;
+class CImpIOPCSyncIO_2;
+class CImpIOPCAsyncIO_2;
+class CImpIOPCAsyncIO_3;
+class ImplGroupCPC;
 
 class COPCDrvGroup final : public IUnknown {
  public:
@@ -94,7 +100,35 @@ class COPCDrvGroup final : public IUnknown {
   HRESULT GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband, HRESULT** ppErrors);
   HRESULT ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors);
 
-  // Poll thread: one visit with the elapsed milliseconds.
+  // IOPCSyncIO / IOPCSyncIO2 (group_sync_io.cc).
+  HRESULT Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
+               HRESULT** ppErrors);
+  HRESULT Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors);
+  HRESULT ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                     WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors);
+  HRESULT WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors);
+
+  // IOPCAsyncIO2 / IOPCAsyncIO3 (group_async_io.cc): completed inside the call.
+  HRESULT AsyncRead(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                    HRESULT** ppErrors);
+  HRESULT AsyncReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
+                          DWORD* pdwCancelID, HRESULT** ppErrors);
+  HRESULT AsyncWrite(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                     DWORD* pdwCancelID, HRESULT** ppErrors);
+  HRESULT AsyncWriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
+                        DWORD* pdwCancelID, HRESULT** ppErrors);
+  HRESULT Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID);
+  HRESULT RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID);
+  HRESULT Cancel2(DWORD dwCancelID);
+  HRESULT SetEnable(BOOL bEnable);
+  HRESULT GetEnable(BOOL* pbEnable);
+
+  // The IOPCDataCallback connection point (group_subscription.cc).
+  HRESULT advise_data_callback(IUnknown* sink, DWORD* cookie);
+  HRESULT unadvise_data_callback(DWORD cookie);
+  bool data_callback_connected();
+
+  // Poll thread: one visit with the elapsed milliseconds (group_subscription.cc).
   void update(std::uint32_t elapsed_ms);
 
   // IOPCAsyncIO (DA 1.0), group_da1.cc: requests queued for the poll thread, results on the
@@ -129,6 +163,20 @@ class COPCDrvGroup final : public IUnknown {
   template <class Each>
   HRESULT for_items(DWORD count, const OPCHANDLE* handles, HRESULT** errors, bool lock, Each each);
 
+  // The update pass (group lock held through `lock`, which the callbacks leave and re-enter).
+  void scan_for_changes(std::unique_lock<std::mutex>& lock);
+  void send_data_change(std::unique_lock<std::mutex>& lock);
+  bool change_arrays_ready();
+  void take_handed_off_sink();
+  // The client-side sink with a reference for the caller, or null.
+  IOPCDataCallback* client_sink();
+  // DA 2.0 completions of reads (group_async_io.cc).
+  HRESULT complete_reads(DWORD count, const OPCHANDLE* handles, DWORD transaction, HRESULT* errors,
+                         IOPCDataCallback* sink, bool refresh);
+  HRESULT async_write(DWORD count, const OPCHANDLE* handles, DWORD transaction, DWORD* cancel_id,
+                      HRESULT** ppErrors, bool have_values,
+                      const std::function<HRESULT(DWORD, COPCDrvItem&)>& write_one);
+
   COPCDrvServer* server_;
   std::atomic<ULONG> refs_{0};
   std::atomic<ULONG> pins_{0};
@@ -147,11 +195,37 @@ class COPCDrvGroup final : public IUnknown {
   std::unique_ptr<CImpIOPCGroupStateMgtT<false>> state2_if_;
   std::unique_ptr<CImpIOPCItemMgt> item_mgt_if_;
   std::unique_ptr<CImpIOPCItemDeadbandMgt> deadband_if_;
+  std::unique_ptr<CImpIOPCSyncIO> sync_if_;
+  std::unique_ptr<CImpIOPCSyncIO_2> sync2_if_;
+  std::unique_ptr<CImpIOPCAsyncIO_2> async2_if_;
+  std::unique_ptr<CImpIOPCAsyncIO_3> async3_if_;
+  std::unique_ptr<ImplGroupCPC> cpc_;
 
-  std::int32_t update_countdown_ = 0;
-  std::int32_t keep_alive_countdown_ = 0;
+  std::atomic<std::int32_t> update_countdown_{0};  // also set by client threads to hurry a pass
+  std::int32_t keep_alive_countdown_ = 0;         // group lock
+  std::uint32_t since_last_pass_ = 0;             // poll thread: elapsed time the keep-alive counts
   std::atomic<bool> removed_{false};
-  IUnknown* data_sink_ = nullptr;  // IOPCDataCallback as the poll thread sees it (data exchange)
+
+  // The data callback: the client's side (Advise/Unadvise and the DA 2.0 completions), the
+  // hand-off stream that carries it to the poll thread and the request to let it go.
+  std::mutex sink_mutex_;
+  IOPCDataCallback* client_sink_ = nullptr;
+  IStream* hand_off_stream_ = nullptr;
+  bool release_request_ = false;
+  // The poll thread's side: only the poll thread sets or clears it (under sink_mutex_).
+  IOPCDataCallback* data_sink_ = nullptr;
+
+  // The change list: server handles of the items a pass found changed, and the arrays a data
+  // callback hands over, allocated once with the task allocator so a callback allocates
+  // nothing. Poll thread, group lock.
+  static constexpr std::size_t kChangeCapacity = 32;
+  OPCHANDLE change_handles_[kChangeCapacity] = {};
+  OPCHANDLE change_clients_[kChangeCapacity] = {};
+  std::size_t change_count_ = 0;
+  HRESULT* change_errors_ = nullptr;
+  VARIANT* change_values_ = nullptr;
+  FILETIME* change_stamps_ = nullptr;
+  WORD* change_qualities_ = nullptr;
 
   std::mutex mutex_;  // items, change list, transaction lists; name
   std::map<OPCHANDLE, std::unique_ptr<COPCDrvItem>> items_;

@@ -5,6 +5,7 @@
 
 #include "opc/com_util.h"
 #include "opc/group.h"
+#include "opc/group_for_items.h"
 #include "opc/item.h"
 #include "opc/item_attributes_enum.h"
 #include "opc/reporting.h"
@@ -16,14 +17,6 @@ namespace {
 constexpr std::size_t kMinItemIdLength = 4;
 constexpr std::size_t kMaxItemIdLength = 64;
 
-// An array for the client from the task allocator, zeroed; null when memory runs out.
-template <class T>
-T* task_array(DWORD count) {
-  auto* out = static_cast<T*>(com::CoTaskMemAlloc(static_cast<std::size_t>(count) * sizeof(T)));
-  if (out) std::memset(static_cast<void*>(out), 0, static_cast<std::size_t>(count) * sizeof(T));
-  return out;
-}
-
 // The length test that comes before any parsing; a null ID is left to the binding.
 bool length_acceptable(const OPCITEMDEF& def) {
   if (!def.szItemID) return true;
@@ -32,24 +25,6 @@ bool length_acceptable(const OPCITEMDEF& def) {
 }
 
 }  // namespace
-
-template <class Each>
-HRESULT COPCDrvGroup::for_items(DWORD count, const OPCHANDLE* handles, HRESULT** errors, bool lock, Each each) {
-  if (errors) *errors = nullptr;
-  if (count == 0 || !handles || !errors) return E_INVALIDARG;
-  HRESULT* out = task_array<HRESULT>(count);
-  if (!out) return E_OUTOFMEMORY;
-  std::unique_lock guard(mutex_, std::defer_lock);
-  if (lock) guard.lock();
-  bool any_failed = false;
-  for (DWORD i = 0; i < count; ++i) {
-    auto it = items_.find(handles[i]);
-    out[i] = it == items_.end() ? OPC_E_INVALIDHANDLE : each(i, it);
-    any_failed |= FAILED(out[i]);
-  }
-  *errors = out;
-  return any_failed ? S_FALSE : S_OK;
-}
 
 HRESULT COPCDrvGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
                                HRESULT** ppErrors) {

@@ -60,4 +60,84 @@ class CImpIOPCItemDeadbandMgt final : public TearOff<IOPCItemDeadbandMgt, COPCDr
   }
 };
 
+class CImpIOPCSyncIO final : public TearOff<IOPCSyncIO, COPCDrvGroup> {
+ public:
+  using TearOff::TearOff;
+  HRESULT Read(OPCDATASOURCE source, DWORD n, OPCHANDLE* h, OPCITEMSTATE** values, HRESULT** errors) override {
+    return owner_->Read(source, n, h, values, errors);
+  }
+  HRESULT Write(DWORD n, OPCHANDLE* h, VARIANT* values, HRESULT** errors) override {
+    return owner_->Write(n, h, values, errors);
+  }
+};
+
+class CImpIOPCSyncIO_2 final : public TearOff<IOPCSyncIO2, COPCDrvGroup> {
+ public:
+  using TearOff::TearOff;
+  HRESULT Read(OPCDATASOURCE source, DWORD n, OPCHANDLE* h, OPCITEMSTATE** values, HRESULT** errors) override {
+    return owner_->Read(source, n, h, values, errors);
+  }
+  HRESULT Write(DWORD n, OPCHANDLE* h, VARIANT* values, HRESULT** errors) override {
+    return owner_->Write(n, h, values, errors);
+  }
+  HRESULT ReadMaxAge(DWORD n, OPCHANDLE* h, DWORD* age, VARIANT** values, WORD** qualities, FILETIME** stamps,
+                     HRESULT** errors) override {
+    return owner_->ReadMaxAge(n, h, age, values, qualities, stamps, errors);
+  }
+  HRESULT WriteVQT(DWORD n, OPCHANDLE* h, OPCITEMVQT* vqt, HRESULT** errors) override {
+    return owner_->WriteVQT(n, h, vqt, errors);
+  }
+};
+
+// IOPCAsyncIO2 alone, or with the IOPCAsyncIO3 additions.
+template <class Interface>
+class CImpIOPCAsyncIOT : public TearOff<Interface, COPCDrvGroup> {
+ public:
+  using TearOff<Interface, COPCDrvGroup>::TearOff;
+  HRESULT Read(DWORD n, OPCHANDLE* h, DWORD id, DWORD* cancel, HRESULT** errors) override {
+    return this->owner_->AsyncRead(n, h, id, cancel, errors);
+  }
+  HRESULT Write(DWORD n, OPCHANDLE* h, VARIANT* values, DWORD id, DWORD* cancel, HRESULT** errors) override {
+    return this->owner_->AsyncWrite(n, h, values, id, cancel, errors);
+  }
+  HRESULT Refresh2(OPCDATASOURCE source, DWORD id, DWORD* cancel) override {
+    return this->owner_->Refresh2(source, id, cancel);
+  }
+  HRESULT Cancel2(DWORD cancel) override { return this->owner_->Cancel2(cancel); }
+  HRESULT SetEnable(BOOL enable) override { return this->owner_->SetEnable(enable); }
+  HRESULT GetEnable(BOOL* enable) override { return this->owner_->GetEnable(enable); }
+};
+
+class CImpIOPCAsyncIO_2 final : public CImpIOPCAsyncIOT<IOPCAsyncIO2> {
+ public:
+  using CImpIOPCAsyncIOT::CImpIOPCAsyncIOT;
+};
+
+class CImpIOPCAsyncIO_3 final : public CImpIOPCAsyncIOT<IOPCAsyncIO3> {
+ public:
+  using CImpIOPCAsyncIOT::CImpIOPCAsyncIOT;
+  HRESULT ReadMaxAge(DWORD n, OPCHANDLE* h, DWORD* age, DWORD id, DWORD* cancel, HRESULT** errors) override {
+    return owner_->AsyncReadMaxAge(n, h, age, id, cancel, errors);
+  }
+  HRESULT WriteVQT(DWORD n, OPCHANDLE* h, OPCITEMVQT* vqt, DWORD id, DWORD* cancel, HRESULT** errors) override {
+    return owner_->AsyncWriteVQT(n, h, vqt, id, cancel, errors);
+  }
+  HRESULT RefreshMaxAge(DWORD age, DWORD id, DWORD* cancel) override { return owner_->RefreshMaxAge(age, id, cancel); }
+};
+
+class ImplOPCGroupCP;
+
+// The group's connection-point container, with its one point for IOPCDataCallback.
+class ImplGroupCPC final : public TearOff<IConnectionPointContainer, COPCDrvGroup> {
+ public:
+  explicit ImplGroupCPC(COPCDrvGroup* group);
+  ~ImplGroupCPC();
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
+  COPCDrvGroup* group() const { return owner_; }
+
+ private:
+  ImplOPCGroupCP* point_;
+};
+
 }  // namespace hbt::opc

@@ -103,6 +103,13 @@ class COPCDrvItem {
   HRESULT write(const VARIANT& value);
   HRESULT write_vqt(const OPCITEMVQT& vqt);
 
+  // The change scan of a group update pass (group lock held): an active item is read from
+  // the device and compared with its cache (type, quality, host status, pending bits, and the
+  // value against the deadband). On a change the new value becomes the cache and both
+  // pending bits are set. `prime_bits` are pending bits every active item takes first.
+  // False for inactive items.
+  bool scan_for_change(std::uint16_t prime_bits = 0);
+
   // Pending-notification bits (kPendingData, kPendingDataTime) owed to the DA 1.0 streams.
   std::uint16_t pending() const;
   void set_pending(std::uint16_t bits);

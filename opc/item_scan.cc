@@ -1,0 +1,117 @@
+// The change scan of an item: one device read per update pass and the comparison with the
+// cache that decides whether the item goes into the group's change list.
+#include <cmath>
+#include <cstring>
+
+#include "com/bstr.h"
+#include "com/safearray.h"
+#include "com/variant.h"
+#include "opc/item.h"
+#include "opc/library.h"
+
+namespace hbt::opc {
+namespace {
+
+bool as_float(const VARIANT& v, float* out) {
+  if (v.vt == VT_R4) {
+    *out = v.fltVal;
+    return true;
+  }
+  VARIANT f;
+  com::VariantInit(&f);
+  if (FAILED(com::VariantChangeType(&f, &v, 0, VT_R4))) return false;
+  *out = f.fltVal;
+  return true;
+}
+
+bool float_moved(float before, float now, float percent, float absolute) {
+  if (percent == 0.0f) return before != now;
+  return std::fabs(now - before) >= std::fabs(absolute);
+}
+
+// Elements of a one-dimensional array, or 0 for anything else.
+ULONG elements(const SAFEARRAY* a) {
+  return a && a->cDims == 1 ? a->rgsabound[0].cElements : 0;
+}
+
+bool arrays_differ(VARTYPE vt, const SAFEARRAY* before, const SAFEARRAY* now, ULONG count, float percent,
+                   float absolute) {
+  ULONG n = elements(now);
+  if (n != elements(before)) return true;
+  if (count < n) n = count;
+  if (n == 0) return false;
+  if ((vt & VT_TYPEMASK) == VT_R4) {
+    const auto* a = static_cast<const float*>(before->pvData);
+    const auto* b = static_cast<const float*>(now->pvData);
+    for (ULONG i = 0; i < n; ++i)
+      if (float_moved(a[i], b[i], percent, absolute)) return true;
+    return false;
+  }
+  if ((vt & VT_TYPEMASK) == VT_BOOL) {
+    const auto* a = static_cast<const VARIANT_BOOL*>(before->pvData);
+    const auto* b = static_cast<const VARIANT_BOOL*>(now->pvData);
+    for (ULONG i = 0; i < n; ++i)
+      if ((a[i] != 0) != (b[i] != 0)) return true;
+    return false;
+  }
+  if ((vt & VT_TYPEMASK) == VT_BSTR || before->cbElements != now->cbElements) return true;
+  return std::memcmp(before->pvData, now->pvData, static_cast<std::size_t>(n) * now->cbElements) != 0;
+}
+
+}  // namespace
+
+bool COPCDrvItem::scan_for_change(std::uint16_t prime_bits) {
+  std::lock_guard lock(mutex_);
+  if (!active_) return false;
+  pending_ = static_cast<std::uint16_t>(pending_ | prime_bits);
+  const std::uint16_t old_quality = quality_;
+  const NioStatus old_status = host_status_;
+  const HostApi& host = library().host;
+  if (!host.readEx) return false;
+
+  VARIANT v;
+  com::VariantInit(&v);
+  std::uint16_t quality = quality_;
+  FILETIME stamp = timestamp_;
+  NioStatus status = 0;
+  host.readEx(&status, &block_, &format_, &stamp, &quality, element_count_, &v);
+  const bool usable_value = status == 0 && (quality & OPC_QUALITY_MASK) >= OPC_QUALITY_UNCERTAIN;
+  if (library().alive.load() == 0) quality = OPC_QUALITY_OUT_OF_SERVICE;
+  quality_ = quality;
+  host_status_ = status;
+
+  bool changed = pending_ != 0 || quality != old_quality || status != old_status;
+  // A failed read has no value to compare: only its quality and status can report it, and the
+  // cache keeps the last good value.
+  if (usable_value && !changed) {
+    if (!cache_valid_ || v.vt != value_.vt) {
+      changed = true;
+    } else if (v.vt & VT_ARRAY) {
+      changed = arrays_differ(v.vt, value_.parray, v.parray, element_count_, percent_deadband_, absolute_deadband_);
+    } else if (v.vt == VT_BSTR) {
+      changed = com::bstr_view(v.bstrVal) != com::bstr_view(value_.bstrVal);
+    } else if (v.vt == VT_BOOL) {
+      changed = (v.boolVal != 0) != (value_.boolVal != 0);
+    } else {
+      float before = 0, now = 0;
+      // Values that do not convert to a float compare unchanged; quality still counts.
+      if (as_float(value_, &before) && as_float(v, &now))
+        changed = float_moved(before, now, percent_deadband_, absolute_deadband_);
+    }
+  }
+  if (changed) {
+    if (usable_value) {
+      com::VariantClear(&value_);
+      value_ = v;  // taken over, nothing copied
+      com::VariantInit(&v);
+      cache_valid_ = true;
+      canonical_type_ = value_.vt;
+    }
+    timestamp_ = stamp;
+    pending_ = kPendingBoth;
+  }
+  com::VariantClear(&v);
+  return changed;
+}
+
+}  // namespace hbt::opc
