@@ -120,6 +120,8 @@ void COPCDrvGroup::take_handed_off_sink() {
 void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
   const std::int32_t elapsed = clamp_ms(elapsed_ms);
   since_last_pass_ = static_cast<std::uint32_t>(clamp_ms(std::uint64_t{since_last_pass_} + elapsed_ms));
+  // A sink the client has unadvised is never called again, not even by this visit.
+  take_handed_off_sink();
   bool update_pass = false;
   if (update_countdown_.fetch_sub(elapsed) - elapsed <= 0) {
     std::unique_lock lock(mutex_);
@@ -182,6 +184,15 @@ bool COPCDrvGroup::change_arrays_ready() {
 void COPCDrvGroup::send_data_change(std::unique_lock<std::mutex>& lock) {
   IOPCDataCallback* sink = data_sink_;
   if (!sink) return;
+  {
+    // Unadvised meanwhile (by a client thread, or inside an earlier callback of this pass):
+    // that sink is not called again, and the changes stay owed through their pending bits.
+    std::lock_guard sinks(sink_mutex_);
+    if (release_request_) {
+      change_count_ = 0;
+      return;
+    }
+  }
   const OPCHANDLE group_client = client_handle_;
   DWORD n = 0;
   HRESULT master_quality = S_OK;
