@@ -195,7 +195,9 @@ class DataTest : public ServerTest {
     IConnectionPoint* cp = point(g);
     DWORD cookie = 0;
     HRESULT hr = cp->Advise(s, &cookie);
-    if (SUCCEEDED(hr)) EXPECT_EQ(cookie, 1u);
+    if (SUCCEEDED(hr)) {
+      EXPECT_EQ(cookie, 1u);
+    }
     cp->Release();
     return hr;
   }
