@@ -24,30 +24,19 @@ HRESULT COPCDrvGroup::Read(OPCDATASOURCE /*dwSource*/, DWORD dwCount, OPCHANDLE*
   if (ppItemValues) *ppItemValues = nullptr;
   if (ppErrors) *ppErrors = nullptr;
   if (dwCount == 0 || !phServer || !ppItemValues || !ppErrors) return E_INVALIDARG;
-  auto* states = task_array<OPCITEMSTATE>(dwCount);  // zeroed: every value VT_EMPTY
-  auto* errors = task_array<HRESULT>(dwCount);
-  if (!states || !errors) {
-    free_all(&states, &errors);
-    return E_OUTOFMEMORY;
-  }
-  bool any_failed = false;
-  {
-    std::lock_guard lock(mutex_);
-    for (DWORD i = 0; i < dwCount; ++i) {
-      auto it = items_.find(phServer[i]);
-      if (it == items_.end()) {
-        errors[i] = OPC_E_INVALIDHANDLE;
-        any_failed = true;
-        continue;
-      }
-      OPCITEMSTATE& s = states[i];
-      s.hClient = it->second->client_handle();
-      errors[i] = it->second->read(ReadSource::kDevice, &s.vDataValue, &s.wQuality, &s.ftTimeStamp);
-    }
+  auto* states = task_array<OPCITEMSTATE>(dwCount);  // zeroed: a bad handle's entry stays so
+  if (!states) return E_OUTOFMEMORY;
+  HRESULT hr = for_items(dwCount, phServer, ppErrors, true, [&](DWORD i, auto it) {
+    OPCITEMSTATE& s = states[i];
+    s.hClient = it->second->client_handle();
+    return it->second->read(ReadSource::kDevice, &s.vDataValue, &s.wQuality, &s.ftTimeStamp);
+  });
+  if (FAILED(hr)) {
+    free_all(&states);
+    return hr;
   }
   *ppItemValues = states;
-  *ppErrors = errors;
-  return any_failed ? S_FALSE : S_OK;
+  return hr;
 }
 
 HRESULT COPCDrvGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
@@ -57,32 +46,23 @@ HRESULT COPCDrvGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwM
     if (out) *out = nullptr;
   if (dwCount == 0 || !phServer || !pdwMaxAge || !ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors)
     return E_INVALIDARG;
+  // Zeroed: a bad handle's value is empty, its quality and timestamp 0.
   auto* values = task_array<VARIANT>(dwCount);
   auto* qualities = task_array<WORD>(dwCount);
   auto* stamps = task_array<FILETIME>(dwCount);
-  auto* errors = task_array<HRESULT>(dwCount);
-  if (!values || !qualities || !stamps || !errors) {
-    free_all(&values, &qualities, &stamps, &errors);
-    return E_OUTOFMEMORY;
-  }
-  bool any_failed = false;
-  {
-    std::lock_guard lock(mutex_);
-    for (DWORD i = 0; i < dwCount; ++i) {
-      auto it = items_.find(phServer[i]);
-      if (it == items_.end()) {
-        errors[i] = OPC_E_INVALIDHANDLE;
-        any_failed = true;
-        continue;
-      }
-      errors[i] = it->second->read(ReadSource::kDevice, &values[i], &qualities[i], &stamps[i]);
-    }
+  HRESULT hr = E_OUTOFMEMORY;
+  if (values && qualities && stamps)
+    hr = for_items(dwCount, phServer, ppErrors, true, [&](DWORD i, auto it) {
+      return it->second->read(ReadSource::kDevice, &values[i], &qualities[i], &stamps[i]);
+    });
+  if (FAILED(hr)) {
+    free_all(&values, &qualities, &stamps);
+    return hr;
   }
   *ppvValues = values;
   *ppwQualities = qualities;
   *ppftTimeStamps = stamps;
-  *ppErrors = errors;
-  return any_failed ? S_FALSE : S_OK;
+  return hr;
 }
 
 HRESULT COPCDrvGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {

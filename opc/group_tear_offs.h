@@ -60,26 +60,27 @@ class CImpIOPCItemDeadbandMgt final : public TearOff<IOPCItemDeadbandMgt, COPCDr
   }
 };
 
-class CImpIOPCSyncIO final : public TearOff<IOPCSyncIO, COPCDrvGroup> {
+// IOPCSyncIO alone, or with the IOPCSyncIO2 additions.
+template <class Interface>
+class CImpIOPCSyncIOT : public TearOff<Interface, COPCDrvGroup> {
  public:
-  using TearOff::TearOff;
+  using TearOff<Interface, COPCDrvGroup>::TearOff;
   HRESULT Read(OPCDATASOURCE source, DWORD n, OPCHANDLE* h, OPCITEMSTATE** values, HRESULT** errors) override {
-    return owner_->Read(source, n, h, values, errors);
+    return this->owner_->Read(source, n, h, values, errors);
   }
   HRESULT Write(DWORD n, OPCHANDLE* h, VARIANT* values, HRESULT** errors) override {
-    return owner_->Write(n, h, values, errors);
+    return this->owner_->Write(n, h, values, errors);
   }
 };
 
-class CImpIOPCSyncIO_2 final : public TearOff<IOPCSyncIO2, COPCDrvGroup> {
+class CImpIOPCSyncIO final : public CImpIOPCSyncIOT<IOPCSyncIO> {
  public:
-  using TearOff::TearOff;
-  HRESULT Read(OPCDATASOURCE source, DWORD n, OPCHANDLE* h, OPCITEMSTATE** values, HRESULT** errors) override {
-    return owner_->Read(source, n, h, values, errors);
-  }
-  HRESULT Write(DWORD n, OPCHANDLE* h, VARIANT* values, HRESULT** errors) override {
-    return owner_->Write(n, h, values, errors);
-  }
+  using CImpIOPCSyncIOT::CImpIOPCSyncIOT;
+};
+
+class CImpIOPCSyncIO_2 final : public CImpIOPCSyncIOT<IOPCSyncIO2> {
+ public:
+  using CImpIOPCSyncIOT::CImpIOPCSyncIOT;
   HRESULT ReadMaxAge(DWORD n, OPCHANDLE* h, DWORD* age, VARIANT** values, WORD** qualities, FILETIME** stamps,
                      HRESULT** errors) override {
     return owner_->ReadMaxAge(n, h, age, values, qualities, stamps, errors);

@@ -124,6 +124,10 @@ class COPCDrvItem {
 
  private:
   HRESULT fail(const std::string& message, HRESULT code);
+  // nio_readEx into `value` and `stamp`; the quality (0x1C while the poller stands still) and
+  // host status follow the host. True when the value read is good or uncertain with status 0.
+  // Item mutex held.
+  bool host_read_locked(VARIANT* value, FILETIME* stamp);
   // The two halves of a client read, with the item's mutex held.
   void read_device_locked();
   void deliver_locked(VARIANT* out) const;

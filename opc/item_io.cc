@@ -35,21 +35,28 @@ void set_text(VARIANT* out, const std::string& text) {
 
 }  // namespace
 
-void COPCDrvItem::read_device_locked() {
+bool COPCDrvItem::host_read_locked(VARIANT* value, FILETIME* stamp) {
   const HostApi& host = library().host;
-  if (!host.readEx) return;
-  VARIANT v;
-  com::VariantInit(&v);
+  if (!host.readEx) return false;
   std::uint16_t quality = quality_;
-  FILETIME stamp = timestamp_;
+  *stamp = timestamp_;
   NioStatus status = 0;
-  host.readEx(&status, &block_, &format_, &stamp, &quality, element_count_, &v);
+  host.readEx(&status, &block_, &format_, stamp, &quality, element_count_, value);
   // The host's own quality decides whether the value is worth keeping, as at binding; the
   // client is told the poller stands still through the quality alone.
   bool keep = status == 0 && usable(quality);
   if (library().alive.load() == 0) quality = OPC_QUALITY_OUT_OF_SERVICE;
   quality_ = quality;
   host_status_ = status;
+  return keep;
+}
+
+void COPCDrvItem::read_device_locked() {
+  if (!library().host.readEx) return;
+  VARIANT v;
+  com::VariantInit(&v);
+  FILETIME stamp{};
+  bool keep = host_read_locked(&v, &stamp);
   timestamp_ = stamp;
   if (keep) {
     // The host library allocated the value; the cache takes it over.

@@ -66,19 +66,14 @@ bool COPCDrvItem::scan_for_change(std::uint16_t prime_bits) {
   pending_ = static_cast<std::uint16_t>(pending_ | prime_bits);
   const std::uint16_t old_quality = quality_;
   const NioStatus old_status = host_status_;
-  const HostApi& host = library().host;
-  if (!host.readEx) return false;
+  if (!library().host.readEx) return false;
 
   VARIANT v;
   com::VariantInit(&v);
-  std::uint16_t quality = quality_;
-  FILETIME stamp = timestamp_;
-  NioStatus status = 0;
-  host.readEx(&status, &block_, &format_, &stamp, &quality, element_count_, &v);
-  const bool usable_value = status == 0 && (quality & OPC_QUALITY_MASK) >= OPC_QUALITY_UNCERTAIN;
-  if (library().alive.load() == 0) quality = OPC_QUALITY_OUT_OF_SERVICE;
-  quality_ = quality;
-  host_status_ = status;
+  FILETIME stamp{};
+  const bool usable_value = host_read_locked(&v, &stamp);
+  const std::uint16_t quality = quality_;
+  const NioStatus status = host_status_;
 
   bool changed = pending_ != 0 || quality != old_quality || status != old_status;
   // A failed read has no value to compare: only its quality and status can report it, and the

@@ -175,9 +175,14 @@ void COPCDrvServer::poll_loop() {
   if (!set_thread_priority(s.thread_priority)) log_event("Unable to change OPC server poll thread priority");
   // A zero sleep time would spin the processor; one millisecond keeps the thread polite.
   auto wait = std::chrono::milliseconds(s.thread_sleep_time == 0 ? 1 : s.thread_sleep_time);
+  const auto sleep_ms = static_cast<std::uint32_t>(wait.count());
   while (running_.load()) {
-    if (!wake_.wait_for(wait)) {
-      std::uint32_t now = tick_count();
+    bool woken = wake_.wait_for(wait);
+    // A wake-up alone does not run a cycle, but one that is due still runs: a client that
+    // wakes the thread more often than the sleep time (SetEnable, SetActiveState in a loop)
+    // must not hold every subscription of the server back.
+    std::uint32_t now = tick_count();
+    if (!woken || now - last_poll_tick_ >= sleep_ms) {
       poll_cycle(now - last_poll_tick_);
       last_poll_tick_ = now;
     }
