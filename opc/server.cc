@@ -178,11 +178,11 @@ void COPCDrvServer::poll_loop() {
   const auto sleep_ms = static_cast<std::uint32_t>(wait.count());
   while (running_.load()) {
     bool woken = wake_.wait_for(wait);
-    // A wake-up alone does not run a cycle, but one that is due still runs: a client that
-    // wakes the thread more often than the sleep time (SetEnable, SetActiveState in a loop)
-    // must not hold every subscription of the server back.
+    // A wake-up alone does not run a cycle, but a cycle overdue by a whole sleep time still
+    // runs: a client that wakes the thread more often than the sleep time (SetEnable or
+    // SetActiveState in a loop) must not hold every subscription of the server back.
     std::uint32_t now = tick_count();
-    if (!woken || now - last_poll_tick_ >= sleep_ms) {
+    if (!woken || now - last_poll_tick_ >= 2 * sleep_ms) {
       poll_cycle(now - last_poll_tick_);
       last_poll_tick_ = now;
     }
