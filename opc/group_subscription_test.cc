@@ -231,19 +231,19 @@ TEST_F(SubscriptionTest, ClientsMisbehavingInsideCallbacks) {
 
   // The group removed and released from inside its own callback.
   RecordingSink remover;
-  IOPCGroupStateMgt* doomed = group;
+  std::atomic<IOPCGroupStateMgt*> doomed{group};
+  IOPCItemMgt* doomed_items = items;
   remover.set_hook([&](const Callback&) {
-    if (doomed) {
+    if (IOPCGroupStateMgt* g = doomed.exchange(nullptr)) {
       EXPECT_EQ(server->RemoveGroup(group_handle, TRUE), S_OK);
-      items->Release();
-      doomed->Release();
-      doomed = nullptr;
+      doomed_items->Release();
+      g->Release();
     }
     return S_OK;
   });
   plant->set_word(kWordRecord, 0, 99);
   ASSERT_EQ(advise(group, &remover), S_OK);
-  ASSERT_TRUE(eventually([&] { return doomed == nullptr; }));
+  ASSERT_TRUE(eventually([&] { return doomed.load() == nullptr; }));
   items = nullptr;
   group = nullptr;
   steady.clear();
