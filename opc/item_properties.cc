@@ -17,11 +17,6 @@ constexpr std::size_t kDisplaySize = 32;
 constexpr char kNoDisplay[] = "*?*";
 constexpr char16_t kNoItemId[] = u"No ITEMID";
 
-template <class T>
-T* task_array(std::size_t count) {
-  return static_cast<T*>(com::CoTaskMemAlloc(count * sizeof(T)));
-}
-
 void set_text(VARIANT* out, std::string_view text) {
   out->bstrVal = com::bstr_from_utf8(text);
   if (out->bstrVal) out->vt = VT_BSTR;
