@@ -8,45 +8,9 @@
 
 namespace hbt::opc {
 
-class ImplOPCServerCP final : public IConnectionPoint {
+class ImplOPCServerCP final : public ConnectionPoint<ImplCPC> {
  public:
-  explicit ImplOPCServerCP(ImplCPC* container) : container_(container) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_INVALIDARG;
-    *object = nullptr;
-    if (!is(riid, IID_IUnknown) && !is(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  // The point lives as long as its container; its references are the server's.
-  ULONG AddRef() override { return container_->AddRef(); }
-  ULONG Release() override { return container_->Release(); }
-
-  HRESULT GetConnectionInterface(IID* iid) override {
-    if (!iid) return E_POINTER;
-    *iid = IID_IOPCShutdown;
-    return S_OK;
-  }
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** out) override {
-    if (!out) return E_POINTER;
-    *out = container_;
-    container_->AddRef();
-    return S_OK;
-  }
-  HRESULT Advise(IUnknown* sink, DWORD* cookie) override {
-    if (!sink || !cookie) return E_POINTER;
-    return container_->server()->advise_shutdown(sink, cookie);
-  }
-  HRESULT Unadvise(DWORD cookie) override { return container_->server()->unadvise_shutdown(cookie); }
-  HRESULT EnumConnections(IEnumConnections** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-
- private:
-  ImplCPC* container_;
+  explicit ImplOPCServerCP(ImplCPC* container) : ConnectionPoint(container, IID_IOPCShutdown) {}
 };
 
 namespace {

@@ -7,42 +7,9 @@
 
 namespace hbt::opc {
 
-class ImplOPCGroupCP final : public IConnectionPoint {
+class ImplOPCGroupCP final : public ConnectionPoint<ImplGroupCPC> {
  public:
-  explicit ImplOPCGroupCP(ImplGroupCPC* container) : container_(container) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_INVALIDARG;
-    *object = nullptr;
-    if (!is(riid, IID_IUnknown) && !is(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  // The point lives as long as its container; its references are the group's.
-  ULONG AddRef() override { return container_->AddRef(); }
-  ULONG Release() override { return container_->Release(); }
-
-  HRESULT GetConnectionInterface(IID* iid) override {
-    if (!iid) return E_POINTER;
-    *iid = IID_IOPCDataCallback;
-    return S_OK;
-  }
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** out) override {
-    if (!out) return E_POINTER;
-    *out = container_;
-    container_->AddRef();
-    return S_OK;
-  }
-  HRESULT Advise(IUnknown* sink, DWORD* cookie) override { return container_->group()->advise_data_callback(sink, cookie); }
-  HRESULT Unadvise(DWORD cookie) override { return container_->group()->unadvise_data_callback(cookie); }
-  HRESULT EnumConnections(IEnumConnections** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-
- private:
-  ImplGroupCPC* container_;
+  explicit ImplOPCGroupCP(ImplGroupCPC* container) : ConnectionPoint(container, IID_IOPCDataCallback) {}
 };
 
 ImplGroupCPC::ImplGroupCPC(COPCDrvGroup* group) : TearOff(group), point_(new ImplOPCGroupCP(this)) {}

@@ -135,7 +135,8 @@ class ImplGroupCPC final : public TearOff<IConnectionPointContainer, COPCDrvGrou
   ~ImplGroupCPC();
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override;
   HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
-  COPCDrvGroup* group() const { return owner_; }
+  HRESULT advise(IUnknown* sink, DWORD* cookie) { return owner_->advise_data_callback(sink, cookie); }
+  HRESULT unadvise(DWORD cookie) { return owner_->unadvise_data_callback(cookie); }
 
  private:
   ImplOPCGroupCP* point_;

@@ -52,6 +52,8 @@ class ImplCPC final : public TearOff<IConnectionPointContainer, COPCDrvServer> {
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override;
   HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
   COPCDrvServer* server() const { return owner_; }
+  HRESULT advise(IUnknown* sink, DWORD* cookie) { return owner_->advise_shutdown(sink, cookie); }
+  HRESULT unadvise(DWORD cookie) { return owner_->unadvise_shutdown(cookie); }
 
  private:
   ImplOPCServerCP* point_;
