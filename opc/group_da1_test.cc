@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -453,6 +454,36 @@ TEST_F(Da1Test, WithBothStreamsTheTimedOneReportsFirstAndTakesTheItems) {
   for (const Report& r : reports) {
     if (r.format == kData) ADD_FAILURE() << "the data stream found the items already reported";
   }
+}
+
+TEST_F(Da1Test, AValueChangeIsReportedOnceOnTheAdvisedStream) {
+  // Once the poller is judged alive, qualities stay put and only values change.
+  for (int i = 0; i < 300 && library().alive.load() != 1; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(library().alive.load(), 1);
+  ASSERT_EQ(advise(kDataTime), S_OK);
+  drain();
+  plant->set_word(0, 0, 4321);  // D100, client handle 100
+  ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
+  std::this_thread::sleep_for(200ms);
+  auto reports = sink.taken();
+  ASSERT_EQ(reports.size(), 1u) << "one report, and none again while nothing else changes";
+  EXPECT_EQ(reports[0].data.transaction, 0u) << "a change report";
+  ASSERT_EQ(reports[0].clients(), (std::vector<std::uint32_t>{100}));
+  float reported = 0;
+  std::uint32_t bits = static_cast<std::uint32_t>(reports[0].data.items[0].raw_value);
+  std::memcpy(&reported, &bits, 4);
+  EXPECT_EQ(reported, 4321.0f);
+  EXPECT_EQ(reports[0].data.items[0].quality, OPC_QUALITY_GOOD);
+
+  // An inactive group is not scanned; active again, the change made meanwhile is reported.
+  sink.forget();
+  set_group_active(false);
+  plant->set_word(0, 2, 777);  // D102, client handle 105
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(sink.taken().empty());
+  set_group_active(true);
+  ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
+  EXPECT_EQ(sink.taken()[0].clients(), (std::vector<std::uint32_t>{105}));
 }
 
 TEST_F(Da1Test, WritesCompleteWithEachItemsResult) {
