@@ -1,6 +1,5 @@
 // hbtopc as a person uses it, against the OPC server registered in a private registry, the
 // real poller and mcsim: servers by category, status, validation and groups, in text and JSON.
-#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 
 #include "testsupport/child_process.h"
 #include "testsupport/driver_setup.h"
+#include "server_registration.h"
 
 namespace hbt::hbtopc {
 namespace {
@@ -55,12 +55,7 @@ class Hbtopc : public ::testing::Test {
     plan.channels[0].devices[0].records = {words, bits};
     testsupport::install_configuration(env, plan);
     testsupport::install_driver_exe("S");
-    // Registered as regsvr does it: load the library and call its export.
-    void* lib = dlopen(HBT_LIB_DIR "/HBTOPC.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto reg = reinterpret_cast<std::int32_t (*)()>(dlsym(lib, "DllRegisterServer"));
-    ASSERT_EQ(reg(), 0);
-    dlclose(lib);
+    ASSERT_EQ(register_server(HBT_LIB_DIR "/HBTOPC.so"), "");
   }
   void TearDown() override {
     run_program({std::string(HBT_BIN_DIR) + "/hbtio", "shutdown"});
@@ -127,6 +122,97 @@ TEST_F(Hbtopc, AddsListsAndRemovesGroupsInOneRun) {
   EXPECT_NE(g.output.find("{\"action\":\"remove\",\"name\":\"Line\""), std::string::npos);
 
   EXPECT_EQ(hbtopc({"groups", "A", "B"}).exit_code, 0);
+}
+
+TEST_F(Hbtopc, BrowsesThePlcsAndTheirRangesWithItemIds) {
+  auto root = hbtopc({"--json", "browse"});
+  EXPECT_EQ(root.exit_code, 0) << root.output;
+  EXPECT_EQ(root.output, "{\"kind\":\"branch\",\"name\":\"PLC1\"}\n");
+  auto plc1 = hbtopc({"--json", "browse", "PLC1"});
+  EXPECT_EQ(plc1.exit_code, 0) << plc1.output;
+  EXPECT_EQ(plc1.output,
+            "{\"kind\":\"leaf\",\"name\":\"D:100 - D:109\",\"item_id\":\"PLC1:D:100\"}\n"
+            "{\"kind\":\"leaf\",\"name\":\"M:0 - M:15\",\"item_id\":\"PLC1:M:0\"}\n");
+  auto filtered = hbtopc({"browse", "PLC1", "--filter", "M*"});
+  EXPECT_EQ(filtered.output, "leaf  M:0 - M:15  ->  PLC1:M:0\n");
+  auto flat = hbtopc({"--json", "browse", "--flat"});
+  EXPECT_NE(flat.output.find("{\"kind\":\"leaf\",\"name\":\"PLC1:M:0 - M:15\",\"item_id\":\"PLC1:M:0\"}"),
+            std::string::npos)
+      << flat.output;
+  auto missing = hbtopc({"browse", "PLC9"});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.output.find("cannot browse to PLC9"), std::string::npos);
+  EXPECT_EQ(hbtopc({"browse", "A", "B"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"browse", "--flat", "--filter", "x"}).exit_code, 2);
+}
+
+TEST_F(Hbtopc, ListsTheItemsPropertiesAndAsksForSomeByNumber) {
+  auto all = hbtopc({"--json", "props", "PLC1:M:3"});
+  EXPECT_EQ(all.exit_code, 0) << all.output;
+  std::vector<std::string> ids;
+  for (std::size_t at = all.output.find("\"id\":"); at != std::string::npos; at = all.output.find("\"id\":", at + 1))
+    ids.push_back(all.output.substr(at + 5, all.output.find(',', at) - at - 5));
+  EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "106", "107", "5003", "5005"})) << all.output;
+  EXPECT_NE(all.output.find("\"id\":5003,\"description\":\"IO Address\",\"value\":\"PLC1:M:3\""),
+            std::string::npos)
+      << all.output;
+  auto some = hbtopc({"--json", "props", "PLC1:M:3", "102", "7"});
+  EXPECT_EQ(some.exit_code, 1) << some.output;  // 7 is no property of this server
+  EXPECT_NE(some.output.find("\"id\":102,\"description\":\"\",\"value\":1,\"type\":\"VT_R8\""), std::string::npos)
+      << some.output;
+  EXPECT_NE(some.output.find("\"id\":7,"), std::string::npos);
+  EXPECT_NE(some.output.find("\"result\":\"0xC0040203\""), std::string::npos) << some.output;
+  EXPECT_EQ(hbtopc({"props", "PLC1:M:3", "x"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"props", "PLC9:D:1"}).exit_code, 1);
+}
+
+TEST_F(Hbtopc, ReadsWritesAndKeepsASubscriptionAlive) {
+  auto write = hbtopc({"write", "PLC1:D:101", "321"});
+  EXPECT_EQ(write.exit_code, 0) << write.output;
+  EXPECT_EQ(write.output, "PLC1:D:101 <- 321  Operation Successful\n");
+  std::string last;
+  EXPECT_TRUE(eventually(
+      [&] {
+        last = hbtopc({"--json", "read", "PLC1:D:101", "PLC1:M:3"}).output;
+        return last.find("\"item\":\"PLC1:D:101\",\"value\":321,\"type\":\"VT_R4\",\"quality\":192,"
+                         "\"quality_name\":\"good\",\"timestamp\":\"") != std::string::npos;
+      },
+      10000))
+      << last;
+  EXPECT_NE(last.find("\"item\":\"PLC1:M:3\",\"value\":false,\"type\":\"VT_BOOL\""), std::string::npos) << last;
+  auto refused = hbtopc({"--json", "read", "PLC1:D:101", "PLC9:D:1"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.output.find("{\"item\":\"PLC9:D:1\",\"value\":null,\"quality\":0,\"quality_name\":\"bad\","
+                                "\"timestamp\":null,\"result\":\"0xC0040008\""),
+            std::string::npos)
+      << refused.output;
+  // Nothing changes: the server calls with no items every keep-alive period.
+  auto sub = hbtopc({"--json", "subscribe", "PLC1:D:102", "--rate", "100", "--keepalive", "1000", "--seconds", "3"});
+  EXPECT_EQ(sub.exit_code, 0) << sub.output;
+  int keepalives = 0;
+  for (std::size_t at = sub.output.find("\"event\":\"keepalive\""); at != std::string::npos;
+       at = sub.output.find("\"event\":\"keepalive\"", at + 1))
+    ++keepalives;
+  EXPECT_GE(keepalives, 2) << sub.output;
+  EXPECT_NE(sub.output.find("\"event\":\"data\",\"transaction\":0,"), std::string::npos) << sub.output;
+}
+
+TEST_F(Hbtopc, CommandUsage) {
+  for (const char* command : {"browse", "props", "read", "write", "subscribe"}) {
+    auto help = hbtopc({command, "--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.output.rfind(std::string("usage: hbtopc ") + command, 0), 0u) << help.output;
+  }
+  EXPECT_EQ(hbtopc({"read"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"read", "X", "--device", "--cache"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"write", "X"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"subscribe", "X"}).exit_code, 2);  // no --rate
+  EXPECT_EQ(hbtopc({"subscribe", "X", "--rate", "fast"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"subscribe", "X", "--rate", "100", "--deadband", "101"}).exit_code, 2);
+  EXPECT_EQ(hbtopc({"subscribe", "X", "--rate", "100", "--seconds", "0"}).exit_code, 2);
+  auto negative = hbtopc({"write", "PLC1:D:100", "--", "--5"});
+  EXPECT_EQ(negative.exit_code, 1);  // "--5" reaches the value parser, which refuses it
+  EXPECT_NE(negative.output.find("'--5' is not a number"), std::string::npos) << negative.output;
 }
 
 TEST_F(Hbtopc, UsageAndUnknownServers) {
