@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
 
-.PHONY: all deps configure build demo test test-asan test-tsan bench dist package fuzz soak bench-peers clean
+.PHONY: all deps configure build demo demo-opc test test-asan test-tsan bench dist package fuzz soak bench-peers clean
 
 all: build
 
@@ -16,6 +16,10 @@ build: configure
 
 demo: build
 	@scripts/demo.sh
+
+# The demo plant through the OPC server: hbtopc browses, reads and subscribes.
+demo-opc: build
+	@scripts/demo-opc.sh
 
 # The configuration editor HBTDIDW on the demo plant (needs a display).
 editor: build

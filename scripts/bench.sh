@@ -22,3 +22,5 @@ echo "== simulator: requests per second on loopback"
 "$root/bench/mcsim/run_load.sh" "$build" 3
 echo "== poller: 32 busy channels, idle poller, reply conversion"
 "$root/scripts/load/poller_load.sh" "$build" "$seconds"
+echo "== OPC end to end: change-to-callback latency, server CPU with 10,000 items"
+"$root/bench/opc_client/run.sh" "$build" "$seconds"
