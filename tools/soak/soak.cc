@@ -484,10 +484,15 @@ int main(int argc, char** argv) {
   // over values that were already that old when they left it, and the poller then waits out
   // the late copies of its request before it asks again (up to two reply timeouts): such a
   // value is allowed that much more age, on its own channel and only while the fault was on.
+  // Any fault can leave copies of a request unanswered (dropped, ignored, mangled replies);
+  // the poller then keeps quiet for up to two reply timeouts before its next request, so the
+  // other record's read and a write queued ahead of the record's own read may each cost that
+  // much more.
   auto late_answer_allowance = [&](int c, double from, double to) {
     double extra = 0;
     for (const auto& f : fault_log) {
       if (f.channel != c || f.from > to || f.until < from) continue;
+      extra = std::max(extra, 2 * 2.0 * kReplyTimeout * 10.0);
       double late = 0;
       if (f.what.rfind("delay ", 0) == 0)
         late = std::atof(f.what.c_str() + 6);
@@ -535,6 +540,7 @@ int main(int argc, char** argv) {
 
   while (now_ms() - start < o.seconds * 1000.0) {
     poller.output();  // keep the poller's console drained
+    plc.output();     // and the simulator's: a full pipe would stop it
     // After a reload the statuses below are those of the new generation, as a host sees them.
     poller.image().nio_map_hdr();
     const double now = now_ms();
@@ -563,9 +569,12 @@ int main(int argc, char** argv) {
             {"code", q ? "code 0xC056 p=0.5" : "code 0x5B 0x10 p=0.5"},
             {"badcmd", "badcmd p=0.5"},
             {"silent", "silent on"},
-            {"refuse", "refuse on"},
         };
+        // A refused UDP port is a closed socket on this host: the poller's own UDP socket, bound
+        // to the PLC's port number as on a plant, takes that port, and the PLC cannot have it
+        // back. Refusal is a TCP fault here.
         if (p.tcp) kinds.push_back({"close", "close p=0.3"});
+        if (p.tcp) kinds.push_back({"refuse", "refuse on"});
         const auto& [name, line] = kinds[rng() % kinds.size()];
         if (plc.ok("fault " + endpoint(c) + " " + line)) {
           ++faults_injected;
