@@ -488,17 +488,26 @@ int main(int argc, char** argv) {
   // the poller then keeps quiet for up to two reply timeouts before its next request, so the
   // other record's read and a write queued ahead of the record's own read may each cost that
   // much more.
+  // A late PLC also lengthens every turn of the channel: the poller takes the first copy's
+  // late answer, then waits for the answers to the later copies, so a turn lasts
+  // retries x timeout + lateness (at most a timeout plus the quiet spell of two more) instead
+  // of (retries + 1) x timeout; the other record, a write and the record's own read each take
+  // such a turn. A joined answer comes with the next request, which is sent after the timeout
+  // and the quiet spell.
   auto late_answer_allowance = [&](int c, double from, double to) {
+    const double timeout = kReplyTimeout * 10.0;
     double extra = 0;
     for (const auto& f : fault_log) {
       if (f.channel != c || f.from > to || f.until < from) continue;
-      extra = std::max(extra, 2 * 2.0 * kReplyTimeout * 10.0);
+      extra = std::max(extra, 2 * 2.0 * timeout);
       double late = 0;
       if (f.what.rfind("delay ", 0) == 0)
         late = std::atof(f.what.c_str() + 6);
       else if (f.what.rfind("join", 0) == 0)
-        late = kReplyTimeout * 10.0;
-      if (late > 0) extra = std::max(extra, late + 2.0 * kReplyTimeout * 10.0);
+        late = 3.0 * timeout;
+      if (late <= 0) continue;
+      const double longer_turn = std::min(std::max(late - timeout, 0.0), 2.0 * timeout);
+      extra = std::max(extra, late + 2.0 * timeout + 3.0 * longer_turn);
     }
     return extra;
   };
