@@ -170,6 +170,25 @@ std::string build_configuration(const ConfigSpec& plan) {
   return w.take();
 }
 
+ConfigSpec words_and_bits_configuration(unsigned port, const char* device) {
+  ConfigSpec plan;
+  plan.channels[0].ip_port = port;
+  plan.channels[0].devices[0].name = device;
+  RecordSpec words;
+  words.type = image::RegisterType::D;
+  words.start = 100;
+  words.length = 10;
+  words.data_type = image::DataType::Unsigned;
+  words.poll_time = 10;
+  RecordSpec bits = words;
+  bits.type = image::RegisterType::M;
+  bits.start = 0;
+  bits.length = 16;
+  bits.data_type = image::DataType::Digital;
+  plan.channels[0].devices[0].records = {words, bits};
+  return plan;
+}
+
 ConfigSpec large_configuration(int records) {
   ConfigSpec plan;
   plan.channels[0].devices.clear();

@@ -56,4 +56,8 @@ std::string build_configuration(const ConfigSpec& plan);
 // many devices as needed (at most 255 records per device).
 ConfigSpec large_configuration(int records);
 
+// One PLC named `device` on the loopback port `port` with two records polled every 0.1 s:
+// D100..D109 as unsigned words and M0..M15 as bits.
+ConfigSpec words_and_bits_configuration(unsigned port, const char* device = "PLC1");
+
 }  // namespace hbt::testsupport

@@ -31,7 +31,7 @@ void put16(std::vector<unsigned char>& b, std::size_t at, std::uint16_t v) {
   b[at + 1] = static_cast<unsigned char>(v >> 8);
 }
 
-// Little-endian, field by field, as the DA 1.0 specification draws the block: 20-byte group
+// Little-endian, field by field, as OPC DA 1.0 lays out the block: 20-byte group
 // header, 20-byte (with time) or 12-byte item headers, 16-byte VARIANTs, strings after theirs.
 std::vector<unsigned char> lay_out(bool with_time, OPCHANDLE group, DWORD transaction, const std::vector<Sent>& items) {
   const std::size_t item_header = with_time ? 20 : 12;

@@ -38,21 +38,7 @@ class Hbtopc : public ::testing::Test {
           return static_cast<bool>(in >> endpoint >> port);
         },
         5000));
-    testsupport::ConfigSpec plan;
-    plan.channels[0].ip_port = port;
-    plan.channels[0].devices[0].name = "PLC1";
-    testsupport::RecordSpec words;
-    words.type = image::RegisterType::D;
-    words.start = 100;
-    words.length = 10;
-    words.data_type = image::DataType::Unsigned;
-    words.poll_time = 10;
-    testsupport::RecordSpec bits = words;
-    bits.type = image::RegisterType::M;
-    bits.start = 0;
-    bits.length = 16;
-    bits.data_type = image::DataType::Digital;
-    plan.channels[0].devices[0].records = {words, bits};
+    testsupport::ConfigSpec plan = testsupport::words_and_bits_configuration(port);
     testsupport::install_configuration(env, plan);
     testsupport::install_driver_exe("S");
     ASSERT_EQ(register_server(HBT_LIB_DIR "/HBTOPC.so"), "");
