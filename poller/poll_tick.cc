@@ -31,6 +31,11 @@ bool store_reply(PollContext& ctx, const ChannelBlock& block, std::span<const st
   return result.ok;
 }
 
+std::uint16_t record_status(PollContext& ctx, int k) {
+  std::optional<RecordView> view = view_record(ctx.niolib, k);
+  return view ? static_cast<std::uint16_t>(view->head->status) : kStatusNotPolled;
+}
+
 int first_of_channel(PollContext& ctx, int channel) {
   const ChannelRecord* ch = ctx.niolib.nio_map_chan(channel);
   return ch == nullptr ? 0 : ch->first_poll_record;
@@ -57,9 +62,12 @@ void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& 
         }
         block.note_good_read(k - first_of_channel(ctx, channel));
         set_status(ctx, channel, k, kStatusGood);
-      } else if (is_q_series(block) && block.has_good_read(k - first_of_channel(ctx, channel))) {
+      } else if (is_q_series(block) && block.has_good_read(k - first_of_channel(ctx, channel)) &&
+                 record_status(ctx, k) != kStatusCommFailure) {
         // A Q-series write reply vouches for the connection, not for area 1: a record not
-        // read since polling started would show the file's zeros as good values.
+        // read since polling started would show the file's zeros as good values, and a failed
+        // record the values of its last good read, however old. Such a record turns good
+        // again with its read-back, which the write has made due.
         set_status(ctx, channel, k, kStatusGood);
       }
       return;

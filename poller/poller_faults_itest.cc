@@ -277,8 +277,9 @@ TEST_F(Faults, RepliesInPiecesFailTheRecordOnTimeAndItsValuesStopBeingGood) {
 // A Q-series record that reaches past the end of the PLC's D range: every read is refused,
 // every write to a register inside the range is answered good. The write replies must not
 // make the record good while area 1 holds only what the file held, not after a reload
-// either; once the PLC has the registers, the record reads good with the PLC's values.
-TEST_F(Faults, WriteRepliesMakeNoRecordGoodThatHasNotBeenReadSinceItsLoad) {
+// either; once the PLC has the registers, the record reads good with the PLC's values, and
+// when it loses them again, the write replies do not make those old values good.
+TEST_F(Faults, WriteRepliesMakeNoRecordGoodThatIsUnreadSinceItsLoadOrFailed) {
   McsimPeer plc(env.dir(), {"tcp:0:3e-binary"});
   ASSERT_TRUE(plc.ready());
   fill_registers(plc);
@@ -340,6 +341,15 @@ TEST_F(Faults, WriteRepliesMakeNoRecordGoodThatHasNotBeenReadSinceItsLoad) {
   for (int w = 0; w < 10; ++w) area1 += " " + std::to_string(poller.word(0, w));
   EXPECT_EQ(area1, plc.control("get D0 10"));
   EXPECT_EQ(poller.word(0, 0), value_of(0));
+  // Once the record fails again, the write replies must not make the values of its last good
+  // read good again: they grow older with every turn the reads keep failing.
+  ASSERT_TRUE(plc.ok("size D 5"));
+  ASSERT_TRUE(poller.eventually([&] { return poller.status(0) == image::kStatusCommFailure; }, 5000))
+      << poller.output();
+  const std::uint16_t before = value;
+  watch(2500);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_GE(value, before + 10) << "the writes did not go through";
 }
 
 TEST_F(Faults, ExtensionFileRegistersOverOneEAsciiAndBinary) {

@@ -186,14 +186,24 @@ TEST_F(Writes, ASeriesLongValuesGoLowRegisterFirstEachHighByteFirst) {
 
 TEST_F(Writes, QSeriesWriteRepliesSetTheStatusGoodAndFailuresSetItBad) {
   load_one(RecordSpec{RegisterType::D, 0, 1, DataType::Unsigned});
+  // While the record is good, a write reply keeps it good.
+  queue_write(0, 0, 4, 0xFFFF, 16);
+  ticks(2);
+  EXPECT_EQ(record(0).status, image::kStatusGood);
+  ticks(2);  // the read-back and its reply
+  // A failed record stays failed through a write reply (area 1 holds values of unknown age);
+  // the read-back the write makes due turns it good.
   record(0).status = image::kStatusCommFailure;
   queue_write(0, 0, 5, 0xFFFF, 16);
   ticks(2);
+  EXPECT_EQ(data_of(writes_sent().back()), bytes({5, 0}));
+  EXPECT_EQ(record(0).status, image::kStatusCommFailure);
+  EXPECT_FALSE(sink.contains("Communication Recovered"));
+  ticks(2);  // the read-back and its reply
   EXPECT_EQ(record(0).status, image::kStatusGood);
   EXPECT_TRUE(sink.contains("Communication Recovered Chan 1 Dev =PLC1 Pollrec 1"));
   // A write that is never answered fails like a read once its retries are spent, and is
   // not repeated after that: its flags were cleared when it was built.
-  ticks(2);  // the read-back and its reply
   auto_reply = false;
   const std::size_t writes_before = writes_sent().size();
   queue_write(0, 0, 6, 0xFFFF, 16);
@@ -205,11 +215,12 @@ TEST_F(Writes, QSeriesWriteRepliesSetTheStatusGoodAndFailuresSetItBad) {
 }
 
 // A Q-series write reply says the PLC answers, not what area 1 holds: until a read has been
-// good since polling started, area 1 holds the file's zeros, and a write reply must not make
-// them good values. Once a read has been good, a write reply sets the status good as before.
-// Random runs of refused and good reads, writes and restarts of polling; the invariant: the
-// status is good only while area 1 holds the values of the last good read since the start.
-TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
+// good since polling started, area 1 holds the file's zeros, and after a failed read it holds
+// values of unknown age; a write reply must make neither good. While the last read was good,
+// a write reply keeps the status good as before. Random runs of refused and good reads,
+// writes and restarts of polling; the invariant: the status is good only while the last read
+// since the start was good and area 1 holds its values.
+TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordWhoseLastReadWasGood) {
   ConfigSpec plan;
   RecordSpec r{RegisterType::D, 0, 2, DataType::Unsigned};
   r.poll_time = 5;
@@ -220,11 +231,11 @@ TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
   const unsigned seed = ::testing::UnitTest::GetInstance()->random_seed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
-  bool read_good = false;
+  bool read_good = false;  // the last read since the start was good
   std::uint16_t last_read = 0;
   enum class Answer { kNone, kWrite, kGoodRead, kRefusedRead } answer = Answer::kNone;
   std::size_t answered = 0;
-  int writes_good_unread = 0, writes_good_read = 0;
+  int writes_not_good = 0, writes_good_read = 0;
   for (int step = 0; step < 4000; ++step) {
     if (rng() % 150 == 0) {
       // A restart of polling, as a reload does: area 1 back to what the file held.
@@ -252,7 +263,7 @@ TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
           ++writes_good_read;
         } else {
           EXPECT_NE(status, image::kStatusGood) << "step " << step;
-          ++writes_good_unread;
+          ++writes_not_good;
         }
         break;
       case Answer::kGoodRead:
@@ -260,6 +271,7 @@ TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
         EXPECT_EQ(status, image::kStatusGood) << "step " << step;
         break;
       case Answer::kRefusedRead:
+        read_good = false;
         EXPECT_EQ(status, image::kStatusCommFailure) << "step " << step;
         break;
       case Answer::kNone:
@@ -267,7 +279,7 @@ TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
     }
     answer = Answer::kNone;
     if (status == image::kStatusGood) {
-      ASSERT_TRUE(read_good) << "step " << step << ": good without a good read since the start";
+      ASSERT_TRUE(read_good) << "step " << step << ": good without a good last read since the start";
       ASSERT_EQ(word(0, image::kAreaCurrent, 0), last_read) << "step " << step;
     }
     if (sockets.sent.size() == answered) continue;
@@ -293,7 +305,7 @@ TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordReadGoodSinceTheStart) {
     }
   }
   // Both kinds of write reply happened often enough to mean something.
-  EXPECT_GT(writes_good_unread, 20);
+  EXPECT_GT(writes_not_good, 20);
   EXPECT_GT(writes_good_read, 20);
 }
 
