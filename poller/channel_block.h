@@ -76,18 +76,6 @@ struct ChannelBlock {
   // reply split over several receives, or joined to the next, is still taken whole.
   std::uint16_t stream_length = 0;
   std::uint8_t stream[kStreamBufferSize] = {};
-
-  // Per poll record of the channel (from its first), whether a read has been good since
-  // polling started: until then area 1 holds what the file held, not the PLC's values.
-  std::vector<std::uint8_t> read_good;
-  bool has_good_read(int k_in_channel) const {
-    return k_in_channel >= 0 && static_cast<std::size_t>(k_in_channel) < read_good.size() && read_good[k_in_channel];
-  }
-  void note_good_read(int k_in_channel) {
-    if (k_in_channel < 0) return;
-    if (static_cast<std::size_t>(k_in_channel) >= read_good.size()) read_good.resize(k_in_channel + 1u, 0);
-    read_good[k_in_channel] = 1;
-  }
 };
 
 // Shuts the socket down in both directions and closes it; errors are of no interest.

@@ -31,16 +31,6 @@ bool store_reply(PollContext& ctx, const ChannelBlock& block, std::span<const st
   return result.ok;
 }
 
-std::uint16_t record_status(PollContext& ctx, int k) {
-  std::optional<RecordView> view = view_record(ctx.niolib, k);
-  return view ? static_cast<std::uint16_t>(view->head->status) : kStatusNotPolled;
-}
-
-int first_of_channel(PollContext& ctx, int channel) {
-  const ChannelRecord* ch = ctx.niolib.nio_map_chan(channel);
-  return ch == nullptr ? 0 : ch->first_poll_record;
-}
-
 }  // namespace
 
 void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& outcome) {
@@ -53,23 +43,18 @@ void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& 
       set_status(ctx, channel, k, kStatusCommFailure);
       return;
     case ChannelEvent::kReplyGood:
-      if (!block.is_write) {
-        if (!store_reply(ctx, block, outcome.data)) {
-          // Characters that are not hexadecimal: the reply is refused, nothing is stored.
-          if (ChannelRecord* ch = ctx.niolib.nio_map_chan(channel)) ++ch->stats.rejected_replies;
-          set_status(ctx, channel, k, kStatusCommFailure);
-          return;
-        }
-        block.note_good_read(k - first_of_channel(ctx, channel));
-        set_status(ctx, channel, k, kStatusGood);
-      } else if (is_q_series(block) && block.has_good_read(k - first_of_channel(ctx, channel)) &&
-                 record_status(ctx, k) != kStatusCommFailure) {
-        // A Q-series write reply vouches for the connection, not for area 1: a record not
-        // read since polling started would show the file's zeros as good values, and a failed
-        // record the values of its last good read, however old. Such a record turns good
-        // again with its read-back, which the write has made due.
-        set_status(ctx, channel, k, kStatusGood);
+      // A write reply leaves the status as it is, Q-series or A-series: it vouches for the
+      // connection, not for area 1. Made good by a write reply, a record never read since
+      // polling started would show the file's zeros, a failed or expired one the values of
+      // its last read, however old. The read-back the write makes due turns it good.
+      if (block.is_write) return;
+      if (!store_reply(ctx, block, outcome.data)) {
+        // Characters that are not hexadecimal: the reply is refused, nothing is stored.
+        if (ChannelRecord* ch = ctx.niolib.nio_map_chan(channel)) ++ch->stats.rejected_replies;
+        set_status(ctx, channel, k, kStatusCommFailure);
+        return;
       }
+      set_status(ctx, channel, k, kStatusGood);
       return;
   }
 }

@@ -237,7 +237,9 @@ TEST_F(RandomTicks, RepliesChangeOnlyStatusesValuesFlagsAndStatistics) {
     tick();
     const std::uint8_t* now = nio().image_base();
     for (std::size_t i = 0; i < before.size(); ++i)
-      if (now[i] != before[i]) ASSERT_TRUE(is_allowed(i)) << "image byte " << i << " changed in round " << round;
+      if (now[i] != before[i]) {
+        ASSERT_TRUE(is_allowed(i)) << "image byte " << i << " changed in round " << round;
+      }
     for (int k = 0; k < nio().poll_record_count(); ++k) good[k / 7] += record(k).status == image::kStatusGood;
   }
   // The good replies did get through, on every kind of channel.
@@ -314,7 +316,9 @@ TEST_F(RandomTicks, RandomWriteFlagsChangeOnlyAreasCountsAndStatistics) {
     for (std::size_t i = sent; i < sockets.sent.size(); ++i) longest = std::max(longest, sockets.sent[i].bytes.size());
     const std::uint8_t* now = nio().image_base();
     for (std::size_t i = 0; i < before.size(); ++i)
-      if (now[i] != before[i]) ASSERT_TRUE(is_allowed(i)) << "image byte " << i << " changed in round " << round;
+      if (now[i] != before[i]) {
+        ASSERT_TRUE(is_allowed(i)) << "image byte " << i << " changed in round " << round;
+      }
   }
   EXPECT_LE(longest, kRequestBufferSize);
   EXPECT_GT(longest, 1000u);  // the long record's writes were cut to what one request holds

@@ -184,24 +184,26 @@ TEST_F(Writes, ASeriesLongValuesGoLowRegisterFirstEachHighByteFirst) {
   EXPECT_EQ(std::string(f.begin(), f.end()), "03FF000A44200000000A" "0200" "56781234");
 }
 
-TEST_F(Writes, QSeriesWriteRepliesSetTheStatusGoodAndFailuresSetItBad) {
+// Only a read refreshes area 1, so only a read reply makes a record good: a write reply
+// leaves a good record good and a failed or expired one as it was until its read-back.
+TEST_F(Writes, QSeriesWriteRepliesLeaveTheStatusAndFailuresSetItBad) {
   load_one(RecordSpec{RegisterType::D, 0, 1, DataType::Unsigned});
-  // While the record is good, a write reply keeps it good.
   queue_write(0, 0, 4, 0xFFFF, 16);
   ticks(2);
   EXPECT_EQ(record(0).status, image::kStatusGood);
   ticks(2);  // the read-back and its reply
-  // A failed record stays failed through a write reply (area 1 holds values of unknown age);
-  // the read-back the write makes due turns it good.
-  record(0).status = image::kStatusCommFailure;
-  queue_write(0, 0, 5, 0xFFFF, 16);
-  ticks(2);
-  EXPECT_EQ(data_of(writes_sent().back()), bytes({5, 0}));
-  EXPECT_EQ(record(0).status, image::kStatusCommFailure);
-  EXPECT_FALSE(sink.contains("Communication Recovered"));
-  ticks(2);  // the read-back and its reply
-  EXPECT_EQ(record(0).status, image::kStatusGood);
-  EXPECT_TRUE(sink.contains("Communication Recovered Chan 1 Dev =PLC1 Pollrec 1"));
+  for (const std::uint16_t stale : {image::kStatusCommFailure, image::kStatusAccessExpired}) {
+    SCOPED_TRACE(stale);
+    record(0).status = stale;
+    const std::uint16_t value = static_cast<std::uint16_t>(stale & 0xFF);
+    queue_write(0, 0, value, 0xFFFF, 16);
+    ticks(2);
+    EXPECT_EQ(data_of(writes_sent().back()), bytes({static_cast<std::uint8_t>(value), 0}));
+    EXPECT_EQ(record(0).status, stale);
+    ticks(2);  // the read-back the write made due, and its reply
+    EXPECT_EQ(record(0).status, image::kStatusGood);
+  }
+  EXPECT_EQ(sink.count("Communication Recovered Chan 1 Dev =PLC1 Pollrec 1"), 1);
   // A write that is never answered fails like a read once its retries are spent, and is
   // not repeated after that: its flags were cleared when it was built.
   auto_reply = false;
@@ -216,8 +218,7 @@ TEST_F(Writes, QSeriesWriteRepliesSetTheStatusGoodAndFailuresSetItBad) {
 
 // A Q-series write reply says the PLC answers, not what area 1 holds: until a read has been
 // good since polling started, area 1 holds the file's zeros, and after a failed read it holds
-// values of unknown age; a write reply must make neither good. While the last read was good,
-// a write reply keeps the status good as before. Random runs of refused and good reads,
+// values of unknown age; a write reply must make neither good. Random runs of refused and good reads,
 // writes and restarts of polling; the invariant: the status is good only while the last read
 // since the start was good and area 1 holds its values.
 TEST_F(Writes, AQSeriesWriteReplyMakesGoodOnlyARecordWhoseLastReadWasGood) {
