@@ -94,6 +94,13 @@ const std::string& ChildProcess::output() {
   return output_;
 }
 
+std::string ChildProcess::take_output() {
+  drain(0);
+  std::string taken;
+  taken.swap(output_);
+  return taken;
+}
+
 bool ChildProcess::wait_for_output(const std::string& text, int timeout_ms) {
   return eventually([&] {
     drain(0);

@@ -25,6 +25,9 @@ class ChildProcess {
   void kill_now(int signal = 9);
   // Everything the process has printed so far (reads what is pending without blocking).
   const std::string& output();
+  // What the process printed since the last call, handed over and forgotten (for a process
+  // that prints for hours).
+  std::string take_output();
   // Waits until the output contains `text`; false after the timeout.
   bool wait_for_output(const std::string& text, int timeout_ms);
 
