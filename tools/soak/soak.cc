@@ -5,7 +5,9 @@
 // random channels every few seconds (drops, replies later than the reply timeout, split and
 // joined replies, closed connections, abnormal codes, silence, refused connections); a host
 // reads and writes through HBTSTSR.so from two threads; the configuration is reloaded now and
-// then. The oracle checks
+// then, the poller held stopped for a while on about half the reloads. An OPC client in a process
+// of its own subscribes through the OPC server to every register of the first channels
+// (opc_leg.h), judged by an oracle of its own (opc_oracle.h). The host's oracle checks
 // - every value read with good status was held by that very register within the window
 //   before the read (poll time + 3 x (retries + 1) x reply timeout + 300 ms);
 // - every write reported as queued reaches the PLC, unless its record reported a failure or
@@ -35,6 +37,11 @@
 #include "hostlib/nio_types.h"
 #include "platform/clock.h"
 #include "testsupport/mcsim_peer.h"
+#include "tools/soak/opc_leg.h"
+#include "tools/soak/opc_oracle.h"
+#include "tools/soak/process_stats.h"
+#include "tools/soak/register_history.h"
+#include "tools/soak/violations.h"
 
 namespace {
 
@@ -43,6 +50,8 @@ using hostlib::NioBlock;
 using hostlib::NioFormat;
 using hostlib::NioStatus;
 using hostlib::NioValue;
+using soak::cpu_seconds;
+using soak::rss_kb;
 
 constexpr int kChannels = 32;
 constexpr int kMoving = 6;      // moving counters per channel, D base .. base+5
@@ -52,6 +61,11 @@ constexpr int kWritePollTime = 50;
 constexpr int kReplyTimeout = 30;  // 1/100 s
 constexpr double kSlackMs = 300;
 constexpr double kWriteDeadlineMs = 15000;
+// The OPC leg subscribes to every register of the first channels: two of each transport and
+// frame (channel c is TCP when odd, its frame c % 3), with and without retries.
+constexpr int kOpcChannels = 12;
+constexpr int kOpcUpdateRate = 100;      // ms
+constexpr int kOpcThreadSleepTime = 40;  // the server's default poll-thread wait, ms
 
 double now_ms() { return static_cast<double>(platform::monotonic_ns()) / 1e6; }
 
@@ -97,82 +111,6 @@ struct Point {
   std::mutex lock;  // one call at a time on a point's records
 };
 
-// ---- The register history mcsim writes.
-class History {
- public:
-  explicit History(std::string path) : path_(std::move(path)) {}
-
-  // Takes in the lines written since the last call; the time up to which it is complete.
-  void catch_up() {
-    std::ifstream in(path_, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset_));
-    std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t end = chunk.rfind('\n');
-    if (end == std::string::npos) return;
-    offset_ += end + 1;
-    std::istringstream lines(chunk.substr(0, end + 1));
-    std::string line;
-    while (std::getline(lines, line)) {
-      double t;
-      char type[8];
-      unsigned n, v;
-      if (std::sscanf(line.c_str(), "%lf %7s %u %u", &t, type, &n, &v) != 4 || std::strcmp(type, "D") != 0) continue;
-      changes_[n].push_back({t, static_cast<std::uint16_t>(v)});
-      ++lines_;
-    }
-  }
-
-  // Whether register n held v at some time within [from, to].
-  bool held(std::uint32_t n, std::uint16_t v, double from, double to) const {
-    auto it = changes_.find(n);
-    if (it == changes_.end()) return v == 0;
-    const auto& c = it->second;
-    // The value at `from`: that of the last change before it (0 before any).
-    auto first = std::upper_bound(c.begin(), c.end(), from, [](double t, const Change& x) { return t < x.t; });
-    std::uint16_t at_from = first == c.begin() ? 0 : std::prev(first)->v;
-    if (at_from == v) return true;
-    for (auto i = first; i != c.end() && i->t <= to; ++i)
-      if (i->v == v) return true;
-    return false;
-  }
-  // Whether register n changed to v at or after `from`.
-  bool became(std::uint32_t n, std::uint16_t v, double from) const {
-    auto it = changes_.find(n);
-    if (it == changes_.end()) return false;
-    for (auto i = it->second.rbegin(); i != it->second.rend() && i->t >= from; ++i)
-      if (i->v == v) return true;
-    return false;
-  }
-  // The last time register n held v at or before `to` (when it stopped holding it); -1 if never.
-  double last_held(std::uint32_t n, std::uint16_t v, double to) const {
-    auto it = changes_.find(n);
-    if (it == changes_.end()) return v == 0 ? to : -1;
-    const auto& c = it->second;
-    double until = to;
-    for (auto i = c.rbegin(); i != c.rend(); ++i) {
-      if (i->t > to) continue;
-      if (i->v == v) return until;
-      until = i->t;
-    }
-    return v == 0 ? until : -1;
-  }
-  std::uint16_t latest(std::uint32_t n) const {
-    auto it = changes_.find(n);
-    return it == changes_.end() || it->second.empty() ? 0 : it->second.back().v;
-  }
-  long lines() const { return lines_; }
-
- private:
-  struct Change {
-    double t;
-    std::uint16_t v;
-  };
-  std::string path_;
-  std::size_t offset_ = 0;
-  std::map<std::uint32_t, std::vector<Change>> changes_;
-  long lines_ = 0;
-};
-
 struct ReadSample {
   int point;
   double t0, t1;
@@ -185,49 +123,6 @@ struct PendingWrite {
   double sent;
   int reloads;  // reload count when it was queued
 };
-
-// Counted all; the first few kept in detail, one per channel and kind.
-struct Violations {
-  long count = 0;
-  std::vector<std::string> first;
-  std::vector<std::string> keys;
-  void add(const std::string& what, const std::string& key = "") {
-    ++count;
-    if (first.size() >= 8) return;
-    if (!key.empty() && std::find(keys.begin(), keys.end(), key) != keys.end()) return;
-    keys.push_back(key);
-    first.push_back(what);
-  }
-};
-
-long rss_kb(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  long value = 0;
-  while (in >> key) {
-    if (key == "VmRSS:") {
-      in >> value;
-      return value;
-    }
-    std::getline(in, key);
-  }
-  return -1;
-}
-
-double cpu_seconds(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t close = all.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream rest(all.substr(close + 2));
-  std::string field;
-  double utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::stod(field);
-    if (i == 15) stime = std::stod(field);
-  }
-  return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 int find_poller_pid() {
   std::ifstream in("/proc/self/task/" + std::to_string(getpid()) + "/children");
@@ -345,6 +240,45 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  std::vector<soak::OpcItem> opc_items;
+  std::vector<std::string> opc_ids;
+  for (int c = 0; c < kOpcChannels; ++c) {
+    const std::uint32_t base = channel_plan(c).base;
+    for (int i = 0; i < kMoving + kWriteRegs; ++i) {
+      soak::OpcItem item;
+      item.channel = c;
+      item.written = i >= kMoving;
+      item.record = 2 * c + (item.written ? 1 : 0);
+      item.reg = item.written ? base + 50 + static_cast<std::uint32_t>(i - kMoving) : base + static_cast<std::uint32_t>(i);
+      item.id = "C" + std::to_string(c) + ":D:" + std::to_string(item.reg);
+      opc_ids.push_back(item.id);
+      opc_items.push_back(item);
+    }
+  }
+  soak::OpcLeg opc(env.dir(), opc_ids, kOpcUpdateRate);
+  std::vector<soak::OpcReport> opc_reports;  // handed to the oracle as they come
+  {
+    std::string error;
+    if (!opc.start(&error)) {
+      std::fprintf(stderr, "hbt_soak: %s\n", error.c_str());
+      return 1;
+    }
+    // Up once every item has been delivered with good quality.
+    std::vector<int> quality(opc_ids.size(), -1);
+    const bool up = poller.eventually(
+        [&] {
+          const std::size_t seen = opc_reports.size();
+          opc.collect(&opc_reports);
+          for (std::size_t k = seen; k < opc_reports.size(); ++k) quality[static_cast<std::size_t>(opc_reports[k].item)] = opc_reports[k].quality;
+          return std::all_of(quality.begin(), quality.end(), [](int q) { return (q & 0xC0) == soak::kQualityGood; });
+        },
+        60000);
+    if (!up) {
+      std::fprintf(stderr, "hbt_soak: the OPC client did not get every item good\n%s\n", opc.output_tail().c_str());
+      return 1;
+    }
+  }
+
   Host host;
   std::string error;
   if (!host.load(&error)) {
@@ -450,9 +384,9 @@ int main(int argc, char** argv) {
     write_calls = calls;
   });
 
-  History history(history_path);
+  soak::RegisterHistory history(history_path);
   const double start = now_ms();
-  Violations violations;
+  soak::Violations violations;
   long reads_checked = 0, writes_checked = 0, writes_reached = 0, writes_excused_failure = 0,
        writes_excused_reload = 0, faults_injected = 0;
   std::map<std::string, int> fault_kinds;
@@ -540,6 +474,25 @@ int main(int argc, char** argv) {
            3.0 * (channel_plan(c).retries + 1) * kReplyTimeout * 10.0 + kSlackMs;
   };
 
+  soak::OpcRules opc_rules;
+  opc_rules.host_window = [&](const soak::OpcItem& item, double at) {
+    const double window = window_of(item.channel, item.written);
+    return window + late_answer_allowance(item.channel, at - window, at);
+  };
+  opc_rules.recovery_bound = recovery_bound;
+  opc_rules.fault_switched_on = [&](int c, double from, double to) {
+    return std::any_of(fault_log.begin(), fault_log.end(),
+                       [&](const ActiveFault& f) { return f.channel == c && f.from >= from && f.from <= to; });
+  };
+  opc_rules.faults_near = faults_near;
+  soak::OpcOracle opc_oracle(opc_items, opc_rules, kOpcUpdateRate, kOpcThreadSleepTime, start);
+  for (const auto& r : opc_reports) opc_oracle.add(r);
+  opc_reports.clear();
+  const double opc_cpu_start = cpu_seconds(opc.pid());
+  double opc_cpu = 0;
+  bool opc_gone = false;
+  double restart_at = -1;  // while the poller is held stopped: when it is started again
+
   while (now_ms() - start < o.seconds * 1000.0) {
     poller.output();  // keep the poller's console drained
     plc.output();     // and the simulator's: a full pipe would stop it
@@ -551,6 +504,7 @@ int main(int argc, char** argv) {
       if (it->until <= now) {
         plc.control("fault " + endpoint(it->channel) + " clear");
         recovering.push_back({it->channel, now_ms(), it->what, {false, false}, reload_count.load()});
+        opc_oracle.fault_ended(it->channel, recovering.back().cleared, it->what);
         it = active.erase(it);
       } else {
         ++it;
@@ -586,11 +540,35 @@ int main(int argc, char** argv) {
         }
       }
     }
-    // A reload now and then.
-    if (now >= next_reload) {
+    // A reload now and then. On about half of them the poller stays stopped for a while, as when
+    // an operator stops it and starts it again, so that the OPC server has to notice it is
+    // gone.
+    if (restart_at >= 0 && now >= restart_at) {
+      opc_oracle.poller_started(now_ms());
+      poller.image().nio_StartStop(1);
+      restart_at = -1;
+    } else if (restart_at < 0 && now >= next_reload) {
       next_reload = now + 20000 + rng() % 20000;
       ++reload_count;
-      poller.image().ReloadConfiguration("hbt_soak", "reload");
+      const bool hold = rng() % 2 == 1;
+      const double hold_ms = 500 + rng() % 1500;
+      if (poller.image().nio_StartStop(0)) {
+        opc_oracle.poller_stopped(now_ms());
+        if (hold) {
+          restart_at = now_ms() + hold_ms;
+        } else {
+          opc_oracle.poller_started(now_ms());
+          poller.image().nio_StartStop(1);
+        }
+      }
+    }
+    // What the OPC client received meanwhile.
+    opc.collect(&opc_reports);
+    for (const auto& r : opc_reports) opc_oracle.add(r);
+    opc_reports.clear();
+    if (!opc_gone && !opc.running()) {
+      opc_gone = true;
+      opc_oracle.problem("the OPC client exited: " + opc.output_tail());
     }
     // Poller statuses: a failure the host could have seen.
     {
@@ -696,10 +674,15 @@ int main(int argc, char** argv) {
         }
       }
       writes.resize(wkeep);
+      opc_oracle.check(history, settled);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   stop = true;
+  if (!opc_gone) opc_cpu = cpu_seconds(opc.pid()) - opc_cpu_start;
+  const int opc_exit = opc.stop();
+  if (!opc_gone && opc_exit != 0) opc_oracle.problem("the OPC client ended with code " + std::to_string(opc_exit));
+  for (const auto& p : opc.reader().problems()) opc_oracle.problem("the OPC client printed: " + p);
   reader.join();
   writer.join();
   const double wall = (now_ms() - start) / 1000.0;
@@ -732,5 +715,21 @@ int main(int argc, char** argv) {
               recoveries_checked, slowest_recovery, recovery_bound(0), recovery_bound(1), recoveries_excused);
   std::printf("violations: %ld\n", violations.count);
   for (const auto& v : violations.first) std::printf("  %s\n", v.c_str());
-  return violations.count == 0 ? 0 : 1;
+  const soak::Violations& ov = opc_oracle.violations();
+  std::printf("opc: %zu items on %d channels (words; UDP and TCP; 3E binary, 1E binary, 1E ASCII), group rate %d ms: "
+              "%ld reports, %ld good values checked as delivered and %ld as they stood, %ld not good; value windows %.0f ms (no retries) and %.0f ms "
+              "(2 retries) when no fault is near\n",
+              opc_items.size(), kOpcChannels, kOpcUpdateRate, opc_oracle.reports(), opc_oracle.values_checked(),
+              opc_oracle.standing_checked(), opc_oracle.not_good(), window_of(0) + kOpcUpdateRate + soak::OpcOracle::kDeliverySlackMs,
+              window_of(1) + kOpcUpdateRate + soak::OpcOracle::kDeliverySlackMs);
+  std::printf("opc recovery after a fault: %ld fault ends checked, slowest %.0f ms, %ld not judged (a new fault or a "
+              "stop first); poller stops longer than %.0f ms checked: %ld; client CPU %.1f%% of one core\n",
+              opc_oracle.recoveries_checked(), opc_oracle.slowest_recovery(), opc_oracle.recoveries_excused(),
+              opc_oracle.stop_grace(), opc_oracle.stops_checked(), wall > 0 ? 100.0 * opc_cpu / wall : 0.0);
+  std::printf("opc violations: %ld (stale values %ld, good while the poller was stopped %ld, no recovery %ld, "
+              "client trouble %ld)\n",
+              ov.count, opc_oracle.value_violations(), opc_oracle.stop_violations(),
+              opc_oracle.recovery_violations(), opc_oracle.client_problems());
+  for (const auto& v : ov.first) std::printf("  %s\n", v.c_str());
+  return violations.count == 0 && ov.count == 0 ? 0 : 1;
 }
