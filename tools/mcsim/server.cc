@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 namespace hbt::mcsim {
 namespace {
@@ -94,6 +95,9 @@ Server::~Server() {
   for (int fd : endpoint_fds_) {
     if (fd >= 0) ::close(fd);
   }
+  for (int fd : reserved_fds_) {
+    if (fd >= 0) ::close(fd);
+  }
   if (control_listen_ >= 0) {
     ::close(control_listen_);
     ::unlink(options_.control_path.c_str());
@@ -149,6 +153,7 @@ bool Server::start(std::string* error) {
 
   for (const auto& plan : options_.listens) sim_.add_endpoint(plan);
   endpoint_fds_.assign(sim_.endpoints().size(), -1);
+  reserved_fds_.assign(sim_.endpoints().size(), -1);
   udp_held_.resize(sim_.endpoints().size());
   serial_free_ms_.assign(sim_.endpoints().size(), 0);
   for (std::size_t i = 0; i < sim_.endpoints().size(); ++i) {
@@ -235,18 +240,32 @@ bool Server::write_port_file(std::string* error) {
   return true;
 }
 
-bool Server::open_endpoint(std::size_t index, std::string* error) {
-  Endpoint& e = *sim_.endpoints()[index];
-  const bool tcp = e.plan.transport == Transport::kTcp;
+int Server::bound_socket(bool tcp, std::uint16_t port) {
   int fd = socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr = bind_addr_;
-  addr.sin_port = htons(e.port);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      (tcp && listen(fd, 64) != 0)) {
+  addr.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+bool Server::open_endpoint(std::size_t index, std::string* error) {
+  Endpoint& e = *sim_.endpoints()[index];
+  const bool tcp = e.plan.transport == Transport::kTcp;
+  // A refused TCP endpoint comes back on the socket that kept its port.
+  int fd = std::exchange(reserved_fds_[index], -1);
+  if (fd < 0) fd = bound_socket(tcp, e.port);
+  sockaddr_in addr{};
+  if (fd < 0 || (tcp && listen(fd, 64) != 0)) {
     *error = "cannot listen on " + e.plan.text + ": " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
     return false;
@@ -267,6 +286,13 @@ void Server::close_endpoint(std::size_t index) {
   epoll_ctl(epoll_, EPOLL_CTL_DEL, endpoint_fds_[index], nullptr);
   ::close(endpoint_fds_[index]);
   endpoint_fds_[index] = -1;
+  // While a TCP endpoint refuses, a socket bound to its port but not listening keeps the
+  // number: connections are refused all the same, and nothing else on the host (another
+  // simulator, the local port of an outgoing connection) takes the number meanwhile, so the
+  // endpoint comes back where its clients look for it. A UDP port must really go, or nobody
+  // would hear "refused".
+  const Endpoint& e = *sim_.endpoints()[index];
+  if (e.plan.transport == Transport::kTcp && reserved_fds_[index] < 0) reserved_fds_[index] = bound_socket(true, e.port);
 }
 
 // Brings sockets in line with the faults after control lines changed them.

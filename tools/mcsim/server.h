@@ -65,6 +65,7 @@ class Server {
 
   double now_ms() const;
   void at(double due_ms, std::function<void()> action);
+  int bound_socket(bool tcp, std::uint16_t port);  // -1 (errno kept) when it cannot be bound
   bool open_endpoint(std::size_t index, std::string* error);
   void close_endpoint(std::size_t index);
   void reconcile();
@@ -100,6 +101,7 @@ class Server {
   bool stdin_open_ = false;
   std::string stdin_buffer_;
   std::vector<int> endpoint_fds_;
+  std::vector<int> reserved_fds_;  // per TCP endpoint while it refuses: its port, kept
   std::vector<Held> udp_held_;
   std::vector<double> serial_free_ms_;  // per endpoint: when the request in service ends
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;

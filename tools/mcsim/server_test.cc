@@ -316,6 +316,26 @@ TEST_F(Running, CloseAndRefuseConnections) {
   EXPECT_EQ(errno, ECONNREFUSED);
 }
 
+// The number stays the endpoint's while it refuses: another simulator, or the local port of an
+// outgoing connection, cannot take it and be reached in its place; afterwards it serves there.
+TEST_F(Running, ARefusingTcpEndpointKeepsItsPortNumber) {
+  ASSERT_EQ(ctl("fault " + ep(1) + " refuse"), "ok");
+  int error = 0;
+  EXPECT_LT(Socket::tcp(ports_[1], &error).fd(), 0);
+  EXPECT_EQ(error, ECONNREFUSED);
+  int other = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(ports_[1]);
+  EXPECT_NE(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_EQ(errno, EADDRINUSE);
+  close(other);
+  ASSERT_EQ(ctl("fault " + ep(1) + " refuse off"), "ok");
+  Socket again = Socket::tcp(ports_[1]);
+  ASSERT_GE(again.fd(), 0);
+}
+
 TEST_F(Running, MovingValuesAdvanceWhileServing) {
   ASSERT_EQ(ctl("move D10 counter 1 20ms"), "ok");
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
