@@ -5,7 +5,8 @@
 // random channels every few seconds (drops, replies later than the reply timeout, split and
 // joined replies, closed connections, abnormal codes, silence, refused connections); a host
 // reads and writes through HBTSTSR.so from two threads; the configuration is reloaded now and
-// then, the poller held stopped for a while on about half the reloads. An OPC client in a process
+// then, the poller held stopped for a while on about half the reloads, and now and then the poller
+// is frozen (SIGSTOP) for a moment, as a hung process would be. An OPC client in a process
 // of its own subscribes through the OPC server to every register of the first channels
 // (opc_leg.h), judged by an oracle of its own (opc_oracle.h). The host's oracle checks
 // - every value read with good status was held by that very register within the window
@@ -449,6 +450,7 @@ int main(int argc, char** argv) {
     std::string what;
     bool good[2] = {false, false};
     int reloads;
+    std::size_t freezes;  // poller freezes so far
   };
   std::vector<Recovery> recovering;
   long recoveries_checked = 0, recoveries_excused = 0;
@@ -458,6 +460,22 @@ int main(int argc, char** argv) {
            2.0 * kReplyTimeout * 10.0 + 1000.0;
   };
   double next_fault = now_ms() + 1000, next_reload = now_ms() + 20000 + rng() % 20000;
+  // A poller that hangs: now and then it is frozen (SIGSTOP) for a moment. Its image keeps the
+  // last values with good status, and a host read gives them as they are (a host learns of a
+  // hung poller from the watchdog), so a read may be older by the freeze, and by the two reply
+  // timeouts of quiet after the request that was out when it froze. The OPC server has to
+  // notice the watchdog standing still.
+  struct Freeze {
+    double from, to;
+  };
+  std::vector<Freeze> freezes;
+  double next_freeze = now_ms() + 10000 + rng() % 20000, thaw_at = -1;
+  auto freeze_allowance = [&](double from, double to) {
+    double extra = 0;
+    for (const auto& f : freezes)
+      if (f.from <= to && f.to >= from) extra += f.to - f.from + 2.0 * kReplyTimeout * 10.0;
+    return extra;
+  };
   // Memory: sampled once the first faults and reload have run their course.
   const double cpu_start = cpu_seconds(pid);
   const long rss_start = rss_kb(pid);
@@ -477,7 +495,7 @@ int main(int argc, char** argv) {
   soak::OpcRules opc_rules;
   opc_rules.host_window = [&](const soak::OpcItem& item, double at) {
     const double window = window_of(item.channel, item.written);
-    return window + late_answer_allowance(item.channel, at - window, at);
+    return window + late_answer_allowance(item.channel, at - window, at) + freeze_allowance(at - window, at);
   };
   opc_rules.recovery_bound = recovery_bound;
   opc_rules.fault_switched_on = [&](int c, double from, double to) {
@@ -503,7 +521,7 @@ int main(int argc, char** argv) {
     for (auto it = active.begin(); it != active.end();) {
       if (it->until <= now) {
         plc.control("fault " + endpoint(it->channel) + " clear");
-        recovering.push_back({it->channel, now_ms(), it->what, {false, false}, reload_count.load()});
+        recovering.push_back({it->channel, now_ms(), it->what, {false, false}, reload_count.load(), freezes.size()});
         opc_oracle.fault_ended(it->channel, recovering.back().cleared, it->what);
         it = active.erase(it);
       } else {
@@ -547,7 +565,7 @@ int main(int argc, char** argv) {
       opc_oracle.poller_started(now_ms());
       poller.image().nio_StartStop(1);
       restart_at = -1;
-    } else if (restart_at < 0 && now >= next_reload) {
+    } else if (restart_at < 0 && thaw_at < 0 && now >= next_reload) {
       next_reload = now + 20000 + rng() % 20000;
       ++reload_count;
       const bool hold = rng() % 2 == 1;
@@ -560,6 +578,21 @@ int main(int argc, char** argv) {
           opc_oracle.poller_started(now_ms());
           poller.image().nio_StartStop(1);
         }
+      }
+    }
+    if (thaw_at >= 0 && now >= thaw_at) {
+      kill(pid, SIGCONT);
+      freezes.back().to = now_ms();
+      opc_oracle.poller_started(freezes.back().to);
+      thaw_at = -1;
+    } else if (thaw_at < 0 && restart_at < 0 && now >= next_freeze) {
+      next_freeze = now + 20000 + rng() % 20000;
+      const double length = 600 + rng() % 1400;
+      const double t = now_ms();
+      if (kill(pid, SIGSTOP) == 0) {
+        thaw_at = t + length;
+        freezes.push_back({t, thaw_at});
+        opc_oracle.poller_stopped(t);
       }
     }
     // What the OPC client received meanwhile.
@@ -586,7 +619,7 @@ int main(int argc, char** argv) {
       if (it->good[0] && it->good[1]) {
         ++recoveries_checked;
         slowest_recovery = std::max(slowest_recovery, took);
-      } else if (refaulted || reload_count.load() != it->reloads) {
+      } else if (refaulted || reload_count.load() != it->reloads || freezes.size() != it->freezes) {
         ++recoveries_excused;
       } else if (took > recovery_bound(it->channel)) {
         ++recoveries_checked;
@@ -628,7 +661,7 @@ int main(int argc, char** argv) {
         ++reads_checked;
         const Point& p = *points[static_cast<std::size_t>(s.point)];
         double window = window_of(p.channel, p.record % 2 == 1);
-        window += late_answer_allowance(p.channel, s.t0 - window, s.t1);
+        window += late_answer_allowance(p.channel, s.t0 - window, s.t1) + freeze_allowance(s.t0 - window, s.t1);
         if (!history.held(p.reg, s.value, s.t0 - window, s.t1)) {
           char text[300];
           const double held = history.last_held(p.reg, s.value, s.t1);
@@ -679,6 +712,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   stop = true;
+  if (thaw_at >= 0) kill(pid, SIGCONT);
   if (!opc_gone) opc_cpu = cpu_seconds(opc.pid()) - opc_cpu_start;
   const int opc_exit = opc.stop();
   if (!opc_gone && opc_exit != 0) opc_oracle.problem("the OPC client ended with code " + std::to_string(opc_exit));
@@ -704,14 +738,15 @@ int main(int argc, char** argv) {
               write_calls, writes_checked, writes_reached, writes_excused_failure, writes_excused_reload);
   std::string kinds;
   for (const auto& [name, n] : fault_kinds) kinds += " " + name + "=" + std::to_string(n);
-  std::printf("faults injected: %ld (%s ), reloads: %d, history lines: %ld, read windows %.0f ms (no retries) and "
-              "%.0f ms (2 retries)\n",
-              faults_injected, kinds.c_str(), reload_count.load(), history.lines(), window_of(0), window_of(1));
+  std::printf("faults injected: %ld (%s ), reloads: %d, poller freezes: %zu, history lines: %ld, read windows %.0f ms "
+              "(no retries) and %.0f ms (2 retries)\n",
+              faults_injected, kinds.c_str(), reload_count.load(), freezes.size(), history.lines(), window_of(0),
+              window_of(1));
   std::printf("poller: RSS start %ld kB, after warm-up %ld kB, end %ld kB, max %ld kB; CPU %.1f%% of one core; %s\n",
               rss_start, rss_warm, rss_end, rss_max, wall > 0 ? 100.0 * cpu / wall : 0.0,
               poller_gone ? "EXITED" : "running to the end");
   std::printf("recovery after a fault: %ld fault ends checked, slowest %.0f ms (bounds %.0f ms without retries, "
-              "%.0f ms with 2), %ld not judged (a new fault or a reload first)\n",
+              "%.0f ms with 2), %ld not judged (a new fault, a reload or a freeze first)\n",
               recoveries_checked, slowest_recovery, recovery_bound(0), recovery_bound(1), recoveries_excused);
   std::printf("violations: %ld\n", violations.count);
   for (const auto& v : violations.first) std::printf("  %s\n", v.c_str());
@@ -723,7 +758,7 @@ int main(int argc, char** argv) {
               opc_oracle.standing_checked(), opc_oracle.not_good(), window_of(0) + kOpcUpdateRate + soak::OpcOracle::kDeliverySlackMs,
               window_of(1) + kOpcUpdateRate + soak::OpcOracle::kDeliverySlackMs);
   std::printf("opc recovery after a fault: %ld fault ends checked, slowest %.0f ms, %ld not judged (a new fault or a "
-              "stop first); poller stops longer than %.0f ms checked: %ld; client CPU %.1f%% of one core\n",
+              "stop first); poller stops and freezes longer than %.0f ms checked: %ld; client CPU %.1f%% of one core\n",
               opc_oracle.recoveries_checked(), opc_oracle.slowest_recovery(), opc_oracle.recoveries_excused(),
               opc_oracle.stop_grace(), opc_oracle.stops_checked(), wall > 0 ? 100.0 * opc_cpu / wall : 0.0);
   std::printf("opc violations: %ld (stale values %ld, good while the poller was stopped %ld, no recovery %ld, "
