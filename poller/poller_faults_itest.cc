@@ -111,9 +111,13 @@ TEST_F(Faults, GoodRecordsHoldOnlyTheirOwnRegistersWhateverThePlcDoes) {
       ASSERT_TRUE(plc.ok("fault " + ep + " serial on"));
       ASSERT_TRUE(plc.ok("fault " + ep + " delay " + std::to_string(base(rng)) + "ms " + std::to_string(jitter(rng)) +
                          "ms"));
-      if (slow(rng)) ASSERT_TRUE(plc.ok("fault " + ep + " slow 350ms p=0.25"));
+      if (slow(rng)) {
+        ASSERT_TRUE(plc.ok("fault " + ep + " slow 350ms p=0.25"));
+      }
       const int d = drop(rng);
-      if (d > 0) ASSERT_TRUE(plc.ok("fault " + ep + " drop " + std::to_string(d * 0.1)));
+      if (d > 0) {
+        ASSERT_TRUE(plc.ok("fault " + ep + " drop " + std::to_string(d * 0.1)));
+      }
     }
     const std::int64_t until = platform::monotonic_ns() + 1'500'000'000LL;
     while (platform::monotonic_ns() < until) {

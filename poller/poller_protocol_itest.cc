@@ -115,7 +115,9 @@ TEST_F(Protocol, EveryKindOfValueArrivesOverEveryFrameKind) {
     EXPECT_EQ(poller.word(k + 4, 0), 0x0021);
     EXPECT_EQ(poller.word(k + 4, 1), 0x8000);
     EXPECT_EQ(poller.word(k + 5, 0), 77);
-    if (c > 0) EXPECT_EQ(poller.word(k + 6, 0), 0x0009);  // M9000 and M9003, read point by point
+    if (c > 0) {
+      EXPECT_EQ(poller.word(k + 6, 0), 0x0009);  // M9000 and M9003, read point by point
+    }
     EXPECT_EQ(poller.channel(c).stats.rejected_replies, 0);
   }
   EXPECT_EQ(poller.word(20, 4), 5);

@@ -61,6 +61,9 @@ constexpr int kPollTime = 20;   // 1/100 s
 constexpr int kWritePollTime = 50;
 constexpr int kReplyTimeout = 30;  // 1/100 s
 constexpr double kSlackMs = 300;
+// Turns of a channel from one read of a record to its next: a write, the other record's read,
+// another write, the record's own read.
+constexpr double kTurnsBetweenReads = 4;
 constexpr double kWriteDeadlineMs = 15000;
 // The OPC leg subscribes to every register of the first channels: two of each transport and
 // frame (channel c is TCP when odd, its frame c % 3), with and without retries.
@@ -419,8 +422,8 @@ int main(int argc, char** argv) {
   // A late PLC also lengthens every turn of the channel: the poller takes the first copy's
   // late answer, then waits for the answers to the later copies, so a turn lasts
   // retries x timeout + lateness (at most a timeout plus the quiet spell of two more) instead
-  // of (retries + 1) x timeout; the other record, a write and the record's own read each take
-  // such a turn. A joined answer comes with the next request, which is sent after the timeout
+  // of (retries + 1) x timeout; two writes, the other record and the record's own read each
+  // take such a turn. A joined answer comes with the next request, which is sent after the timeout
   // and the quiet spell.
   auto late_answer_allowance = [&](int c, double from, double to) {
     const double timeout = kReplyTimeout * 10.0;
@@ -435,7 +438,7 @@ int main(int argc, char** argv) {
         late = 3.0 * timeout;
       if (late <= 0) continue;
       const double longer_turn = std::min(std::max(late - timeout, 0.0), 2.0 * timeout);
-      extra = std::max(extra, late + 2.0 * timeout + 3.0 * longer_turn);
+      extra = std::max(extra, late + 2.0 * timeout + kTurnsBetweenReads * longer_turn);
     }
     return extra;
   };
@@ -485,11 +488,12 @@ int main(int argc, char** argv) {
     return std::string(channel_plan(c).tcp ? "tcp:" : "udp:") + std::to_string(plc.port(static_cast<std::size_t>(c)));
   };
   // How old a value read with good status may be: the poll time, then the channel may be
-  // busy with a read of the other record and a write (reads and writes take turns), each
-  // trying (retries + 1) times before its record fails, then the record's own read.
+  // busy with a write, a read of the other record and another write (reads and writes take
+  // turns, so a write can come before each read), each trying (retries + 1) times before it
+  // fails, then the record's own read.
   auto window_of = [&](int c, bool written_record = false) {
     return (written_record ? kWritePollTime : kPollTime) * 10.0 +
-           3.0 * (channel_plan(c).retries + 1) * kReplyTimeout * 10.0 + kSlackMs;
+           kTurnsBetweenReads * (channel_plan(c).retries + 1) * kReplyTimeout * 10.0 + kSlackMs;
   };
 
   soak::OpcRules opc_rules;
