@@ -243,8 +243,12 @@ bool Server::write_port_file(std::string* error) {
 int Server::bound_socket(bool tcp, std::uint16_t port) {
   int fd = socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  // TCP reuses the address so that a port comes back while closed connections linger. UDP
+  // has nothing lingering, and with reuse the system hands "any free port" out to a second
+  // socket that asked with reuse too: two simulators on one host would share a port and each
+  // answer the other's clients.
   int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (tcp) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr = bind_addr_;

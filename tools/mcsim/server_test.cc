@@ -336,6 +336,27 @@ TEST_F(Running, ARefusingTcpEndpointKeepsItsPortNumber) {
   ASSERT_GE(again.fd(), 0);
 }
 
+// Two simulators on one host (two soaks at once) never share a UDP port: a port another
+// socket holds, even one that allows reuse, is refused rather than shared.
+TEST(McsimServer, AUdpEndpointNeverSharesItsPort) {
+  int taken = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
+  ServerOptions o;
+  std::string error;
+  o.listens.push_back(*parse_listen_spec("udp:" + std::to_string(ntohs(a.sin_port)) + ":3e-binary", &error));
+  o.announce = false;
+  Server server(o);
+  EXPECT_FALSE(server.start(&error)) << "the endpoint shares a port another socket holds";
+  close(taken);
+}
+
 TEST_F(Running, MovingValuesAdvanceWhileServing) {
   ASSERT_EQ(ctl("move D10 counter 1 20ms"), "ok");
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
