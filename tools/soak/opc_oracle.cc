@@ -45,10 +45,6 @@ void OpcOracle::poller_started(double at) {
   if (at - stops_.back().from > stop_grace()) ++stops_checked_;
 }
 
-bool OpcOracle::all_good() const {
-  return std::all_of(shown_.begin(), shown_.end(), [](const Shown& s) { return s.known && s.report.good(); });
-}
-
 std::string OpcOracle::where(const OpcItem& item) const {
   char text[120];
   std::snprintf(text, sizeof text, "OPC item %s (channel C%d)", item.id.c_str(), item.channel);

@@ -63,9 +63,9 @@ class OpcOracle {
   // Judges everything up to `settled` (the history must be complete up to then).
   void check(const RegisterHistory& history, double settled);
 
-  // Whether every item's last report was good (for the start, before the clock runs).
-  bool all_good() const;
-
+  // How old a good value the client shows may be: what a host read may give, then a change
+  // the server's last update pass just missed waits one update rate for the next pass, then
+  // the delivery.
   double value_window(const OpcItem& item, double at) const;
   double recovery_deadline(int channel, double cleared) const;
   double stop_grace() const { return 3 * thread_sleep_ms_ + update_rate_ms_ + kDeliverySlackMs; }

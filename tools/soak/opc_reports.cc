@@ -38,7 +38,6 @@ void OpcReportReader::line(const std::string& text, std::vector<OpcReport>* out)
   const std::string event = field(o, "event").text;
   if (event == "keepalive") return;
   if (event != "data") return problem(text);
-  ++data_lines_;
   OpcReport r;
   const std::string item = field(o, "item").text;
   const auto at = std::find(items_.begin(), items_.end(), item);

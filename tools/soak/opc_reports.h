@@ -29,7 +29,6 @@ class OpcReportReader {
   // the client) are kept as problems.
   void feed(const std::string& text, std::vector<OpcReport>* out);
 
-  long data_lines() const { return data_lines_; }
   const std::vector<std::string>& problems() const { return problems_; }
 
  private:
@@ -38,7 +37,6 @@ class OpcReportReader {
 
   std::vector<std::string> items_;
   std::string partial_;
-  long data_lines_ = 0;
   std::vector<std::string> problems_;
 };
 
