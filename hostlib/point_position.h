@@ -38,13 +38,22 @@ int exception_entry_index(const PointPosition& p);
 bool area_word(const DataArea& area, std::int64_t i, std::uint16_t* out);
 
 // The changed count is also read without the entry lock (by nio_fetch's scan), so every
-// access to it is a single indivisible 16-bit load or store.
+// access to it is a single indivisible 16-bit load or store. The field is packed and may lie
+// on an odd address: the atomic builtins are told so through the field's own type (gcc
+// inlines them as plain 16-bit moves, clang calls libatomic, which does the same on x86-64),
+// and no pointer of the wider alignment is ever formed.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Waddress-of-packed-member"
+#ifdef __clang__
+#pragma GCC diagnostic ignored "-Watomic-alignment"
+#endif
 inline std::uint16_t load_changed_count(const image::PollControlEntry* c) {
   return __atomic_load_n(&c->changed_count, __ATOMIC_RELAXED);
 }
 inline void store_changed_count(image::PollControlEntry* c, std::uint16_t v) {
   __atomic_store_n(&c->changed_count, v, __ATOMIC_RELAXED);
 }
+#pragma GCC diagnostic pop
 
 // Holding the entry lock: reload the access countdown, clear the expired flag, and lower the
 // changed count by the changes this access consumed.
