@@ -4,9 +4,12 @@
 #include "editor/device.h"
 #include "editor/document.h"
 #include "editor/scripted_port.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::editor {
 namespace {
+
+using testsupport::by_value;
 
 TEST(ChannelTest, ErrorHandlingRules) {
   CDrvSpecificChannel c;
@@ -86,8 +89,8 @@ TEST(ChannelTest, PacksTheSettingsBlocks) {
   ASSERT_TRUE(c.set_port("COM12:", true).ok());
   image::ChannelRecord r;
   c.pack(&r);
-  EXPECT_EQ(r.primary.reply_timeout, 13u);  // rounded
-  EXPECT_EQ(r.primary.delay, 1000u);
+  EXPECT_EQ(by_value(r.primary.reply_timeout), 13u);  // rounded
+  EXPECT_EQ(by_value(r.primary.delay), 1000u);
   EXPECT_EQ(r.primary.port_low, 0xFF);
   EXPECT_EQ(r.primary.serial_codes[1], 0xF3) << "no port: 0xF in the high nibble, 8 bits = 3";
   EXPECT_EQ(r.stats.active_selector, 0xFF);

@@ -6,9 +6,12 @@
 #include <random>
 
 #include "editor/document.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::editor {
 namespace {
+
+using testsupport::by_value;
 
 class IORecTest : public ::testing::Test {
  protected:
@@ -246,19 +249,19 @@ TEST_F(IORecTest, PacksAreaSizesAndTimes) {
   ASSERT_TRUE(r.set_deadband("70000.5").ok());
   image::PollRecordHead head;
   r.pack(&head);
-  EXPECT_EQ(head.status, 4297);
+  EXPECT_EQ(by_value(head.status), 4297);
   EXPECT_EQ(head.polled, 1);
-  EXPECT_EQ(head.poll_time, 12);  // truncated
-  EXPECT_EQ(head.access_time, 17280100);
-  EXPECT_EQ(head.dead_band_int, 65535) << "a dead band wider than 16 bits saturates";
-  EXPECT_EQ(head.areas[0].offset, 86u);
-  EXPECT_EQ(head.areas[0].size, 20);
-  EXPECT_EQ(head.areas[2].offset, 126u);
-  EXPECT_EQ(head.areas[3].size, 0);
-  EXPECT_EQ(head.areas[4].offset, 146u);
-  EXPECT_EQ(head.areas[4].size, 640);
-  EXPECT_EQ(head.data_type, 2);
-  EXPECT_EQ(head.address_word, 0xC0000000u);
+  EXPECT_EQ(by_value(head.poll_time), 12);  // truncated
+  EXPECT_EQ(by_value(head.access_time), 17280100);
+  EXPECT_EQ(by_value(head.dead_band_int), 65535) << "a dead band wider than 16 bits saturates";
+  EXPECT_EQ(by_value(head.areas[0].offset), 86u);
+  EXPECT_EQ(by_value(head.areas[0].size), 20);
+  EXPECT_EQ(by_value(head.areas[2].offset), 126u);
+  EXPECT_EQ(by_value(head.areas[3].size), 0);
+  EXPECT_EQ(by_value(head.areas[4].offset), 146u);
+  EXPECT_EQ(by_value(head.areas[4].size), 640);
+  EXPECT_EQ(by_value(head.data_type), 2);
+  EXPECT_EQ(by_value(head.address_word), 0xC0000000u);
   CDrvSpecificIORec back;
   back.unpack(head);
   EXPECT_EQ(back.get_end_address(), "D:9");

@@ -4,9 +4,12 @@
 
 #include "hostlib/signal_conditioning.h"
 #include "hostlib/test_plant.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::hostlib::testing {
 namespace {
+
+using testsupport::by_value;
 
 class Enumeration : public ::testing::Test {
  protected:
@@ -208,7 +211,7 @@ TEST_F(Enumeration, ServerStatusSeesTheWatchdogOfTwoCallsAgo) {
     plant.host().nio_get_ServerStatus(nullptr, &changed);
     EXPECT_EQ(changed, 1) << i;
   }
-  EXPECT_EQ(plant.host().nio_get_Watchdog(), header->watchdog);
+  EXPECT_EQ(plant.host().nio_get_Watchdog(), by_value(header->watchdog));
 }
 
 TEST_F(Enumeration, StatisticsOfChannelsInService) {
@@ -225,13 +228,13 @@ TEST_F(Enumeration, StatisticsOfChannelsInService) {
   EXPECT_EQ(block[36], 3);
   plant.host().nio_reset_stats(&status, 0);
   EXPECT_EQ(status, kStatusBadRequest);
-  EXPECT_EQ(ch->stats.requests_sent, 11) << "nothing cleared";
+  EXPECT_EQ(by_value(ch->stats.requests_sent), 11) << "nothing cleared";
 
   ch->stats.active_selector = 0;  // as the poller sets it at start
   plant.host().nio_reset_stats(&status, 0);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(ch->stats.requests_sent, 0);
-  EXPECT_EQ(ch->stats.rejected_replies, 0);
+  EXPECT_EQ(by_value(ch->stats.requests_sent), 0);
+  EXPECT_EQ(by_value(ch->stats.rejected_replies), 0);
   EXPECT_EQ(ch->stats.active_selector, 0) << "bytes 0 and 1 stay";
 
   plant.host().nio_read_stats(&status, 2, &selector, block);

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "hostlib/test_plant.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::hostlib::testing {
 namespace {
+
+using testsupport::by_value;
 
 class Exceptions : public ::testing::Test {
  protected:
@@ -51,7 +54,7 @@ TEST_F(Exceptions, RegisteringTwiceIsRefusedAndNeedsTheOptionBit) {
   auto p = plant.point("PLC1:D:103", 1);
   EXPECT_EQ(on(*p, 7, 300), kStatusRegistered);
   EXPECT_EQ(plant.entry(0, 3).id, 7);
-  EXPECT_EQ(plant.entry(0, 3).group, 300);
+  EXPECT_EQ(by_value(plant.entry(0, 3).group), 300);
   EXPECT_EQ(p->driver.exception_flag, 1);
   EXPECT_EQ(on(*p, 8, 301), kStatusAlreadyRegistered);
   EXPECT_EQ(plant.entry(0, 3).id, 7) << "the first registration stands";
@@ -91,10 +94,10 @@ TEST_F(Exceptions, DigitalTablesHaveAnEntryPerBit) {
 TEST_F(Exceptions, TextItemsClaimTheEntriesTheySpan) {
   auto a = plant.point("PLC1:D:200", 3);
   EXPECT_EQ(on(*a, 1, 10, 5), kStatusRegistered);  // 5 bytes: three registers
-  EXPECT_EQ(plant.entry(1, 0).group, 10);
-  EXPECT_EQ(plant.entry(1, 1).group, image::kGroupContinuation);
-  EXPECT_EQ(plant.entry(1, 2).group, image::kGroupContinuation);
-  EXPECT_EQ(plant.entry(1, 3).group, 0);
+  EXPECT_EQ(by_value(plant.entry(1, 0).group), 10);
+  EXPECT_EQ(by_value(plant.entry(1, 1).group), image::kGroupContinuation);
+  EXPECT_EQ(by_value(plant.entry(1, 2).group), image::kGroupContinuation);
+  EXPECT_EQ(by_value(plant.entry(1, 3).group), 0);
 
   // A text that would run into a's entries takes nothing at all.
   auto b = plant.point("PLC1:D:199", 3);  // no such record: D199 is not covered
@@ -103,19 +106,19 @@ TEST_F(Exceptions, TextItemsClaimTheEntriesTheySpan) {
   EXPECT_EQ(on(*c, 2, 20, 4), kStatusRegistered);
   auto d = plant.point("PLC1:D:203", 3);
   EXPECT_EQ(on(*d, 3, 30, 6), kStatusAlreadyRegistered) << "D205 is taken";
-  EXPECT_EQ(plant.entry(1, 3).group, 0) << "released again";
-  EXPECT_EQ(plant.entry(1, 4).group, 0) << "released again";
-  EXPECT_EQ(plant.entry(1, 5).group, 20);
+  EXPECT_EQ(by_value(plant.entry(1, 3).group), 0) << "released again";
+  EXPECT_EQ(by_value(plant.entry(1, 4).group), 0) << "released again";
+  EXPECT_EQ(by_value(plant.entry(1, 5).group), 20);
 
   // A text at the end of the table claims as far as the table reaches.
   auto e = plant.point("PLC1:D:209", 3);
   EXPECT_EQ(on(*e, 4, 40, 20), kStatusRegistered);
 
   EXPECT_EQ(off(*a, 1, 10), 0);
-  EXPECT_EQ(plant.entry(1, 0).group, 0);
-  EXPECT_EQ(plant.entry(1, 1).group, 0);
-  EXPECT_EQ(plant.entry(1, 2).group, 0);
-  EXPECT_EQ(plant.entry(1, 5).group, 20) << "the next item stays";
+  EXPECT_EQ(by_value(plant.entry(1, 0).group), 0);
+  EXPECT_EQ(by_value(plant.entry(1, 1).group), 0);
+  EXPECT_EQ(by_value(plant.entry(1, 2).group), 0);
+  EXPECT_EQ(by_value(plant.entry(1, 5).group), 20) << "the next item stays";
 }
 
 TEST_F(Exceptions, FetchResumesAfterAFullOutputAndReadsAcknowledge) {
@@ -131,12 +134,12 @@ TEST_F(Exceptions, FetchResumesAfterAFullOutputAndReadsAcknowledge) {
   EXPECT_EQ(fetch(2), (Events{{1, 100}, {2, 101}})) << "nothing is acknowledged by fetching";
   read(*p0);
   read(*p1);
-  EXPECT_EQ(plant.control(0)->changed_count, 1);
+  EXPECT_EQ(by_value(plant.control(0)->changed_count), 1);
   EXPECT_EQ(plant.entry(0, 0).changed, 0);
   EXPECT_EQ(fetch(2), (Events{{3, 102}})) << "resumes after record 0, wraps, reaches it last";
   read(*p2);
   EXPECT_EQ(fetch(8), Events{});
-  EXPECT_EQ(plant.control(0)->changed_count, 0);
+  EXPECT_EQ(by_value(plant.control(0)->changed_count), 0);
 }
 
 TEST_F(Exceptions, FetchVisitsRecordsInTurnAndClearsDisabledOnes) {
@@ -149,7 +152,7 @@ TEST_F(Exceptions, FetchVisitsRecordsInTurnAndClearsDisabledOnes) {
   plant.control(3)->changed_count = 5;  // a record without exceptions
   EXPECT_EQ(fetch(1), (Events{{1, 1}}));
   EXPECT_EQ(fetch(1), (Events{{2, 2}}));
-  EXPECT_EQ(plant.control(3)->changed_count, 0);
+  EXPECT_EQ(by_value(plant.control(3)->changed_count), 0);
   EXPECT_EQ(fetch(0), Events{});
 }
 
@@ -163,7 +166,7 @@ TEST_F(Exceptions, OnlyRegisteredReadersAcknowledgeUnlessTheRecordFailed) {
   plant.record(0)->status = image::kStatusCommFailure;
   read(*other);
   EXPECT_EQ(plant.entry(0, 0).changed, 0) << "a failed record's change is consumed by any read";
-  EXPECT_EQ(plant.control(0)->changed_count, 0);
+  EXPECT_EQ(by_value(plant.control(0)->changed_count), 0);
 }
 
 TEST_F(Exceptions, OffClearsOnlyItsOwnEntryAndItsPendingChange) {
@@ -174,7 +177,7 @@ TEST_F(Exceptions, OffClearsOnlyItsOwnEntryAndItsPendingChange) {
   EXPECT_EQ(plant.entry(0, 1).id, 4) << "another id leaves the entry";
   EXPECT_EQ(off(*p, 4, 44), 0);
   EXPECT_EQ(plant.entry(0, 1).id, 0);
-  EXPECT_EQ(plant.control(0)->changed_count, 0);
+  EXPECT_EQ(by_value(plant.control(0)->changed_count), 0);
   EXPECT_EQ(on(*p, 6, 66), kStatusRegistered) << "free again";
 }
 

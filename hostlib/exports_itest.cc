@@ -7,9 +7,12 @@
 #include "hostlib/nio_exports.h"
 #include "hostlib/test_plant.h"
 #include "platform/process.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::hostlib::testing {
 namespace {
+
+using testsupport::by_value;
 
 const char* const kExports[] = {
     "nio_paddr",        "nio_daddr",        "nio_read",           "nio_readEx",       "nio_on",
@@ -88,7 +91,7 @@ TEST_F(LoadedLibrary, APointThroughTheExports) {
   EXPECT_EQ(f, 321.0f);
   f = 9;
   EXPECT_EQ(send(&status, &p.block, &p.format, &v), 0);
-  EXPECT_EQ(driver->nio_map_ptr(0)->write_request_count, 16);
+  EXPECT_EQ(by_value(driver->nio_map_ptr(0)->write_request_count), 16);
 }
 
 TEST_F(LoadedLibrary, MissingStatusWordsAndRecordsAreSurvived) {

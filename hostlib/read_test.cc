@@ -9,9 +9,12 @@
 #include "com/safearray.h"
 #include "hostlib/quality.h"
 #include "hostlib/test_plant.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::hostlib::testing {
 namespace {
+
+using testsupport::by_value;
 
 class Reads : public ::testing::Test {
  protected:
@@ -132,7 +135,7 @@ TEST_F(Reads, CommunicationFailureGivesTheStatusInsteadOfData) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.value_status, static_cast<std::int16_t>(failure));
     EXPECT_EQ(r.data[0], 0xA5) << "no data";
-    EXPECT_EQ(plant.control(0)->access_countdown, image::kAccessNeverExpires) << "the access still counts";
+    EXPECT_EQ(by_value(plant.control(0)->access_countdown), image::kAccessNeverExpires) << "the access still counts";
     EXPECT_EQ(plant.control(0)->access_expired, 0);
   }
   // With comms alarms disabled on the channel the last value is delivered as good.
@@ -242,7 +245,7 @@ TEST_F(Reads, EveryReadKeepsTheRecordPolled) {
   plant.control(0)->access_countdown = 0;
   plant.control(0)->access_expired = 1;
   ASSERT_EQ(read(*p).status, 0);
-  EXPECT_EQ(plant.control(0)->access_countdown, 500);
+  EXPECT_EQ(by_value(plant.control(0)->access_countdown), 500);
   EXPECT_EQ(plant.control(0)->access_expired, 0);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/shared_region.h"
 #include "platform/system_calls.h"
+#include "testsupport/by_value.h"
 #include "testsupport/driver_setup.h"
 #include "testsupport/recording_sink.h"
 #include "testsupport/system_call_faults.h"
@@ -20,6 +21,7 @@ namespace {
 using testsupport::ConfigSpec;
 using testsupport::RecordingSink;
 using testsupport::TestEnvironment;
+using testsupport::by_value;
 
 ConfigSpec plant() {
   ConfigSpec plan;
@@ -64,7 +66,7 @@ TEST_F(Niolib_, DriverLoadsTheFileAndEveryObjectCanBeReached) {
   EXPECT_EQ(driver.channel_count(), 2);
   EXPECT_EQ(driver.device_count(), 3);
   EXPECT_EQ(driver.poll_record_count(), 4);
-  EXPECT_EQ(driver.nio_map_chan(1)->ip_address, 0xC0A80327u);
+  EXPECT_EQ(by_value(driver.nio_map_chan(1)->ip_address), 0xC0A80327u);
   EXPECT_STREQ(driver.nio_map_dev(2)->name, "PLC3");
   EXPECT_EQ(driver.channel_first_poll_record(1), 3);
   EXPECT_EQ(driver.channel_device_count(0), 2);
@@ -73,7 +75,7 @@ TEST_F(Niolib_, DriverLoadsTheFileAndEveryObjectCanBeReached) {
   PollRecordHead* rec = driver.nio_map_dit(1);
   ASSERT_NE(rec, nullptr);
   EXPECT_EQ(address_register_type(rec->address_word), RegisterType::X);
-  EXPECT_EQ(rec->status, kStatusNotPolled);
+  EXPECT_EQ(by_value(rec->status), kStatusNotPolled);
   std::uint8_t* area1 = driver.nio_find_data(1, kAreaCurrent);
   std::uint8_t* area5 = driver.nio_find_data(1, kAreaExceptions);
   EXPECT_EQ(area1, reinterpret_cast<std::uint8_t*>(rec) + kPollRecordHeadSize);
@@ -161,7 +163,7 @@ TEST_F(Niolib_, ClientSeesTheDriversImageAndAttaches) {
   Niolib client(client_options(), client_messages);
   ImageHeader* header = client.nio_map_hdr();
   ASSERT_NE(header, nullptr) << client_messages.all();
-  EXPECT_EQ(client.nio_map_dit(0)->status, 0) << "both map the same bytes";
+  EXPECT_EQ(by_value(client.nio_map_dit(0)->status), 0) << "both map the same bytes";
   EXPECT_TRUE(client_messages.contains("Application image_test connecting Map HBT0")) << client_messages.all();
   client.attach_client();
   client.attach_client();  // a second attach of the same process does not count twice

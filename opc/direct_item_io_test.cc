@@ -9,9 +9,12 @@
 #include "com/task_memory.h"
 #include "com/variant.h"
 #include "opc/test_server.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::opc::testing {
 namespace {
+
+using testsupport::by_value;
 
 constexpr int kWordRecord = 0;  // PLC1 D100..D109, unsigned
 constexpr int kPlc2Record = 12;  // PLC2 D0..D99, unsigned
@@ -126,7 +129,7 @@ TEST_F(DirectItemIoTest, WritesQueueThroughTheHostLibrary) {
   EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDITEMID, S_OK, OPC_E_INVALIDITEMID}));
   EXPECT_EQ(plant->word(kWordRecord, 2, 4), 4321);
   EXPECT_EQ(plant->word(kWordRecord, 2, 5), 17);
-  EXPECT_NE(plant->control(kWordRecord)->write_request_count, 0);
+  EXPECT_NE(by_value(plant->control(kWordRecord)->write_request_count), 0);
 
   // An empty value, and one the host library refuses, fail in their slots and make S_FALSE.
   std::vector<OPCITEMVQT> bad(3);
@@ -173,7 +176,7 @@ TEST_F(DirectItemIoTest, BadArgumentsAreRefusedWithOutputsCleared) {
   EXPECT_EQ(io->WriteVQT(1, ids, &vqt, nullptr), E_INVALIDARG);
   EXPECT_EQ(io->WriteVQT(1, nullptr, &vqt, &errors), E_INVALIDARG);
   EXPECT_EQ(io->WriteVQT(1, ids, nullptr, &errors), E_INVALIDARG);
-  EXPECT_EQ(plant->control(kWordRecord)->write_request_count, 0);
+  EXPECT_EQ(by_value(plant->control(kWordRecord)->write_request_count), 0);
 }
 
 }  // namespace

@@ -15,9 +15,12 @@
 #include "com/variant.h"
 #include "opc/group.h"
 #include "opc/test_server.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::opc::testing {
 namespace {
+
+using testsupport::by_value;
 
 using namespace std::chrono_literals;
 
@@ -261,16 +264,16 @@ TEST_F(ItemIoTest, WritesGoThroughTheHostLibrary) {
   VARIANT v;
   com::VariantInit(&v);
   EXPECT_EQ(raw->write(v), OPC_E_BADTYPE);
-  EXPECT_EQ(plant->control(kWordRecord)->write_request_count, 0) << "no host call for VT_EMPTY";
+  EXPECT_EQ(by_value(plant->control(kWordRecord)->write_request_count), 0) << "no host call for VT_EMPTY";
   OPCITEMVQT vqt{};
   EXPECT_EQ(raw->write_vqt(vqt), OPC_E_BADTYPE);
-  EXPECT_EQ(plant->control(kWordRecord)->write_request_count, 0);
+  EXPECT_EQ(by_value(plant->control(kWordRecord)->write_request_count), 0);
 
   v.vt = VT_I4;
   v.lVal = 4321;
   EXPECT_EQ(raw->write(v), S_OK);
   EXPECT_EQ(plant->word(kWordRecord, 2, 4), 4321);
-  EXPECT_NE(plant->control(kWordRecord)->write_request_count, 0);
+  EXPECT_NE(by_value(plant->control(kWordRecord)->write_request_count), 0);
   vqt.vDataValue.vt = VT_R8;
   vqt.vDataValue.dblVal = 17;
   EXPECT_EQ(raw->write_vqt(vqt), S_OK);

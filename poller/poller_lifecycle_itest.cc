@@ -8,6 +8,7 @@
 #include "image/message_ring.h"
 #include "image/niolib.h"
 #include "platform/clock.h"
+#include "testsupport/by_value.h"
 #include "testsupport/child_process.h"
 #include "testsupport/driver_setup.h"
 #include "testsupport/recording_sink.h"
@@ -20,6 +21,7 @@ using testsupport::ChildProcess;
 using testsupport::eventually;
 using testsupport::RecordingSink;
 using testsupport::TestEnvironment;
+using testsupport::by_value;
 
 testsupport::ConfigSpec one_channel() {
   testsupport::ConfigSpec plan;
@@ -77,10 +79,10 @@ TEST_F(PollerLifecycle, ClientStartsThePollerThroughDriverExeAndMapsItsImage) {
   std::uint16_t watchdog = header->watchdog;
   platform::sleep_ms(200);
   EXPECT_GT(b->alive_counter, alive + 5) << "the alive counter moves every tick";
-  EXPECT_NE(header->watchdog, watchdog);
+  EXPECT_NE(by_value(header->watchdog), watchdog);
   EXPECT_EQ(b->client_count, 1u);
   EXPECT_EQ(client.nio_map_chan(0)->stats.active_selector, 0);
-  EXPECT_EQ(client.nio_map_chan(0)->runtime_ref, 1u);
+  EXPECT_EQ(by_value(client.nio_map_chan(0)->runtime_ref), 1u);
   std::string ring = ring_text(b);
   // The greeting comes before the block is open, so it reaches the console only.
   EXPECT_EQ(ring.find("Brenlow Ethernet Driver (HBT) V7.9.21 Started"), std::string::npos) << ring;
@@ -92,7 +94,7 @@ TEST_F(PollerLifecycle, ClientStartsThePollerThroughDriverExeAndMapsItsImage) {
   EXPECT_TRUE(eventually([&] { return state_of(b) == kStateExited; }, 3000));
   EXPECT_EQ(b->alive_counter, 0u);
   EXPECT_EQ(header->flags & kPollingFlag, 0) << "polling stopped before the exit";
-  EXPECT_EQ(client.nio_map_dit(0)->status, kStatusNotPolled);
+  EXPECT_EQ(by_value(client.nio_map_dit(0)->status), kStatusNotPolled);
 }
 
 TEST_F(PollerLifecycle, ASecondPollerExitsAtOnceUnlessGivenAnArgument) {
@@ -157,7 +159,7 @@ TEST_F(PollerLifecycle, KeySPressedTwiceReloadsAFreshImageUnderTheNextGeneration
   EXPECT_STREQ(b->image_name, "HBT1");
   ASSERT_NE(client.nio_map_hdr(), nullptr);
   EXPECT_EQ(client.mapped_generation(), 1u);
-  EXPECT_EQ(client.nio_map_dit(0)->status, kStatusNotPolled) << "the new image comes from the file";
+  EXPECT_EQ(by_value(client.nio_map_dit(0)->status), kStatusNotPolled) << "the new image comes from the file";
   EXPECT_TRUE(poller.wait_for_output("nio_poll_reload()", 2000));
 
   // Any other key shows the usage; F toggles the log file.

@@ -12,6 +12,7 @@
 #include "image/lock_byte.h"
 #include "platform/clock.h"
 #include "poller/byte_order.h"
+#include "testsupport/by_value.h"
 #include "testsupport/mcsim_peer.h"
 
 namespace hbt::poller {
@@ -27,6 +28,7 @@ using testsupport::ChannelSpec;
 using testsupport::ConfigSpec;
 using testsupport::DeviceSpec;
 using testsupport::RecordSpec;
+using testsupport::by_value;
 
 ChannelSpec channel_to(std::uint16_t port, bool tcp, CpuType cpu, image::Coding coding, std::vector<RecordSpec> records,
                        const std::string& name = "PLC1") {
@@ -118,7 +120,7 @@ TEST_F(Protocol, EveryKindOfValueArrivesOverEveryFrameKind) {
     if (c > 0) {
       EXPECT_EQ(poller.word(k + 6, 0), 0x0009);  // M9000 and M9003, read point by point
     }
-    EXPECT_EQ(poller.channel(c).stats.rejected_replies, 0);
+    EXPECT_EQ(by_value(poller.channel(c).stats.rejected_replies), 0);
   }
   EXPECT_EQ(poller.word(20, 4), 5);
   EXPECT_TRUE(poller.output().find("UDP Socket Connected") != std::string::npos);
@@ -164,7 +166,7 @@ TEST_F(Protocol, RelayRecordsOfAnyLengthReadOverBothCodingsOf1E) {
     EXPECT_EQ(poller.word(k + 2, 1), 0x0001);
     EXPECT_EQ(poller.word(k + 3, 0), 0x0004);
     EXPECT_EQ(poller.word(k + 3, 1), 0x4000);
-    EXPECT_EQ(poller.channel(c).stats.rejected_replies, 0);
+    EXPECT_EQ(by_value(poller.channel(c).stats.rejected_replies), 0);
   }
   // A change of a point is picked up by the next poll.
   ASSERT_TRUE(plc.ok("set M46 0"));
@@ -197,7 +199,7 @@ TEST_F(Protocol, ExceptionsReachRegisteredPointsWhenValuesMove) {
   ASSERT_TRUE(plc.ok("set D400 16"));
   EXPECT_TRUE(poller.eventually([&] { return poller.word(0, 0) == 16; }, 3000));
   EXPECT_EQ(entry[0], 1);
-  EXPECT_EQ(poller.entry(0).changed_count, 1);
+  EXPECT_EQ(by_value(poller.entry(0).changed_count), 1);
 }
 
 TEST_F(Protocol, APlcThatStopsAnsweringFailsEachRecordOnceAndRecovers) {
@@ -250,7 +252,7 @@ TEST_F(Protocol, RefusedTcpConnectionFailsTheRecordAndIsTriedAgain) {
   // A fresh attempt after the failed request.
   EXPECT_TRUE(poller.eventually([&] { return poller.count(refused) >= 2; }, 5000)) << poller.output();
   EXPECT_EQ(poller.count("Communication Failure Chan 1 Dev =PLC1 Pollrec 1"), 1);
-  EXPECT_GT(poller.channel(0).stats.reply_timeouts, 0);
+  EXPECT_GT(by_value(poller.channel(0).stats.reply_timeouts), 0);
 }
 
 TEST_F(Protocol, AbnormalCodesAreReportedAndFailTheRecord) {
@@ -280,11 +282,11 @@ TEST_F(Protocol, AbnormalCodesAreReportedAndFailTheRecord) {
                poller.status(2) == image::kStatusCommFailure;
       },
       3000));
-  EXPECT_EQ(poller.image().nio_map_dev(0)->last_end_code, 0xC056);
-  EXPECT_EQ(poller.channel(1).stats.last_abnormal_code, 0x5B);
-  EXPECT_EQ(poller.channel(1).stats.last_extended_error, 0x10);
-  EXPECT_EQ(poller.channel(2).stats.last_extended_error, 0x1F);
-  EXPECT_GT(poller.channel(2).stats.abnormal_codes, 0);
+  EXPECT_EQ(by_value(poller.image().nio_map_dev(0)->last_end_code), 0xC056);
+  EXPECT_EQ(by_value(poller.channel(1).stats.last_abnormal_code), 0x5B);
+  EXPECT_EQ(by_value(poller.channel(1).stats.last_extended_error), 0x10);
+  EXPECT_EQ(by_value(poller.channel(2).stats.last_extended_error), 0x1F);
+  EXPECT_GT(by_value(poller.channel(2).stats.abnormal_codes), 0);
 }
 
 TEST_F(Protocol, SplitAndJoinedTcpRepliesAreTakenWhole) {
@@ -307,9 +309,9 @@ TEST_F(Protocol, SplitAndJoinedTcpRepliesAreTakenWhole) {
   // Pieces of 3 bytes over several ticks: never a bad reply, never a timeout.
   poller.eventually([] { return false; }, 1000);
   for (int c = 0; c < 2; ++c) {
-    EXPECT_EQ(poller.channel(c).stats.rejected_replies, 0);
-    EXPECT_EQ(poller.channel(c).stats.reply_timeouts, 0);
-    EXPECT_GT(poller.channel(c).stats.replies_received, 5);
+    EXPECT_EQ(by_value(poller.channel(c).stats.rejected_replies), 0);
+    EXPECT_EQ(by_value(poller.channel(c).stats.reply_timeouts), 0);
+    EXPECT_GT(by_value(poller.channel(c).stats.replies_received), 5);
   }
   // Joined: each reply comes together with the next one; retries bring them out.
   ASSERT_TRUE(plc.ok("fault * clear"));
@@ -319,9 +321,9 @@ TEST_F(Protocol, SplitAndJoinedTcpRepliesAreTakenWhole) {
       << poller.output();
   const std::uint16_t received = poller.channel(1).stats.replies_received;
   poller.eventually([] { return false; }, 1000);
-  EXPECT_GT(poller.channel(1).stats.replies_received, received);
-  EXPECT_EQ(poller.channel(0).stats.rejected_replies, 0);
-  EXPECT_EQ(poller.channel(1).stats.rejected_replies, 0);
+  EXPECT_GT(by_value(poller.channel(1).stats.replies_received), received);
+  EXPECT_EQ(by_value(poller.channel(0).stats.rejected_replies), 0);
+  EXPECT_EQ(by_value(poller.channel(1).stats.rejected_replies), 0);
   EXPECT_EQ(poller.status(0), image::kStatusGood);
   EXPECT_EQ(poller.status(1), image::kStatusGood);
 }
@@ -446,7 +448,7 @@ TEST_F(Protocol, LateRepliesNeverLandInAnotherRecord) {
     platform::sleep_ms(5);
   }
   // Each request times out; its late answer is awaited (and dropped) before the next.
-  EXPECT_GT(poller.channel(0).stats.reply_timeouts, 5);
+  EXPECT_GT(by_value(poller.channel(0).stats.reply_timeouts), 5);
   EXPECT_EQ(poller.status(0), image::kStatusCommFailure);
   // Once replies come in time again, both records are good.
   ASSERT_TRUE(plc.ok("fault * clear"));

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "poller/block_fixtures.h"
+#include "testsupport/by_value.h"
 #include "testsupport/recording_sink.h"
 
 namespace hbt::poller {
 namespace {
+
+using testsupport::by_value;
 
 using image::Coding;
 using image::CpuType;
@@ -82,7 +85,7 @@ TEST_F(Check3E, GoodReadHandsOverTheDataAfterTheEndCode) {
   ASSERT_EQ(v.data.size(), 10u);
   EXPECT_EQ(v.data[0], 1);
   EXPECT_EQ(v.data[8], 5);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   EXPECT_TRUE(sink.entries().empty());
 }
 
@@ -97,8 +100,8 @@ TEST_F(Check3E, HeaderMismatchesAreIgnoredAndNotCounted) {
                             std::vector<std::uint8_t>(reply_short())}) {
     EXPECT_EQ(check_3e_reply(b, reply, env).result, ReplyResult::kIgnored);
   }
-  EXPECT_EQ(channel.stats.replies_received, 0);
-  EXPECT_EQ(channel.stats.rejected_replies, 0);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 0);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 0);
 }
 
 TEST_F(Check3E, NetworkAndStationNumbersAreNotExamined) {
@@ -117,7 +120,7 @@ TEST_F(Check3E, ReplyForAnotherRecordSizeIsNotTakenAsThisOne) {
   auto cut = q_reply(0, bytes({1, 0, 2, 0, 3, 0, 4, 0, 5, 0}));
   cut.pop_back();
   EXPECT_EQ(check_3e_reply(b, cut, env).result, ReplyResult::kIgnored);
-  EXPECT_EQ(channel.stats.replies_received, 0);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 0);
 }
 
 TEST_F(Check3E, AbnormalEndCodeIsStoredReportedInLowerCaseHexAndFails) {
@@ -126,8 +129,8 @@ TEST_F(Check3E, AbnormalEndCodeIsStoredReportedInLowerCaseHexAndFails) {
   auto reply = q_reply(0xC05B, bytes({0, 0xFF, 0xFF, 3, 0, 1, 4, 0, 0}));
   ReplyVerdict v = check_3e_reply(b, reply, env);
   EXPECT_EQ(v.result, ReplyResult::kFailure);
-  EXPECT_EQ(device.last_end_code, 0xC05B);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(device.last_end_code), 0xC05B);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   EXPECT_TRUE(sink.contains("Got abnormal completetion code c05b, Chan 3, Dev 5, pollrec 3")) << sink.all();
   EXPECT_EQ(sink.colour_of("Got abnormal completetion code c05b, Chan 3, Dev 5, pollrec 3"), image::kColourError);
 }
@@ -140,7 +143,7 @@ TEST_F(Check3E, WriteRepliesAreGoodWithoutDataButARefusedWriteFails) {
   EXPECT_TRUE(v.data.empty());
   EXPECT_EQ(check_3e_reply(b, q_reply(0x4031, bytes({0, 0xFF, 0xFF, 3, 0, 1, 0x14, 0, 0})), env).result,
             ReplyResult::kFailure);
-  EXPECT_EQ(device.last_end_code, 0x4031);
+  EXPECT_EQ(by_value(device.last_end_code), 0x4031);
 }
 
 TEST_F(Check3E, WorksWithoutADeviceRecord) {
@@ -158,7 +161,7 @@ TEST_F(Check1E, BinaryGoodReadStartsAtByteTwo) {
   EXPECT_EQ(v.result, ReplyResult::kGood);
   ASSERT_EQ(v.data.size(), 10u);
   EXPECT_EQ(v.data[0], 1);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
 }
 
 TEST_F(Check1E, AsciiGoodReadStartsAtCharacterFour) {
@@ -175,8 +178,8 @@ TEST_F(Check1E, WrongLengthWithNormalCompletionIsRejected) {
     ChannelBlock b = a_block(coding);
     auto reply = coding == Coding::Binary ? bytes({0x81, 0x00, 1, 0}) : text_bytes("81000001");
     EXPECT_EQ(check_1e_reply(b, reply, env).result, ReplyResult::kFailure);
-    EXPECT_EQ(channel.stats.rejected_replies, 1);
-    EXPECT_EQ(channel.stats.replies_received, 0);
+    EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);
+    EXPECT_EQ(by_value(channel.stats.replies_received), 0);
   }
 }
 
@@ -209,8 +212,8 @@ TEST_F(Check1E, RelayReadsTakeTheWordsAskedForAndNothingShorter) {
       EXPECT_EQ(v.data.size(), good.size() - (coding == Coding::Binary ? 2 : 4));
       std::vector<std::uint8_t> one_short(good.begin(), good.end() - 1);
       EXPECT_EQ(check_1e_reply(b, one_short, env).result, ReplyResult::kFailure);
-      EXPECT_EQ(channel.stats.rejected_replies, 1);
-      EXPECT_EQ(channel.stats.replies_received, 1);
+      EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);
+      EXPECT_EQ(by_value(channel.stats.replies_received), 1);
     }
   }
 }
@@ -221,27 +224,27 @@ TEST_F(Check1E, RepliesTooShortForTheirCompletionCodeAreRejected) {
   EXPECT_EQ(check_1e_reply(binary, {}, env).result, ReplyResult::kFailure);
   EXPECT_EQ(check_1e_reply(binary, bytes({0x81}), env).result, ReplyResult::kFailure);
   EXPECT_EQ(check_1e_reply(ascii, text_bytes("810"), env).result, ReplyResult::kFailure);
-  EXPECT_EQ(channel.stats.rejected_replies, 3);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 3);
 }
 
 TEST_F(Check1E, CommandMismatchIsReportedAndCountedOnlyWithAlarms) {
   ChannelBlock b = a_block(Coding::Binary);
   auto reply = bytes({0x83, 0x00, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0});
   EXPECT_EQ(check_1e_reply(b, reply, env).result, ReplyResult::kFailure);
-  EXPECT_EQ(channel.stats.rejected_replies, 1);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   EXPECT_EQ(sink.colour_of("Command code in reply does not match sent message....rejected"), image::kColourNotice);
   channel.display_alarms = 0;
   sink.clear();
   EXPECT_EQ(check_1e_reply(b, reply, env).result, ReplyResult::kFailure);
-  EXPECT_EQ(channel.stats.rejected_replies, 1);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);
   EXPECT_TRUE(sink.entries().empty());
 
   ChannelBlock ascii = a_block(Coding::Ascii);
   channel.display_alarms = 1;
   EXPECT_EQ(check_1e_reply(ascii, text_bytes("8000" "0001000200030004FFFF"), env).result, ReplyResult::kFailure);
   EXPECT_EQ(check_1e_reply(ascii, text_bytes("9100" "0001000200030004FFFF"), env).result, ReplyResult::kFailure);
-  EXPECT_EQ(channel.stats.rejected_replies, 3);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 3);
 }
 
 TEST_F(Check1E, BinaryAbnormalCodeWithExtendedCode) {
@@ -249,10 +252,10 @@ TEST_F(Check1E, BinaryAbnormalCodeWithExtendedCode) {
   EXPECT_EQ(check_1e_reply(b, bytes({0x81, 0x5B, 0x10}), env).result, ReplyResult::kFailure);
   EXPECT_TRUE(sink.contains("Got abnormal completetion code 5b, Chan 1, Dev 2, pollrec 3")) << sink.all();
   EXPECT_TRUE(sink.contains("The Extended error code is 10"));
-  EXPECT_EQ(channel.stats.last_extended_error, 0x10);
-  EXPECT_EQ(channel.stats.abnormal_codes, 1);
-  EXPECT_EQ(channel.stats.last_abnormal_code, 0x5B);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.last_extended_error), 0x10);
+  EXPECT_EQ(by_value(channel.stats.abnormal_codes), 1);
+  EXPECT_EQ(by_value(channel.stats.last_abnormal_code), 0x5B);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   for (const auto& e : sink.entries()) EXPECT_EQ(e.colour, image::kColourError);
 }
 
@@ -261,13 +264,13 @@ TEST_F(Check1E, AsciiAbnormalCodeNamesTheDeviceAndCountsRecordsFromZero) {
   EXPECT_EQ(check_1e_reply(b, text_bytes("815B1F"), env).result, ReplyResult::kFailure);
   EXPECT_TRUE(sink.contains("Got abnormal completetion code 5B, Chan 1, Dev PLC1, pollrec 2")) << sink.all();
   EXPECT_TRUE(sink.contains("The error code is 1F"));
-  EXPECT_EQ(channel.stats.last_extended_error, 0x1F);
-  EXPECT_EQ(channel.stats.last_abnormal_code, 0x5B);
+  EXPECT_EQ(by_value(channel.stats.last_extended_error), 0x1F);
+  EXPECT_EQ(by_value(channel.stats.last_abnormal_code), 0x5B);
   sink.clear();
   EXPECT_EQ(check_1e_reply(b, text_bytes("8156"), env).result, ReplyResult::kFailure);
   EXPECT_EQ(sink.all(), "Got abnormal completetion code 56, Chan 1, Dev PLC1, pollrec 2\n");
-  EXPECT_EQ(channel.stats.abnormal_codes, 2);
-  EXPECT_EQ(channel.stats.last_abnormal_code, 0x56);
+  EXPECT_EQ(by_value(channel.stats.abnormal_codes), 2);
+  EXPECT_EQ(by_value(channel.stats.last_abnormal_code), 0x56);
 }
 
 TEST_F(Check1E, AbnormalCodesFailSilentlyWithoutAlarms) {
@@ -275,8 +278,8 @@ TEST_F(Check1E, AbnormalCodesFailSilentlyWithoutAlarms) {
   ChannelBlock b = a_block(Coding::Binary);
   EXPECT_EQ(check_1e_reply(b, bytes({0x81, 0x5B, 0x10}), env).result, ReplyResult::kFailure);
   EXPECT_TRUE(sink.entries().empty());
-  EXPECT_EQ(channel.stats.abnormal_codes, 0);
-  EXPECT_EQ(channel.stats.last_extended_error, 0);
+  EXPECT_EQ(by_value(channel.stats.abnormal_codes), 0);
+  EXPECT_EQ(by_value(channel.stats.last_extended_error), 0);
 }
 
 TEST_F(Check1E, ExtendedCodeMissingFromTheReplyIsNotMadeUp) {
@@ -284,7 +287,7 @@ TEST_F(Check1E, ExtendedCodeMissingFromTheReplyIsNotMadeUp) {
   b.reply[2] = 0x77;  // what an earlier reply left in the buffer must not show
   EXPECT_EQ(check_1e_reply(b, bytes({0x81, 0x5B}), env).result, ReplyResult::kFailure);
   EXPECT_FALSE(sink.contains("The Extended error code is 77"));
-  EXPECT_EQ(channel.stats.last_extended_error, 0);
+  EXPECT_EQ(by_value(channel.stats.last_extended_error), 0);
 }
 
 TEST_F(Check1E, WritesExpectNoDataAndLeaveNothingToConvert) {

@@ -4,6 +4,7 @@
 
 #include "poller/byte_order.h"
 #include "poller/poller_fixture.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::poller {
 namespace {
@@ -12,6 +13,7 @@ using image::ExceptionType;
 using image::RegisterType;
 using testsupport::ConfigSpec;
 using testsupport::RecordSpec;
+using testsupport::by_value;
 
 struct Schedule : testing::PollerFixture {
   // Countdowns by value: the entries are packed, and a comparison would bind a reference.
@@ -54,11 +56,11 @@ TEST_F(Schedule, RecordsOfEqualPollTimeAreReadInTurnOncePerPollTime) {
   }
   EXPECT_EQ(first, (std::vector<int>{1, 101, 201}));
   EXPECT_EQ(second, (std::vector<int>{2, 102, 202}));
-  EXPECT_EQ(record(0).status, image::kStatusGood);
-  EXPECT_EQ(record(1).status, image::kStatusGood);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
+  EXPECT_EQ(by_value(record(1).status), image::kStatusGood);
   EXPECT_EQ(word(0, image::kAreaCurrent, 1), 1);  // the reply counts up from 0
-  EXPECT_EQ(channel(0).stats.requests_sent, 6);
-  EXPECT_EQ(channel(0).stats.replies_received, 6);
+  EXPECT_EQ(by_value(channel(0).stats.requests_sent), 6);
+  EXPECT_EQ(by_value(channel(0).stats.replies_received), 6);
   EXPECT_TRUE(sink.contains("UDP Socket Connected"));
 }
 
@@ -67,8 +69,8 @@ TEST_F(Schedule, RecordWithDisabledPollTimeIsNeverRead) {
   plan.channels[0].devices[0].records[1].poll_time = image::kPollTimeDisabled;
   load(plan);
   EXPECT_TRUE(send_ticks_of(200, 100).empty());
-  EXPECT_EQ(record(1).status, image::kStatusNotPolled);
-  EXPECT_EQ(record(0).status, image::kStatusGood);
+  EXPECT_EQ(by_value(record(1).status), image::kStatusNotPolled);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
 }
 
 TEST_F(Schedule, AccessTimeExpiryStopsPollingUntilAClientReadsAgain) {
@@ -81,18 +83,18 @@ TEST_F(Schedule, AccessTimeExpiryStopsPollingUntilAClientReadsAgain) {
   area(0, image::kAreaExceptions)[1] = 7;  // a registered point
   const std::vector<int> reads = send_ticks_of(0, 100);
   EXPECT_EQ(reads, (std::vector<int>{1, 11, 21, 31, 41}));
-  EXPECT_EQ(record(0).status, image::kStatusAccessExpired);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusAccessExpired);
   EXPECT_EQ(e.access_expired, 1);
   // 4297 -> 0 flagged the entry; the expiry itself does not.
-  EXPECT_EQ(e.changed_count, 1);
+  EXPECT_EQ(by_value(e.changed_count), 1);
   area(0, image::kAreaExceptions)[0] = 0;
   e.changed_count = 0;
   // A client reads the record.
   e.access_countdown = 50;
   e.access_expired = 0;
   EXPECT_FALSE(send_ticks_of(0, 3).empty());
-  EXPECT_EQ(record(0).status, image::kStatusGood);
-  EXPECT_EQ(e.changed_count, 1);  // 4296 -> 0 tells the registered client
+  EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
+  EXPECT_EQ(by_value(e.changed_count), 1);  // 4296 -> 0 tells the registered client
 }
 
 TEST_F(Schedule, FailureReportedOnceRetriedEveryDelayAndRecoveryReportedOnce) {
@@ -109,15 +111,15 @@ TEST_F(Schedule, FailureReportedOnceRetriedEveryDelayAndRecoveryReportedOnce) {
   EXPECT_EQ(sink.count(fail1), 1) << sink.all();
   EXPECT_EQ(sink.count(fail2), 1);
   EXPECT_EQ(sink.colour_of(fail1), image::kColourError);
-  EXPECT_EQ(record(0).status, image::kStatusCommFailure);
-  EXPECT_EQ(record(1).status, image::kStatusCommFailure);
-  EXPECT_GE(channel(0).stats.reply_timeouts, 10);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusCommFailure);
+  EXPECT_EQ(by_value(record(1).status), image::kStatusCommFailure);
+  EXPECT_GE(by_value(channel(0).stats.reply_timeouts), 10);
   auto_reply = true;
   ticks(200);
   EXPECT_EQ(sink.count("Communication Recovered Chan 1 Dev =PLC1 Pollrec 1"), 1) << sink.all();
   EXPECT_EQ(sink.count("Communication Recovered Chan 1 Dev =PLC1 Pollrec 2"), 1);
   EXPECT_EQ(sink.colour_of("Communication Recovered Chan 1 Dev =PLC1 Pollrec 2"), image::kColourInfo);
-  EXPECT_EQ(record(0).status, image::kStatusGood);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
   EXPECT_EQ(sink.count(fail1), 1);
 }
 
@@ -141,7 +143,7 @@ TEST_F(Schedule, WithoutDisplayAlarmsFailuresAreSilentButStillFail) {
   load(plan);
   auto_reply = false;
   ticks(20);
-  EXPECT_EQ(record(0).status, image::kStatusCommFailure);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusCommFailure);
   EXPECT_FALSE(sink.contains("Communication Failure Chan 1 Dev =PLC1 Pollrec 1"));
 }
 
@@ -157,19 +159,19 @@ TEST_F(Schedule, StatusChangesFlagRegisteredEntriesOnce) {
   set_status(*ctx, 0, 0, image::kStatusGood);  // 4297 -> 0
   EXPECT_EQ(table[0], 1);
   EXPECT_EQ(table[4], 0);
-  EXPECT_EQ(entry(0).changed_count, 1);
+  EXPECT_EQ(by_value(entry(0).changed_count), 1);
   set_status(*ctx, 0, 0, image::kStatusGood);  // 0 -> 0: nothing
   table[0] = 0;
   set_status(*ctx, 0, 0, image::kStatusGood);
   EXPECT_EQ(table[0], 0);
   set_status(*ctx, 0, 0, image::kStatusCommFailure);
   EXPECT_EQ(table[0], 1);
-  EXPECT_EQ(entry(0).changed_count, 2);
+  EXPECT_EQ(by_value(entry(0).changed_count), 2);
   EXPECT_EQ(poll_left(0), 500);  // DELAY
   table[0] = 0;
   set_status(*ctx, 0, 0, image::kStatusCommFailure);  // still failing: no new flags
   EXPECT_EQ(table[0], 0);
-  EXPECT_EQ(entry(0).changed_count, 2);
+  EXPECT_EQ(by_value(entry(0).changed_count), 2);
 }
 
 TEST_F(Schedule, ReadsAndWritesTakeTurns) {
@@ -183,7 +185,7 @@ TEST_F(Schedule, ReadsAndWritesTakeTurns) {
   std::string order;
   for (const auto& s : sockets.sent) order += is_write(s.bytes) ? 'W' : 'R';
   EXPECT_EQ(order, "RWRWRWRR");
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
 }
 
 TEST_F(Schedule, CountDownStopsAtZeroAndSkipsWhatShouldNotCount) {
@@ -245,8 +247,8 @@ TEST_F(Schedule, ChannelsArePolledSideBySide) {
   tick();
   EXPECT_EQ(block(0).waiting, 1);
   EXPECT_EQ(block(1).waiting, 0);
-  EXPECT_EQ(record(1).status, image::kStatusGood);
-  EXPECT_EQ(record(0).status, image::kStatusNotPolled);
+  EXPECT_EQ(by_value(record(1).status), image::kStatusGood);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusNotPolled);
 }
 
 TEST_F(Schedule, ReadWithoutAConnectionGoesOutOnceThereIsOneAndKeepsTheCursor) {
@@ -255,7 +257,7 @@ TEST_F(Schedule, ReadWithoutAConnectionGoesOutOnceThereIsOneAndKeepsTheCursor) {
   load(plan);
   sockets.open_results = {-EMFILE, -EMFILE};
   EXPECT_EQ(send_ticks_of(100, 1), std::vector<int>{});
-  EXPECT_EQ(channel(0).stats.reads_not_sent, 1);
+  EXPECT_EQ(by_value(channel(0).stats.reads_not_sent), 1);
   EXPECT_EQ(block(0).waiting, 1);
   EXPECT_EQ(poller->schedules[0].read_cursor, 0);
   // The read goes out on the tick the socket is made, without waiting for a retry; its
@@ -267,9 +269,9 @@ TEST_F(Schedule, ReadWithoutAConnectionGoesOutOnceThereIsOneAndKeepsTheCursor) {
     for (std::size_t i = before; i < sockets.sent.size(); ++i) heads.push_back(head_of(sockets.sent[i].bytes));
   }
   EXPECT_EQ(heads, (std::vector<std::uint32_t>{100, 200}));
-  EXPECT_EQ(channel(0).stats.retries, 0);
-  EXPECT_EQ(channel(0).stats.reply_timeouts, 0);
-  EXPECT_EQ(record(0).status, image::kStatusGood);
+  EXPECT_EQ(by_value(channel(0).stats.retries), 0);
+  EXPECT_EQ(by_value(channel(0).stats.reply_timeouts), 0);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
 }
 
 TEST_F(Schedule, TheFirstConnectionMessageNamesTheChannelsDevice) {
@@ -300,7 +302,7 @@ TEST_F(Schedule, IdleChannelsCostOneLookAtTheSocketsPerTickAndNoReceive) {
   plan.channels[1].ip_port = 5002;
   load(plan);
   ticks(5);  // first reads and their replies
-  ASSERT_EQ(record(3).status, image::kStatusGood);
+  ASSERT_EQ(by_value(record(3).status), image::kStatusGood);
   const int receives = sockets.receives, polls = sockets.polls;
   ticks(20);
   EXPECT_EQ(sockets.receives, receives);
@@ -310,7 +312,7 @@ TEST_F(Schedule, IdleChannelsCostOneLookAtTheSocketsPerTickAndNoReceive) {
   tick();
   EXPECT_EQ(sockets.receives, receives + 1);
   EXPECT_NE(word(3, image::kAreaCurrent, 0), 40);
-  EXPECT_EQ(record(3).status, image::kStatusGood);
+  EXPECT_EQ(by_value(record(3).status), image::kStatusGood);
 }
 
 }  // namespace

@@ -8,10 +8,13 @@
 
 #include "poller/block_fixtures.h"
 #include "poller/fake_sockets.h"
+#include "testsupport/by_value.h"
 #include "testsupport/recording_sink.h"
 
 namespace hbt::poller {
 namespace {
+
+using testsupport::by_value;
 
 using image::Coding;
 using image::CpuType;
@@ -105,11 +108,11 @@ TEST_F(Transport, RefusedConnectionIsReportedOnceThenSendErrorsTimeoutsAndANewAt
   EXPECT_EQ(sink.colour_of(refused), image::kColourInfo);
   const std::string send_error = "Sending to PLC1 error " + std::to_string(EPIPE) + " Broken pipe";
   EXPECT_EQ(sink.colour_of(send_error), image::kColourError);
-  EXPECT_EQ(channel.stats.requests_sent, 0);
+  EXPECT_EQ(by_value(channel.stats.requests_sent), 0);
   // Timeout, a retry (its send fails silently), timeout, failure.
   EXPECT_EQ(ticks(b, 30).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.reply_timeouts, 2);
-  EXPECT_EQ(channel.stats.retries, 1);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 2);
+  EXPECT_EQ(by_value(channel.stats.retries), 1);
   EXPECT_EQ(b.connection_state, kConnectionNone);
   EXPECT_EQ(sink.count(refused), 1);
   // The next use closes the old socket and connects again.
@@ -123,8 +126,8 @@ TEST_F(Transport, SocketThatCannotBeMadeLeavesTheReadUnsent) {
   sockets.open_results = {-EMFILE};
   EXPECT_FALSE(send_read_request(b, env));
   EXPECT_EQ(sink.colour_of("Failed to create socket, Is TCP/IP installed ?"), image::kColourNotice);
-  EXPECT_EQ(channel.stats.reads_not_sent, 1);
-  EXPECT_EQ(channel.stats.requests_sent, 0);
+  EXPECT_EQ(by_value(channel.stats.reads_not_sent), 1);
+  EXPECT_EQ(by_value(channel.stats.requests_sent), 0);
   EXPECT_EQ(b.connection_state, kConnectionNone);
   EXPECT_TRUE(sockets.sent.empty());
 }
@@ -145,13 +148,13 @@ TEST_F(Transport, StrayDataIsTakenByTheTickAndARequestCostsOneSendAndOneReceive)
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
   EXPECT_EQ(sockets.receives, 1);
   EXPECT_TRUE(sockets.inbox().empty());
-  EXPECT_EQ(channel.stats.replies_received, 0);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 0);
   b.waiting = 1;
   EXPECT_TRUE(send_read_request(b, env));
   EXPECT_EQ(sockets.receives, 1);  // no receive before the send
   ASSERT_EQ(sockets.sent.size(), 1u);
   EXPECT_EQ(sockets.sent[0].bytes, std::vector<std::uint8_t>(b.request, b.request + b.request_length));
-  EXPECT_EQ(channel.stats.requests_sent, 1);
+  EXPECT_EQ(by_value(channel.stats.requests_sent), 1);
   sockets.deliver(good_reply());
   EXPECT_EQ(handle_channel_tick(b, env, 1, true).event, ChannelEvent::kReplyGood);
   EXPECT_EQ(sockets.receives, 2);
@@ -165,11 +168,11 @@ TEST_F(Transport, WritesAlwaysCountAsSent) {
   b.is_write = 1;
   sockets.open_results = {-EMFILE};
   send_write_request(b, env);
-  EXPECT_EQ(channel.stats.writes_not_sent, 1);
-  EXPECT_EQ(channel.stats.requests_sent, 1);
+  EXPECT_EQ(by_value(channel.stats.writes_not_sent), 1);
+  EXPECT_EQ(by_value(channel.stats.requests_sent), 1);
   sockets.send_results = {-ECONNREFUSED};
   send_write_request(b, env);
-  EXPECT_EQ(channel.stats.requests_sent, 2);
+  EXPECT_EQ(by_value(channel.stats.requests_sent), 2);
   EXPECT_TRUE(sink.contains("Sending to PLC1 error " + std::to_string(ECONNREFUSED) + " Connection refused"));
   EXPECT_EQ(sockets.receives, 0);  // no discard before a write
 }
@@ -179,10 +182,10 @@ TEST_F(Transport, TimeoutsAndRetriesOnTheTickClock) {
   ASSERT_TRUE(send_read_request(b, env));
   // Ten ticks of 10: the first countdown expires on the tenth.
   EXPECT_EQ(ticks(b, 9, 10).event, ChannelEvent::kNone);
-  EXPECT_EQ(channel.stats.reply_timeouts, 0);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 0);
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
-  EXPECT_EQ(channel.stats.reply_timeouts, 1);
-  EXPECT_EQ(channel.stats.retries, 1);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 1);
+  EXPECT_EQ(by_value(channel.stats.retries), 1);
   EXPECT_EQ(sockets.sent.size(), 2u);
   EXPECT_EQ(sockets.sent[1].bytes, sockets.sent[0].bytes);
   EXPECT_EQ(b.retries_left, 1);
@@ -191,11 +194,11 @@ TEST_F(Transport, TimeoutsAndRetriesOnTheTickClock) {
   EXPECT_EQ(sockets.sent.size(), 3u);
   EXPECT_EQ(ticks(b, 9, 10).event, ChannelEvent::kNone);
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.reply_timeouts, 3);
-  EXPECT_EQ(channel.stats.retries, 2);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 3);
+  EXPECT_EQ(by_value(channel.stats.retries), 2);
   EXPECT_EQ(b.waiting, 0);
   EXPECT_EQ(b.connection_state, kConnectionNone);
-  EXPECT_EQ(channel.stats.requests_sent, 1);  // retries are not requests
+  EXPECT_EQ(by_value(channel.stats.requests_sent), 1);  // retries are not requests
 }
 
 TEST_F(Transport, NoRetriesFailsOnTheFirstExpiry) {
@@ -204,8 +207,8 @@ TEST_F(Transport, NoRetriesFailsOnTheFirstExpiry) {
   EXPECT_EQ(ticks(b, 1, 29).event, ChannelEvent::kNone);
   // A late tick counts all its elapsed time.
   EXPECT_EQ(ticks(b, 1, 5).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.retries, 0);
-  EXPECT_EQ(channel.stats.reply_timeouts, 1);
+  EXPECT_EQ(by_value(channel.stats.retries), 0);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 1);
   EXPECT_EQ(sockets.sent.size(), 1u);
 }
 
@@ -219,10 +222,10 @@ TEST_F(Transport, AReplyEndsTheWait) {
   ASSERT_EQ(out.data.size(), 10u);
   EXPECT_EQ(out.data[8], 5);
   EXPECT_EQ(b.waiting, 0);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   // Idle: nothing happens, no countdown runs.
   EXPECT_EQ(ticks(b, 50, 10).event, ChannelEvent::kNone);
-  EXPECT_EQ(channel.stats.reply_timeouts, 0);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 0);
 }
 
 TEST_F(Transport, AnIgnoredReplyDoesNotHoldTheCountdown) {
@@ -237,7 +240,7 @@ TEST_F(Transport, AnIgnoredReplyDoesNotHoldTheCountdown) {
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
   EXPECT_EQ(b.reply_countdown, 10);
   EXPECT_EQ(b.waiting, 1);
-  EXPECT_EQ(channel.stats.replies_received, 0);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 0);
   sockets.deliver(bytes({0xD0}));
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kFailed);
 }
@@ -296,8 +299,8 @@ TEST_F(Transport, TcpReplySplitOverSeveralReceivesIsOneGoodReply) {
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
   TickOutcome out = ticks(b, 1, 10);
   EXPECT_EQ(out.event, ChannelEvent::kReplyGood);
-  EXPECT_EQ(channel.stats.rejected_replies, 0);
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 0);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   EXPECT_EQ(out.data.size(), 10u);
 }
 
@@ -321,7 +324,7 @@ TEST_F(Transport, TcpJoinedAnswersToARequestAndItsRetryAreTakenOneAtATime) {
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
   EXPECT_EQ(b.stream_length, 0);
   EXPECT_FALSE(channel_busy(b));
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   // Leftovers never reach a new request.
   const auto reply = good_reply();
   sockets.deliver({reply.begin(), reply.begin() + 6});
@@ -341,7 +344,7 @@ TEST_F(Transport, TcpOneEReplyFollowedByMoreThanItsRequestExplainsIsRefused) {
   for (int i = 0; i < 20; ++i) longer.push_back(static_cast<std::uint8_t>(i));
   sockets.deliver(longer);
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.rejected_replies, 1);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);
   EXPECT_EQ(b.stream_length, 0);
   EXPECT_EQ(b.connection_state, kConnectionNone);
   EXPECT_FALSE(channel_busy(b));
@@ -350,8 +353,8 @@ TEST_F(Transport, TcpOneEReplyFollowedByMoreThanItsRequestExplainsIsRefused) {
   ASSERT_TRUE(send_read_request(b, env));
   sockets.deliver(bytes({0x81, 0x5B, 0x10, 0x00}));
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.rejected_replies, 1);
-  EXPECT_EQ(channel.stats.last_extended_error, 0x10);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);
+  EXPECT_EQ(by_value(channel.stats.last_extended_error), 0x10);
 }
 
 TEST_F(Transport, AnswersToCopiesOfAnEndedRequestNeverReachTheNextOne) {
@@ -372,7 +375,7 @@ TEST_F(Transport, AnswersToCopiesOfAnEndedRequestNeverReachTheNextOne) {
   sockets.deliver(stale);
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
   EXPECT_FALSE(channel_busy(b));
-  EXPECT_EQ(channel.stats.replies_received, 1);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 1);
   // Copies that are never answered hold the channel for a quiet spell of two timeouts.
   b.waiting = 1;
   b.retries_left = 1;
@@ -392,7 +395,7 @@ TEST_F(Transport, ARequestThatFoundNoConnectionGoesOutAsSoonAsItIsReady) {
   sockets.connect_results = {-EINPROGRESS};
   EXPECT_FALSE(send_read_request(b, env));
   EXPECT_TRUE(sockets.sent.empty());
-  EXPECT_EQ(channel.stats.reads_not_sent, 1);
+  EXPECT_EQ(by_value(channel.stats.reads_not_sent), 1);
   // Still connecting on the next tick: the send would block, the request keeps waiting.
   sockets.send_results = {-EAGAIN};
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
@@ -403,7 +406,7 @@ TEST_F(Transport, ARequestThatFoundNoConnectionGoesOutAsSoonAsItIsReady) {
   EXPECT_EQ(sockets.sent[0].bytes, std::vector<std::uint8_t>(b.request, b.request + b.request_length));
   sockets.deliver(good_reply());
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kReplyGood);
-  EXPECT_EQ(channel.stats.reply_timeouts, 0);
+  EXPECT_EQ(by_value(channel.stats.reply_timeouts), 0);
 }
 
 TEST_F(Transport, AWriteIsNeverGivenUpBeforeItReachedTheWire) {
@@ -412,7 +415,7 @@ TEST_F(Transport, AWriteIsNeverGivenUpBeforeItReachedTheWire) {
   sockets.open_results = {-EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE,
                           -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE, -EMFILE};
   send_write_request(b, env);
-  EXPECT_EQ(channel.stats.writes_not_sent, 1);
+  EXPECT_EQ(by_value(channel.stats.writes_not_sent), 1);
   // Fourteen more ticks of 1/100 s without a socket: past the reply timeout, and no retries.
   EXPECT_EQ(ticks(b, 14, 1).event, ChannelEvent::kNone);
   EXPECT_EQ(b.waiting, 1);
@@ -434,7 +437,7 @@ TEST_F(Transport, PeerClosingTheConnectionResetsIt) {
   sockets.deliver({});
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
   EXPECT_EQ(b.connection_state, kConnectionNone);
-  EXPECT_EQ(channel.stats.rejected_replies, 0);
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 0);
   // The next tick makes a new socket; the request is re-sent when its countdown expires.
   EXPECT_EQ(ticks(b, 1, 10).event, ChannelEvent::kNone);
   EXPECT_EQ(sockets.opened.size(), 2u);
@@ -462,7 +465,7 @@ TEST_F(Transport, RefusalNoticedWhilePendingIsReportedAndTheSocketKept) {
   EXPECT_EQ(ticks(b, 19, 1).event, ChannelEvent::kNone);
   EXPECT_EQ(sockets.opened.size(), 1u);
   EXPECT_EQ(ticks(b, 30, 1).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.retries, 1);
+  EXPECT_EQ(by_value(channel.stats.retries), 1);
   EXPECT_EQ(sockets.opened.size(), 1u);
   EXPECT_EQ(b.connection_state, kConnectionNone);
 }
@@ -484,7 +487,7 @@ TEST_F(Transport, DataBeforeAnyRequestIsNotExamined) {
   b.waiting = 0;
   sockets.deliver(good_reply());
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kNone);
-  EXPECT_EQ(channel.stats.replies_received, 0);
+  EXPECT_EQ(by_value(channel.stats.replies_received), 0);
 }
 
 TEST_F(Transport, LateReplyIsExaminedAgainstTheNewRequest) {
@@ -503,7 +506,7 @@ TEST_F(Transport, LateReplyIsExaminedAgainstTheNewRequest) {
   send_write_request(b, env);
   sockets.deliver(good_reply());
   EXPECT_EQ(ticks(b, 1).event, ChannelEvent::kFailed);
-  EXPECT_EQ(channel.stats.rejected_replies, 1);  // wrong length for a write
+  EXPECT_EQ(by_value(channel.stats.rejected_replies), 1);  // wrong length for a write
 }
 
 TEST_F(Transport, AsciiTcpRepliesAreFramedInCharacters) {

@@ -9,6 +9,7 @@
 #include "poller/block_fixtures.h"
 #include "poller/poller_fixture.h"
 #include "poller/polling.h"
+#include "testsupport/by_value.h"
 
 namespace hbt::poller {
 namespace {
@@ -19,6 +20,7 @@ using image::ExceptionType;
 using image::RegisterType;
 using testsupport::ConfigSpec;
 using testsupport::RecordSpec;
+using testsupport::by_value;
 using testing::bytes;
 
 constexpr std::int32_t kRarely = 100000;  // poll time: read once at start, then only after writes
@@ -47,7 +49,7 @@ struct Writes : testing::PollerFixture {
     plan.channels[0].devices[0].coding = coding;
     load(plan);
     ticks(2);  // the first read and its reply
-    ASSERT_EQ(record(0).status, image::kStatusGood);
+    ASSERT_EQ(by_value(record(0).status), image::kStatusGood);
   }
 };
 
@@ -62,7 +64,7 @@ TEST_F(Writes, SeparateRunsOfBitsGoOutOneRequestEach) {
   EXPECT_EQ(head_of(w[0]), 3u);
   EXPECT_EQ(points_of(w[0]), 3);
   EXPECT_EQ(data_of(w[0]), bytes({0x10, 0x10}));
-  EXPECT_EQ(entry(0).write_request_count, 1);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 1);
   EXPECT_EQ(word(0, image::kAreaWriteFlags, 0), 1 << 9);
   EXPECT_TRUE(sink.contains("Digital Write PLC1:Y:3 len=3")) << sink.all();
   ticks(3);
@@ -71,7 +73,7 @@ TEST_F(Writes, SeparateRunsOfBitsGoOutOneRequestEach) {
   EXPECT_EQ(head_of(w[1]), 9u);
   EXPECT_EQ(points_of(w[1]), 1);
   EXPECT_EQ(data_of(w[1]), bytes({0x10}));
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
   EXPECT_EQ(word(0, image::kAreaWriteFlags, 0), 0);
   EXPECT_TRUE(sink.contains("Digital Write PLC1:Y:9 len=1"));
   EXPECT_EQ(sink.colour_of("Digital Write PLC1:Y:9 len=1"), image::kColourInfo);
@@ -102,7 +104,7 @@ TEST_F(Writes, FloatValueTwoOfARecordAtD100WritesTwoRegistersAtD104) {
   EXPECT_EQ(points_of(w[0]), 2);
   EXPECT_EQ(data_of(w[0]), bytes({0x00, 0x00, 0xC0, 0x3F}));
   EXPECT_EQ(load16(&w[0][7]), 12 + 4);
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
   EXPECT_TRUE(sink.contains("Analog Write PLC1:D:102 len=1")) << sink.all();
 }
 
@@ -119,7 +121,7 @@ TEST_F(Writes, ConsecutiveWholeWordsShareARequestAndAGapSplitsThem) {
   EXPECT_EQ(head_of(w[1]), 5u);
   EXPECT_EQ(points_of(w[1]), 1);
   EXPECT_EQ(head_of(w[2]), 7u);
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
 }
 
 TEST_F(Writes, BitInWordMergesWithTheLastPolledValue) {
@@ -140,8 +142,8 @@ TEST_F(Writes, BitInWordMergesWithTheLastPolledValue) {
   EXPECT_EQ(word(0, image::kAreaCurrent, 1), 0xFF10);
   EXPECT_EQ(word(0, image::kAreaWriteValues, 1), 0xFF10);  // Q-series keeps area 2 in step
   EXPECT_EQ(word(0, image::kAreaWriteFlags, 1), 0);
-  EXPECT_EQ(entry(0).write_request_count, 0);
-  EXPECT_EQ(entry(0).changed_count, 2);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
+  EXPECT_EQ(by_value(entry(0).changed_count), 2);
   EXPECT_TRUE(sink.contains("Bit in word Write PLC1:D:201")) << sink.all();
 }
 
@@ -170,7 +172,7 @@ TEST_F(Writes, ASeriesBitInWordLeavesAreaTwoAndTheStatusAlone) {
   EXPECT_EQ(std::string(f.begin(), f.end()), "03FF000A442000000000" "0100" "8000");
   EXPECT_EQ(word(0, image::kAreaWriteValues, 0), 0x8001);
   tick();
-  EXPECT_EQ(record(0).status, image::kStatusNotPolled);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusNotPolled);
 }
 
 TEST_F(Writes, ASeriesLongValuesGoLowRegisterFirstEachHighByteFirst) {
@@ -190,7 +192,7 @@ TEST_F(Writes, QSeriesWriteRepliesLeaveTheStatusAndFailuresSetItBad) {
   load_one(RecordSpec{RegisterType::D, 0, 1, DataType::Unsigned});
   queue_write(0, 0, 4, 0xFFFF, 16);
   ticks(2);
-  EXPECT_EQ(record(0).status, image::kStatusGood);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
   ticks(2);  // the read-back and its reply
   for (const std::uint16_t stale : {image::kStatusCommFailure, image::kStatusAccessExpired}) {
     SCOPED_TRACE(stale);
@@ -199,9 +201,9 @@ TEST_F(Writes, QSeriesWriteRepliesLeaveTheStatusAndFailuresSetItBad) {
     queue_write(0, 0, value, 0xFFFF, 16);
     ticks(2);
     EXPECT_EQ(data_of(writes_sent().back()), bytes({static_cast<std::uint8_t>(value), 0}));
-    EXPECT_EQ(record(0).status, stale);
+    EXPECT_EQ(by_value(record(0).status), stale);
     ticks(2);  // the read-back the write made due, and its reply
-    EXPECT_EQ(record(0).status, image::kStatusGood);
+    EXPECT_EQ(by_value(record(0).status), image::kStatusGood);
   }
   EXPECT_EQ(sink.count("Communication Recovered Chan 1 Dev =PLC1 Pollrec 1"), 1);
   // A write that is never answered fails like a read once its retries are spent, and is
@@ -210,10 +212,10 @@ TEST_F(Writes, QSeriesWriteRepliesLeaveTheStatusAndFailuresSetItBad) {
   const std::size_t writes_before = writes_sent().size();
   queue_write(0, 0, 6, 0xFFFF, 16);
   ticks(2000);
-  EXPECT_EQ(record(0).status, image::kStatusCommFailure);
+  EXPECT_EQ(by_value(record(0).status), image::kStatusCommFailure);
   EXPECT_EQ(writes_sent().size(), writes_before + 1 + 2);  // sent, then two retries
   EXPECT_EQ(word(0, image::kAreaWriteFlags, 0), 0);
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
 }
 
 // A Q-series write reply says the PLC answers, not what area 1 holds: until a read has been
@@ -324,7 +326,7 @@ TEST_F(Writes, RunsLongerThanOneRequestAreSentInParts) {
   EXPECT_LE(w[0].size(), kRequestBufferSize);
   EXPECT_EQ(head_of(w[1]), most);
   EXPECT_EQ(points_of(w[1]), 1200 - most);
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
 }
 
 TEST_F(Writes, FlagsWithoutACountWaitAndACountWithoutFlagsIsPassedOver) {
@@ -335,7 +337,7 @@ TEST_F(Writes, FlagsWithoutACountWaitAndACountWithoutFlagsIsPassedOver) {
   entry(0).write_request_count = 8;  // less than what is flagged: never below zero
   ticks(2);
   ASSERT_EQ(writes_sent().size(), 1u);
-  EXPECT_EQ(entry(0).write_request_count, 0);
+  EXPECT_EQ(by_value(entry(0).write_request_count), 0);
   // A count whose flags were already served finds nothing and sends nothing.
   entry(0).write_request_count = 16;
   const std::size_t sent = sockets.sent.size();
@@ -362,7 +364,7 @@ TEST_F(Writes, MorePendingKeepsTheWriteCursorOnTheRecord) {
   EXPECT_EQ(head_of(w[0]), 0u);
   EXPECT_EQ(head_of(w[1]), 2u);
   EXPECT_EQ(head_of(w[2]), 10u);
-  EXPECT_EQ(channel(0).stats.requests_sent, 3);
+  EXPECT_EQ(by_value(channel(0).stats.requests_sent), 3);
 }
 
 }  // namespace
