@@ -205,7 +205,9 @@ TEST_F(ServerTest, GroupEnumeratorsByScopeAndInterface) {
     EXPECT_EQ(take_string(got[1]), u"B");
     names->Release();
   }
-  for (OPCENUMSCOPE scope : {OPC_ENUM_PUBLIC, OPC_ENUM_PUBLIC_CONNECTIONS}) {
+  // A scope outside the list is a 32-bit value like any other, and lists nothing either.
+  for (OPCENUMSCOPE scope : {OPC_ENUM_PUBLIC, OPC_ENUM_PUBLIC_CONNECTIONS, static_cast<OPCENUMSCOPE>(0),
+                             static_cast<OPCENUMSCOPE>(7), static_cast<OPCENUMSCOPE>(0xFFFFFFFF)}) {
     IEnumUnknown* e = nullptr;
     EXPECT_EQ(server->CreateGroupEnumerator(scope, IID_IEnumUnknown, reinterpret_cast<LPUNKNOWN*>(&e)), S_FALSE);
     IUnknown* g = nullptr;

@@ -15,6 +15,16 @@
 #define HBTCOM_API extern __attribute__((visibility("default")))
 #endif
 
+/* Enumerations cross the interfaces as 32-bit integers, and the other side may pass any
+   value. C++ gives them a fixed underlying type (the unsigned int the compilers pick for
+   them anyway), so that a value outside the list is one the receiver may look at and refuse,
+   not an undefined one:  typedef enum tagFOO HBTCOM_ENUM_BASE { ... } FOO; */
+#ifdef __cplusplus
+#define HBTCOM_ENUM_BASE : unsigned int
+#else
+#define HBTCOM_ENUM_BASE
+#endif
+
 #define STDAPI HBTCOM_API HRESULT
 #define STDAPI_(type) HBTCOM_API type
 #define STDMETHODCALLTYPE

@@ -15,14 +15,14 @@
 #include "winuser.h"
 #include "wtypes.h"
 
-typedef enum tagCOINIT {
+typedef enum tagCOINIT HBTCOM_ENUM_BASE {
   COINIT_MULTITHREADED = 0x0,
   COINIT_APARTMENTTHREADED = 0x2,
   COINIT_DISABLE_OLE1DDE = 0x4,
   COINIT_SPEED_OVER_MEMORY = 0x8
 } COINIT;
 
-typedef enum tagCLSCTX {
+typedef enum tagCLSCTX HBTCOM_ENUM_BASE {
   CLSCTX_INPROC_SERVER = 0x1,
   CLSCTX_INPROC_HANDLER = 0x2,
   CLSCTX_LOCAL_SERVER = 0x4,

@@ -161,7 +161,7 @@ typedef struct tagFORMATETC {
   DWORD tymed;
 } FORMATETC, *LPFORMATETC;
 
-typedef enum tagTYMED {
+typedef enum tagTYMED HBTCOM_ENUM_BASE {
   TYMED_NULL = 0,
   TYMED_HGLOBAL = 1,
   TYMED_FILE = 2,
@@ -172,14 +172,14 @@ typedef enum tagTYMED {
   TYMED_ENHMF = 64
 } TYMED;
 
-typedef enum tagDVASPECT {
+typedef enum tagDVASPECT HBTCOM_ENUM_BASE {
   DVASPECT_CONTENT = 1,
   DVASPECT_THUMBNAIL = 2,
   DVASPECT_ICON = 4,
   DVASPECT_DOCPRINT = 8
 } DVASPECT;
 
-typedef enum tagADVF {
+typedef enum tagADVF HBTCOM_ENUM_BASE {
   ADVF_NODATA = 1,
   ADVF_PRIMEFIRST = 2,
   ADVF_ONLYONCE = 4,
@@ -189,7 +189,7 @@ typedef enum tagADVF {
   ADVF_DATAONSTOP = 64
 } ADVF;
 
-typedef enum tagDATADIR { DATADIR_GET = 1, DATADIR_SET = 2 } DATADIR;
+typedef enum tagDATADIR HBTCOM_ENUM_BASE { DATADIR_GET = 1, DATADIR_SET = 2 } DATADIR;
 
 /* The medium's handle is the member that tymed names; pUnkForRelease, when set, is released
    instead of freeing the handle. */
