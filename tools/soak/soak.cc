@@ -76,6 +76,7 @@ double now_ms() { return static_cast<double>(platform::monotonic_ns()) / 1e6; }
 struct Options {
   int seconds = 60;
   unsigned seed = 1;
+  std::vector<std::string> faults;  // kinds of fault to inject; empty: every kind
 };
 
 // ---- The host library, loaded as a host loads it.
@@ -165,8 +166,15 @@ int main(int argc, char** argv) {
       o.seconds = std::atoi(argv[++i]);
     } else if (a == "--seed" && i + 1 < argc) {
       o.seed = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else if (a == "--faults" && i + 1 < argc) {
+      // One kind alone shows how the driver copes with it, without the others' noise.
+      std::stringstream kinds(argv[++i]);
+      for (std::string kind; std::getline(kinds, kind, ',');)
+        if (!kind.empty()) o.faults.push_back(kind);
     } else {
-      std::fprintf(stderr, "Usage: hbt_soak [--seconds N] [--seed N]\n");
+      std::fprintf(stderr,
+                   "Usage: hbt_soak [--seconds N] [--seed N] [--faults KIND,...]\n"
+                   "  KIND: drop delay split join code badcmd silent close refuse\n");
       return 2;
     }
   }
@@ -553,8 +561,13 @@ int main(int argc, char** argv) {
         // back. Refusal is a TCP fault here.
         if (p.tcp) kinds.push_back({"close", "close p=0.3"});
         if (p.tcp) kinds.push_back({"refuse", "refuse on"});
-        const auto& [name, line] = kinds[rng() % kinds.size()];
-        if (plc.ok("fault " + endpoint(c) + " " + line)) {
+        if (!o.faults.empty())
+          std::erase_if(kinds, [&](const auto& k) {
+            return std::find(o.faults.begin(), o.faults.end(), k.first) == o.faults.end();
+          });
+        const auto pick = kinds.empty() ? 0 : rng() % kinds.size();
+        const auto& [name, line] = kinds.empty() ? std::pair<std::string, std::string>() : kinds[pick];
+        if (!kinds.empty() && plc.ok("fault " + endpoint(c) + " " + line)) {
           ++faults_injected;
           ++fault_kinds[name];
           active.push_back({c, now + 2000 + rng() % 4000, now, line});
