@@ -145,6 +145,37 @@ TEST_F(DirectItemIoTest, WritesQueueThroughTheHostLibrary) {
   com::VariantClear(&bad[2].vDataValue);
 }
 
+// An ID of blanks names no point: read and write answer it as an ID that does not bind,
+// with the configuration-error quality, and leave the image alone.
+TEST_F(DirectItemIoTest, IdsOfBlanksDoNotBind) {
+  WatchdogTicker poller(*plant);
+  ASSERT_TRUE(poller_seen_alive());
+  const std::vector<LPCWSTR> ids = {u"    ", u"\t \t ", u"  |S,0,100", u" $20", u"PLC1:D:103"};
+  ReadOut r;
+  read(ids, &r);
+  ASSERT_EQ(r.hr, S_OK);
+  for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
+    EXPECT_EQ(r.errors[i], OPC_E_INVALIDITEMID) << i;
+    EXPECT_EQ(r.qualities[i], OPC_QUALITY_CONFIG_ERROR) << i;
+    EXPECT_EQ(r.values[i].vt, VT_EMPTY) << i;
+    EXPECT_TRUE(is_zero(r.stamps[i])) << i;
+  }
+  EXPECT_EQ(r.errors.back(), S_OK);
+
+  std::vector<OPCITEMVQT> vqts(ids.size());
+  for (OPCITEMVQT& v : vqts) {
+    v.vDataValue.vt = VT_I4;
+    v.vDataValue.lVal = 99;
+  }
+  HRESULT hr;
+  auto errors = write(ids, vqts, &hr);
+  EXPECT_EQ(hr, S_OK) << "binding failures show only in their slots";
+  EXPECT_EQ(errors, (std::vector<HRESULT>{OPC_E_INVALIDITEMID, OPC_E_INVALIDITEMID, OPC_E_INVALIDITEMID,
+                                          OPC_E_INVALIDITEMID, S_OK}));
+  EXPECT_EQ(plant->word(kWordRecord, 2, 3), 99) << "the real ID writes";
+  EXPECT_TRUE(recorded.messages.empty()) << "scratch items say nothing";
+}
+
 TEST_F(DirectItemIoTest, BadArgumentsAreRefusedWithOutputsCleared) {
   LPCWSTR ids[] = {u"PLC1:D:100"};
   DWORD age = 0;

@@ -219,6 +219,35 @@ TEST_F(GroupTest, BadItemsLeaveNothingAndSayWhy) {
   EXPECT_EQ(items->CreateEnumerator(IID_IEnumOPCItemAttributes, nullptr), E_INVALIDARG);
 }
 
+// Blanks alone are no address: such an ID fails as an empty one does, whether it is added
+// or validated, instead of binding to a point that reads nothing. So does an ID whose only
+// text after the blanks is option text.
+TEST_F(GroupTest, IdsOfBlanksAreEmptyIds) {
+  const std::vector<std::u16string> blanks = {u"    ", u"\t\t\t\t", u" \t \r\n\v\f ", std::u16string(64, u' ')};
+  for (bool validate : {false, true}) {
+    Added a = add(blanks, VT_EMPTY, validate);
+    EXPECT_EQ(a.hr, S_FALSE) << validate;
+    ASSERT_EQ(a.errors.size(), blanks.size());
+    for (std::size_t i = 0; i < blanks.size(); ++i) {
+      EXPECT_EQ(a.errors[i], OPC_E_INVALIDITEMID) << i << " validate " << validate;
+      EXPECT_EQ(a.results[i].hServer, 0u) << i;
+      EXPECT_EQ(a.results[i].vtCanonicalDataType, VT_EMPTY) << i;
+    }
+  }
+  EXPECT_EQ(recorded.count("OPC: Empty Item ID passed"), static_cast<int>(2 * blanks.size()));
+
+  const std::vector<std::u16string> options_only = {u"  |S,0,100", u"\t$20 ", u" ;LIN,0,1", u"   |", u"  [4]|LIN"};
+  for (bool validate : {false, true}) {
+    Added a = add(options_only, VT_EMPTY, validate);
+    EXPECT_EQ(a.hr, S_FALSE);
+    for (std::size_t i = 0; i < options_only.size(); ++i)
+      EXPECT_EQ(a.errors[i], OPC_E_INVALIDITEMID) << narrow(options_only[i]) << " validate " << validate;
+  }
+  EXPECT_TRUE(attributes().empty());
+  // The same address with blanks around it still binds.
+  EXPECT_EQ(add({u" \t PLC1:D:100|LIN,0,100 \r\n"}).errors[0], S_OK);
+}
+
 TEST_F(GroupTest, UnknownHandlesGetTheirOwnError) {
   OPCHANDLE good = add_one(u"PLC1:D:100");
   OPCHANDLE handles[3] = {good, good + 1000, 0};

@@ -56,9 +56,10 @@ HRESULT COPCDrvItem::set_requested_type(VARTYPE vt) {
 HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITEMRESULT* result) {
   std::memset(result, 0, sizeof *result);
   if (!def.szItemID) return fail("OPC: Item id passed as NULL", OPC_E_INVALIDITEMID);
-  std::string text = narrow(wide_view(def.szItemID));
+  // Trimmed first: an ID of blanks alone would reach the host library as an empty address,
+  // which binds to a point with no address that reads nothing.
+  const std::string text = trim(narrow(wide_view(def.szItemID)));
   if (text.empty()) return fail("OPC: Empty Item ID passed", OPC_E_INVALIDITEMID);
-  text = trim(text);
 
   const HostApi& host = library().host;
   const Settings& s = settings();

@@ -274,7 +274,8 @@ TEST_F(ItemPropertiesTest, FailingDisplayExportsShowAsUnknown) {
 
 TEST_F(ItemPropertiesTest, BindingFailuresAndBadArguments) {
   DWORD id = 1;
-  for (const char16_t* bad : {u"PLC9:D:0", u"", u"PLC1:D:100$200", u"PLC1:D:99999", u"PLC1:D:100|BOGUS"}) {
+  for (const char16_t* bad : {u"PLC9:D:0", u"", u"PLC1:D:100$200", u"PLC1:D:99999", u"PLC1:D:100|BOGUS", u"    ",
+                              u" \t\r\n ", u"  |S,0,100", u"\t$20"}) {
     EXPECT_EQ(available(bad).hr, OPC_E_INVALIDITEMID) << narrow(bad);
     EXPECT_EQ(values(bad, {1}).hr, OPC_E_INVALIDITEMID) << narrow(bad);
   }
