@@ -1,6 +1,6 @@
 // The host library's texts: the register part of an I/O address, the signal-conditioning
-// names and the hardware-options text. Never a crash; an accepted address displays as a
-// text that parses to the same register; a conditioning name found in the table is the name
+// names and the hardware-options text. Never a crash; an accepted address names exactly the
+// register type it is read as, and displays as a text that parses to the same register; a conditioning name found in the table is the name
 // of the code it was found as; options shown for a conditioning parse back to the same
 // option fields.
 #include <string>
@@ -21,6 +21,8 @@ void address(std::uint8_t kind, const std::string& rest) {
   if (!parse_register_part(rest, kind, &part)) return;
   if (part.kind != 1 && part.kind != 2 && part.kind != 3 && part.kind != kind)
     fail(kName, "an address part took kind " + std::to_string(part.kind));
+  if (rest.substr(0, rest.find_first_of(":;,./ ")) != image::kRegisterTypeNames[static_cast<int>(part.type)])
+    fail(kName, "'" + rest + "' was read as register type " + image::kRegisterTypeNames[static_cast<int>(part.type)]);
   const std::string shown = display_address("PLC1", register_word(part), part.ex_number, part.kind);
   const std::size_t sep = shown.find(':');
   if (sep == std::string::npos) fail(kName, "displayed address without a separator: " + shown);

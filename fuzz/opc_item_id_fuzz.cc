@@ -1,6 +1,7 @@
 // Item IDs and browse texts as an OPC client sends them, against the standard plant through
 // the server's host table. Never a crash. An ID binds as a scratch item only below 64 wide
-// characters; a bound item's properties are those its kind lists, each in its announced type.
+// characters and when it is more than blanks, and then to a point with an address; a bound
+// item's properties are those its kind lists, each in its announced type.
 // The browse name filter keeps exactly what its rules say for prefix, suffix and containment
 // filters made from the name itself; browse lists pass their filter; an item ID made from a
 // browse entry is trimmed, cut before " - ", and starts with the device browsed to.
@@ -13,6 +14,7 @@
 #include "fuzz/fuzz_target.h"
 #include "opc/browse_server.h"
 #include "opc/item.h"
+#include "opc/item_id.h"
 #include "opc/item_properties.h"
 #include "opc/name_filter.h"
 #include "opc/property_table.h"
@@ -51,6 +53,7 @@ void item(const std::u16string& id) {
   if (id.size() >= kScratchIdLimit && bound != OPC_E_INVALIDITEMID)
     fail(kName, "an ID of " + std::to_string(id.size()) + " characters was not refused");
   if (SUCCEEDED(bound) && bound != S_OK) fail(kName, "binding succeeded with a code other than S_OK");
+  if (SUCCEEDED(bound) && trim(narrow(id)).empty()) fail(kName, "an ID of blanks alone bound");
 
   CImpIItemProperties props(nullptr);
   LPWSTR text = const_cast<LPWSTR>(id.c_str());
@@ -74,6 +77,8 @@ void item(const std::u16string& id) {
     if (errors[i] != S_OK || (want != VT_VARIANT && values[i].vt != want))
       fail(kName, "property " + std::to_string(all[i]) + " of '" + show(id) + "' has type " +
                       std::to_string(values[i].vt));
+    if (all[i] == 5003 && values[i].vt == VT_BSTR && narrow(wide_view(values[i].bstrVal)) == "--UNDEFINED--")
+      fail(kName, "'" + show(id) + "' bound to a point without an address");
     if (values[i].vt == VT_BSTR && com::SysStringLen(values[i].bstrVal) > 128)
       fail(kName, "property " + std::to_string(all[i]) + " is a text of " +
                       std::to_string(com::SysStringLen(values[i].bstrVal)) + " characters");
@@ -178,7 +183,8 @@ std::vector<fuzz::Bytes> seeds() {
   };
   for (std::string_view id : {"PLC1:D:100", "PLC1:D:100|LIN,0,100,,degC", "PLC1:D:100|NONE,-5.25,5,,millibar",
                               "PLC1:D:100$20", "PLC1:D:100$127,ignored", "PLC1:D:100[10]", "PLC1:M:10|NONE,Stopped,Running!",
-                              "PLC1:X:1F", "PLC1:EX:2:310", "PLC2:D:0;SQRT", "PLC3:R:9", " plc1:w:2a ", "PLC9:D:0"})
+                              "PLC1:X:1F", "PLC1:EX:2:310", "PLC2:D:0;SQRT", "PLC3:R:9", " plc1:w:2a ", "PLC9:D:0",
+                              "    ", " \t|S,0,100", "PLC1:Q:10"})
     add(0, id);
   for (std::string_view f : {"PLC1\nPL*", "PLC1\n*1", "PLC1\nP*1", "PLC1\n**", "PLC1\na*b*c", "D:0 - D:99\n*-*",
                              "PLC1\n***", "PL\nPLC*", "P\nP*C*", "1\n*X*1"})

@@ -1,6 +1,7 @@
 // nio_paddr fed random texts: it answers 0 or 514, touches the host's records only when it
 // accepts, never reads or writes out of bounds (the sanitizer builds watch), and what it
 // accepts displays as a text that parses to the same record.
+#include <cctype>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -84,6 +85,16 @@ TEST(AddressFuzz, RandomTextsAreAcceptedWhollyOrNotAtAll) {
     EXPECT_EQ(again.address.handle, p.address.handle) << text << " shown as " << shown;
     EXPECT_EQ(again.address.reg & 0xFFFFFF, p.address.reg & 0xFFFFFF) << text << " shown as " << shown;
     EXPECT_EQ(again.address.ex_number, p.address.ex_number) << text;
+    // The register named in the text is the one shown: nothing is read as another type.
+    std::string upper_text = text;
+    for (char& c : upper_text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::size_t first = upper_text.find_first_of(":;,./ ");
+    const std::size_t second = upper_text.find_first_of(":;,./ ", first + 1);
+    const std::string shown_text = shown;
+    const std::size_t colon = shown_text.find(':');
+    EXPECT_EQ(upper_text.substr(first + 1, second - first - 1),
+              shown_text.substr(colon + 1, shown_text.find(':', colon + 1) - colon - 1))
+        << text << " shown as " << shown;
   }
   EXPECT_GT(accepted, 400) << "the generator should reach the accepting paths";
 }

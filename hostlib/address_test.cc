@@ -82,6 +82,9 @@ TEST_F(Addresses, FailuresLeaveTheHostRecordAloneAndSayWhy) {
       {"PLC1:D:100:16", 2, "NIO-IO Address Error : Incorrect Address Format - PLC1:D:100:16"},
       {"PLC1:EX:3:300", 1, "NIO-*IO Address Error; Data not found -PLC1:EX:3:300"},
       {"PLC1:R:100", 1, "NIO-*IO Address Error; Data not found -PLC1:R:100"},
+      // Register names the driver does not know, or with more after them, are no X or D.
+      {"PLC1:Q:10", 2, "NIO-IO Address Error : Incorrect Address Format - PLC1:Q:10"},
+      {"PLC1:DATA:100", 1, "NIO-IO Address Error : Incorrect Address Format - PLC1:DATA:100"},
   };
   for (const auto& c : cases) {
     Point p;
@@ -100,14 +103,18 @@ TEST_F(Addresses, FailuresLeaveTheHostRecordAloneAndSayWhy) {
       EXPECT_EQ(plant.ring_count(c.message), 1) << c.text << "\n" << ::testing::PrintToString(plant.ring());
     }
   }
-  EXPECT_EQ(plant.ring().size(), 6u) << "the missing separator says nothing";
+  EXPECT_EQ(plant.ring().size(), 8u) << "the missing separator says nothing";
 }
 
-TEST_F(Addresses, BlankAfterTheSeparatorMeansAnXAddress) {
+// " D" names no register: the address is refused rather than read as X:1F, a register the
+// text never named.
+TEST_F(Addresses, BlankAfterTheSeparatorIsRefused) {
   auto p = plant.point("PLC1: D:1F", 2);
-  ASSERT_EQ(p->parse_status, 0);
-  EXPECT_EQ(p->address.reg, 0x1Fu) << "type X (0), offset 0x1F";
-  EXPECT_EQ(record_of(*p), 4);
+  EXPECT_EQ(p->parse_status, kStatusBadAddress);
+  EXPECT_EQ(plant.ring_count("NIO-IO Address Error : Incorrect Address Format - PLC1: D:1F"), 1);
+  auto x = plant.point("PLC1:X:1F", 2);
+  ASSERT_EQ(x->parse_status, 0);
+  EXPECT_EQ(record_of(*x), 4) << "the X register it would have read";
 }
 
 TEST_F(Addresses, TextsLongerThanTheirFieldsAreRefused) {

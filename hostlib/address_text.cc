@@ -40,8 +40,10 @@ std::int64_t leading_number(std::string_view s) {
   return negative ? -value : value;
 }
 
-// Every character must be a hexadecimal digit; the value must fit 24 bits.
+// Every character must be a hexadecimal digit, and there must be one; the value must fit 24
+// bits.
 bool hexadecimal(std::string_view s, std::uint32_t* out) {
+  if (s.empty()) return false;
   std::uint32_t value = 0;
   for (char c : s) {
     unsigned d;
@@ -58,12 +60,42 @@ bool hexadecimal(std::string_view s, std::uint32_t* out) {
   return true;
 }
 
-// The bit number after the separator that ends the offset (0 when nothing follows it).
+// A decimal field as atol reads it (blanks, a sign, digits), except that the digits must be
+// there and nothing may follow them but the end of the text or one of `ends`: "D:1A" is no
+// D1 and "EX:2X:300" no block 2. "[" may end the offset, where an OPC item ID gives its array
+// size ("PLC1:D:100[10]").
+bool decimal_field(std::string_view s, const char* ends, std::int64_t* value) {
+  std::size_t i = skip_whitespace(s, 0);
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  const std::size_t digits = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+  if (i == digits) return false;
+  if (i < s.size() && (s[i] == '\0' || std::strchr(ends, s[i]) == nullptr)) return false;
+  *value = leading_number(s);
+  return true;
+}
+
+// The bit number after the separator that ends the offset: 0 when nothing follows it.
 bool bit_number(std::string_view text, std::size_t separator, std::uint8_t* bit) {
-  std::int64_t n = leading_number(text.substr(separator + 1));
+  std::string_view field = text.substr(separator + 1);
+  std::int64_t n = 0;
+  if (skip_whitespace(field, 0) < field.size() && !decimal_field(field, "[", &n)) return false;
   if (n < 0 || n > 15) return false;
   *bit = static_cast<std::uint8_t>(n);
   return true;
+}
+
+// The register name is the whole text before its separator, exactly one of the sixteen names.
+// A name the driver does not know ("Q", "C", "SM", "ZR"), one with letters after it ("DX",
+// "LW") or one after a blank would otherwise be read as another register.
+bool register_named(std::string_view name, RegisterType* type) {
+  for (int t = 0; t < 16; ++t) {
+    if (name == image::kRegisterTypeNames[t]) {
+      *type = static_cast<RegisterType>(t);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -73,26 +105,20 @@ bool is_separator(char c) { return c != '\0' && std::strchr(":;,./ ", c) != null
 bool is_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool parse_register_part(std::string_view rest, std::uint8_t kind, RegisterPart* out) {
+  // Blanks at the end separate nothing: "D:100 " is the word D100, not bit 0 of it.
+  while (!rest.empty() && is_whitespace(rest.back())) rest.remove_suffix(1);
   RegisterPart part;
   part.kind = kind;
-  // The name is matched where the text starts, blanks included; no match means X.
-  for (int t = 0; t < 16; ++t) {
-    if (rest.starts_with(image::kRegisterTypeNames[t])) {
-      part.type = static_cast<RegisterType>(t);
-      break;
-    }
-  }
-  std::size_t at = 0;
+  std::size_t sep = find_separator(rest, skip_whitespace(rest, 0));
+  if (sep == npos || !register_named(rest.substr(0, sep), &part.type)) return false;
   if (part.type == RegisterType::EX) {
-    std::size_t sep = find_separator(rest, skip_whitespace(rest, 0));
-    if (sep == npos) return false;
-    std::int64_t ex = leading_number(rest.substr(sep + 1));
+    const std::size_t from = sep + 1;
+    sep = find_separator(rest, skip_whitespace(rest, from));
+    std::int64_t ex = 0;
+    if (sep == npos || !decimal_field(rest.substr(from, sep - from), "", &ex)) return false;
     if (ex < 0 || ex > 255) return false;
     part.ex_number = static_cast<std::uint8_t>(ex);
-    at = sep + 1;
   }
-  std::size_t sep = find_separator(rest, skip_whitespace(rest, at));
-  if (sep == npos) return false;
   std::string_view offset_text = rest.substr(sep + 1);
 
   const bool word = image::is_word_device(part.type);
@@ -108,8 +134,8 @@ bool parse_register_part(std::string_view rest, std::uint8_t kind, RegisterPart*
   } else if (hexadecimal_offset(part.type)) {
     if (!hexadecimal(offset_text, &part.offset)) return false;
   } else {
-    std::int64_t offset = leading_number(offset_text);
-    if (offset < 0 || offset > 0xFFFFFF) return false;
+    std::int64_t offset = 0;
+    if (!decimal_field(offset_text, ":;,./ [", &offset) || offset < 0 || offset > 0xFFFFFF) return false;
     part.offset = static_cast<std::uint32_t>(offset);
   }
 

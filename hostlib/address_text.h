@@ -26,8 +26,9 @@ struct RegisterPart {
   std::uint8_t kind = 0;     // the kind the point ends up with (5 becomes 1 or 2)
 };
 
-// False for text that does not follow the grammar, and for numbers beyond their fields
-// (EX number 8 bits, bit number 0..15, offset 24 bits).
+// False for text that does not follow the grammar, for a register name other than exactly
+// one of the sixteen, for numbers without digits or with other characters after them, and
+// for numbers beyond their fields (EX number 8 bits, bit number 0..15, offset 24 bits).
 bool parse_register_part(std::string_view rest, std::uint8_t kind, RegisterPart* out);
 
 std::uint32_t register_word(const RegisterPart& part);

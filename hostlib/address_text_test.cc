@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace hbt::hostlib {
 namespace {
 
@@ -60,13 +62,24 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"D:100", 2, false}, Case{"W:1A", 2, false},
         // Hexadecimal offsets take hexadecimal digits only.
         Case{"X:1G", 2, false},
-        // An unmatched register name falls back to X.
-        Case{"Q:10", 2, true, RegisterType::X, 0x10, 0, 2, 0},
-        // A blank after the first separator: no name matches " D", so X with offset 0x100.
-        Case{" D:100", 1, true, RegisterType::X, 0x100, 0, 1, 0},
-        // Letters after the register name are ignored; decimal reading stops at a non-digit.
-        Case{"DATA:12", 1, true, RegisterType::D, 12, 0, 1, 0},
+        // A register name the table does not have, with letters after it or after a blank,
+        // names no register: refused rather than read as X, D or L.
+        Case{"Q:10", 2, false}, Case{" D:100", 1, false}, Case{"DATA:12", 1, false}, Case{"LW:10", 1, false},
+        Case{"C:5", 2, false}, Case{"T:5", 2, false}, Case{"SM:5", 2, false}, Case{"ZR:5", 1, false},
+        Case{"TCX:5", 2, false}, Case{"EXT:2:3", 1, false}, Case{":100", 1, false}, Case{"\tD:100", 1, false},
+        // Numbers are digits: "1A" is no decimal 1, an empty field no 0.
+        Case{"D:1A", 1, false}, Case{"D:", 1, false}, Case{"X:", 2, false}, Case{"D :100", 1, false},
+        Case{"EX:2X:300", 1, false}, Case{"EX::300", 1, false}, Case{"D:100:3X", 2, false},
+        Case{"W::5", 2, false}, Case{"D:100\t7", 5, false},
+        // Decimal reading ends at a separator (a bit number the kind does not take) or at the
+        // "[" of an OPC array size.
         Case{"D:100:3", 1, true, RegisterType::D, 100, 0, 1, 0},
+        Case{"D:100[10]", 5, true, RegisterType::D, 100, 0, 1, 0},
+        Case{"D:100:3[2]", 5, true, RegisterType::D, 100, 3, 2, 0},
+        Case{"EX: 2:300", 1, true, RegisterType::EX, 300, 0, 1, 2},
+        // Blanks at the end are no separator before a bit number.
+        Case{"D:100  ", 5, true, RegisterType::D, 100, 0, 1, 0},
+        Case{"W:1A\t", 5, true, RegisterType::W, 0x1A, 0, 1, 0},
         // No separator after the register name.
         Case{"D100", 1, false}, Case{"EX:2", 1, false},
         // Fields beyond their widths are refused rather than cut.
@@ -75,6 +88,43 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"D:16777215", 1, true, RegisterType::D, 0xFFFFFF, 0, 1, 0},
         // An empty bit number reads as 0.
         Case{"D:100:", 2, true, RegisterType::D, 100, 0, 2, 0}));
+
+// Register names made at random from the sixteen names, letters of names the driver does not
+// know, blanks and tabs: every text accepted names exactly the register it is read as, and
+// its display text parses back to the same register.
+TEST(RegisterNames, EveryAcceptedNameIsTheRegisterRead) {
+  static const char* const kPieces[] = {"X", "Y", "B", "L", "M", "F", "TC", "TS", "TN", "CC", "CS", "CN", "D",
+                                        "W", "R", "EX", "Q", "C", "T", "S", "Z", "A", "N", "K", "H", "V", " ", "\t"};
+  static const char* const kOffsets[] = {"0", "10", "1F", "100", "7FF", "12[4]", "+3", "9:", "1A:5", "2:300", ""};
+  std::mt19937 random(1108);
+  const std::uint8_t kinds[] = {1, 2, 3, 5};
+  int accepted = 0, refused = 0;
+  for (int run = 0; run < 20000; ++run) {
+    std::string name;
+    for (int n = static_cast<int>(random() % 3) + (random() % 8 == 0 ? 0 : 1); n > 0; --n)
+      name += kPieces[random() % std::size(kPieces)];
+    const char separator = ":;,./ "[random() % 6];
+    const std::string rest = name + separator + kOffsets[random() % std::size(kOffsets)];
+    const std::uint8_t kind = kinds[random() % 4];
+    RegisterPart part;
+    if (!parse_register_part(rest, kind, &part)) {
+      ++refused;
+      continue;
+    }
+    ++accepted;
+    // A blank piece is itself a separator.
+    ASSERT_EQ(rest.substr(0, rest.find_first_of(":;,./ ")), image::kRegisterTypeNames[static_cast<int>(part.type)])
+        << "'" << rest << "' kind " << int(kind);
+    const std::string shown = display_address("PLC1", register_word(part), part.ex_number, part.kind);
+    RegisterPart again;
+    ASSERT_TRUE(parse_register_part(shown.substr(5), part.kind, &again)) << rest << " shown as " << shown;
+    EXPECT_EQ(register_word(again), register_word(part)) << rest << " shown as " << shown;
+    EXPECT_EQ(again.ex_number, part.ex_number) << rest;
+    EXPECT_EQ(again.kind, part.kind) << rest;
+  }
+  EXPECT_GT(accepted, 1000);
+  EXPECT_GT(refused, 2000);
+}
 
 TEST(AddressDisplay, MatchesTheParsedForms) {
   auto word = [](RegisterType t, std::uint32_t offset, int bit = 0) {
