@@ -248,6 +248,19 @@ TEST_F(GroupTest, IdsOfBlanksAreEmptyIds) {
   EXPECT_EQ(add({u" \t PLC1:D:100|LIN,0,100 \r\n"}).errors[0], S_OK);
 }
 
+// An address whose register name the host library does not know is refused, not bound to
+// the X register of the same number.
+TEST_F(GroupTest, UnknownRegisterNamesAreInvalidItemIds) {
+  const std::vector<std::u16string> ids = {u"PLC1:Q:0", u"PLC1:Q:10|NONE", u"PLC1:DX:100", u"PLC1: D:100",
+                                           u"PLC1:D:1A", u"PLC1:X:0"};
+  Added a = add(ids);
+  EXPECT_EQ(a.hr, S_FALSE);
+  ASSERT_EQ(a.errors.size(), ids.size());
+  for (std::size_t i = 0; i + 1 < ids.size(); ++i) EXPECT_EQ(a.errors[i], OPC_E_INVALIDITEMID) << narrow(ids[i]);
+  EXPECT_EQ(a.errors.back(), S_OK);
+  EXPECT_EQ(attributes().size(), 1u);
+}
+
 TEST_F(GroupTest, UnknownHandlesGetTheirOwnError) {
   OPCHANDLE good = add_one(u"PLC1:D:100");
   OPCHANDLE handles[3] = {good, good + 1000, 0};
