@@ -120,16 +120,6 @@ class RecordingSink final : public IOPCDataCallback {
   std::function<HRESULT(const Callback&)> hook_;
 };
 
-template <class Check>
-bool eventually(Check check, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (check()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return check();
-}
-
 class DataTest : public ServerTest {
  protected:
   static constexpr int kWordRecord = 0;   // PLC1 D100..D109, unsigned

@@ -156,6 +156,9 @@ class COPCDrvGroup final : public IUnknown {
   std::size_t item_count();
   // Tests look at fields no interface shows.
   COPCDrvItem* find_item_for_test(OPCHANDLE handle);
+  // Update passes finished, their reports sent: a test that waits for the server's work counts
+  // passes, which no load on the machine can make come early or short.
+  std::uint64_t finished_passes_for_test() const { return finished_passes_.load(); }
 
  private:
   ~COPCDrvGroup();
@@ -205,6 +208,7 @@ class COPCDrvGroup final : public IUnknown {
   std::int32_t keep_alive_countdown_ = 0;         // group lock
   std::uint32_t since_last_pass_ = 0;             // poll thread: elapsed time the keep-alive counts
   std::atomic<bool> removed_{false};
+  std::atomic<std::uint64_t> finished_passes_{0};
 
   // The data callback: the client's side (Advise/Unadvise and the DA 2.0 completions), the
   // hand-off stream that carries it to the poll thread and the request to let it go.

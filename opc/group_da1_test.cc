@@ -83,7 +83,7 @@ class StreamSink final : public IAdviseSink {
   void OnClose() override {}
 
   // Waits until `done` holds for the reports; false after `limit`.
-  bool wait(const std::function<bool(const std::vector<Report>&)>& done, std::chrono::milliseconds limit = 3000ms) {
+  bool wait(const std::function<bool(const std::vector<Report>&)>& done, std::chrono::milliseconds limit = 20s) {
     std::unique_lock lock(mutex);
     return changed.wait_for(lock, limit, [&] { return done(reports); });
   }
@@ -101,7 +101,7 @@ class StreamSink final : public IAdviseSink {
     std::lock_guard lock(gate_mutex);
     gate_closed = true;
   }
-  bool wait_held(std::chrono::milliseconds limit = 3000ms) {
+  bool wait_held(std::chrono::milliseconds limit = 20s) {
     std::unique_lock lock(gate_mutex);
     return gate_changed.wait_for(lock, limit, [&] { return held_inside; });
   }
@@ -208,9 +208,10 @@ class Da1Test : public ServerTest {
     ASSERT_EQ(group->SetState(nullptr, nullptr, &a, nullptr, nullptr, nullptr, nullptr), S_OK);
   }
   // Waits for the reports of the advise (every active item owed once) to be sent, then
-  // forgets them.
+  // forgets them. The alive flag settles first, so that no quality change is owed later.
   void drain() {
-    std::this_thread::sleep_for(150ms);
+    ASSERT_TRUE(eventually([] { return library().alive.load() == 1; }));
+    ASSERT_TRUE(wait_passes(object(), 2));
     sink.forget();
   }
   HRESULT read(DWORD source, std::vector<OPCHANDLE> which, DWORD* id, std::vector<HRESULT>* errors = nullptr) {
@@ -301,7 +302,7 @@ TEST_F(Da1Test, RequestsNeedTheirSinkAndRefuseBadInputWhole) {
   EXPECT_EQ(errors[1], S_OK);
   com::CoTaskMemFree(errors);
   EXPECT_EQ(object()->da1_pending_count(), 0u);
-  std::this_thread::sleep_for(150ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   EXPECT_TRUE(sink.taken().empty()) << "a refused request is never reported";
 
   // A handle of another group is not one of this group's.
@@ -332,7 +333,7 @@ TEST_F(Da1Test, ReadsAreReportedOnEveryAdvisedDataStreamWithTheirId) {
   EXPECT_NE(device_id, 0u);
   EXPECT_NE(cache_id, device_id);
   ASSERT_TRUE(sink.wait([&](auto& r) { return count_with(r, kData, device_id) && count_with(r, kDataTime, device_id); }));
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   auto reports = sink.taken();
   EXPECT_EQ(count_with(reports, kData, cache_id), 1u);
   EXPECT_EQ(count_with(reports, kDataTime, cache_id), 1u);
@@ -407,14 +408,14 @@ TEST_F(Da1Test, PrimeFirstReportsEveryActiveItemOnce) {
   drain();
   ASSERT_EQ(data->DUnadvise(kDataTime), S_OK);
   ASSERT_EQ(advise(kDataTime), S_OK);
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(wait_passes(object(), 3));
   EXPECT_TRUE(sink.taken().empty());
   ASSERT_EQ(data->DUnadvise(kDataTime), S_OK);
 
   for (UINT format : {kDataTime, kData}) {
     ASSERT_EQ(advise(format, ADVF_PRIMEFIRST), S_OK);
     ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(wait_passes(object(), 3));
     auto reports = sink.taken();
     ASSERT_EQ(reports.size(), 1u) << "once, and not again while nothing changes";
     EXPECT_EQ(reports[0].format, format);
@@ -428,12 +429,13 @@ TEST_F(Da1Test, PrimeFirstReportsEveryActiveItemOnce) {
 TEST_F(Da1Test, WithBothStreamsTheTimedOneReportsFirstAndTakesTheItems) {
   // The first poll cycles take the fresh watchdog slots for a moving watchdog; once the alive
   // flag has settled, no quality change reports the items a second time.
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(eventually([] { return library().alive.load() == 1; }));
+  ASSERT_TRUE(wait_passes(object(), 2));
   // Newly added active items are owed to both streams.
   ASSERT_EQ(advise(kData), S_OK);
   ASSERT_EQ(advise(kDataTime), S_OK);
   ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
-  std::this_thread::sleep_for(150ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   auto reports = sink.taken();
   // Whichever stream was advised when the pass ran reported each item once, in all.
   std::multiset<std::uint32_t> seen;
@@ -447,7 +449,7 @@ TEST_F(Da1Test, WithBothStreamsTheTimedOneReportsFirstAndTakesTheItems) {
   ASSERT_EQ(advise(kData, ADVF_PRIMEFIRST), S_OK);
   ASSERT_EQ(advise(kDataTime, ADVF_PRIMEFIRST, nullptr, &dummy), S_OK);
   ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
-  std::this_thread::sleep_for(150ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   reports = sink.taken();
   ASSERT_FALSE(reports.empty());
   EXPECT_EQ(reports[0].format, kDataTime);
@@ -458,13 +460,12 @@ TEST_F(Da1Test, WithBothStreamsTheTimedOneReportsFirstAndTakesTheItems) {
 
 TEST_F(Da1Test, AValueChangeIsReportedOnceOnTheAdvisedStream) {
   // Once the poller is judged alive, qualities stay put and only values change.
-  for (int i = 0; i < 300 && library().alive.load() != 1; ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(library().alive.load(), 1);
+  ASSERT_TRUE(eventually([] { return library().alive.load() == 1; }));
   ASSERT_EQ(advise(kDataTime), S_OK);
   drain();
   plant->set_word(0, 0, 4321);  // D100, client handle 100
   ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(wait_passes(object(), 3));
   auto reports = sink.taken();
   ASSERT_EQ(reports.size(), 1u) << "one report, and none again while nothing else changes";
   EXPECT_EQ(reports[0].data.transaction, 0u) << "a change report";
@@ -479,7 +480,7 @@ TEST_F(Da1Test, AValueChangeIsReportedOnceOnTheAdvisedStream) {
   sink.forget();
   set_group_active(false);
   plant->set_word(0, 2, 777);  // D102, client handle 105
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(wait_passes(object(), 3));
   EXPECT_TRUE(sink.taken().empty());
   set_group_active(true);
   ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
@@ -529,7 +530,7 @@ TEST_F(Da1Test, CancelRemovesAPendingTransactionOnly) {
   EXPECT_EQ(object()->da1_pending_count(), 1u);
   sink.release();
   ASSERT_TRUE(sink.wait([&](auto& r) { return count_with(r, kData, kept) == 1; }));
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   EXPECT_EQ(count_with(sink.taken(), kData, cancelled), 0u);
   EXPECT_EQ(async->Cancel(kept), E_FAIL) << "already carried out";
 }
@@ -541,7 +542,7 @@ TEST_F(Da1Test, ASinkThatThrowsOrUnadvisesInsideItsCallIsSurvived) {
   DWORD id = 0;
   ASSERT_EQ(read(OPC_DS_CACHE, {handles[0]}, &id), S_OK);
   ASSERT_TRUE(sink.wait([&](auto& r) { return count_with(r, kData, id) == 1; })) << "the poll thread carried on";
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   for (const Report& r : sink.taken()) EXPECT_EQ(GlobalSize(r.block), 0u) << "freed although the sink threw";
   sink.throws = false;
 
@@ -560,7 +561,7 @@ TEST_F(Da1Test, ASinkThatThrowsOrUnadvisesInsideItsCallIsSurvived) {
   ASSERT_EQ(advise(kData, 0, &second), S_OK);
   ASSERT_EQ(read(OPC_DS_CACHE, {handles[0]}, &id), S_OK);
   ASSERT_TRUE(second.wait([&](auto& r) { return !r.empty(); }));
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(wait_passes(object(), 3));
   EXPECT_EQ(second.taken().size(), 1u) << "nothing after the unadvise";
   EXPECT_EQ(object()->da1_pending_count(), 1u) << "the inner read waits for a sink";
   EXPECT_EQ(second.references.load(), 1u);
@@ -590,7 +591,7 @@ TEST_F(Da1Test, AGroupGoneWithPendingTransactionsFreesThem) {
   EXPECT_EQ(data->DUnadvise(kData), S_OK);
   EXPECT_EQ(data->DUnadvise(kWriteComplete), S_OK);
   sink.release();
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(wait_passes(object(), 2));
   EXPECT_EQ(object()->da1_pending_count(), 10u);
   OPCHANDLE h = 0;
   ASSERT_EQ(group->GetState(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &h), S_OK);
@@ -634,7 +635,7 @@ TEST_F(Da1Test, ASinkMayAskForTheStatusAndRemoveItsGroupFromInsideItsCall) {
   ASSERT_EQ(advise(kData, ADVF_PRIMEFIRST), S_OK);
   data = nullptr;  // released by the sink
   ASSERT_TRUE(sink.wait([&](auto& r) { return !r.empty(); }));
-  for (int i = 0; i < 100 && remove_result == E_FAIL; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(eventually([&] { return remove_result != E_FAIL; }));
   EXPECT_EQ(status_result.load(), S_OK);
   EXPECT_EQ(remove_result.load(), OPC_S_INUSE) << "the IDataObject was still held";
   std::this_thread::sleep_for(100ms);
@@ -717,8 +718,8 @@ TEST_F(Da1Test, EveryAcceptedRequestIsReportedOnceUnlessCancelled) {
     for (auto& [id, c] : writes)
       if (count_with(r, kWriteComplete, id) == 0) return false;
     return true;
-  }, 10000ms));
-  std::this_thread::sleep_for(100ms);
+  }));
+  ASSERT_TRUE(wait_passes(object(), 2));
   auto reports = sink.taken();
   for (const Report& r : reports) {
     DWORD id = r.format == kWriteComplete ? r.write.transaction : r.data.transaction;

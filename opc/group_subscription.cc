@@ -123,7 +123,8 @@ void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
   // A sink the client has unadvised is never called again, not even by this visit.
   take_handed_off_sink();
   bool update_pass = false;
-  if (update_countdown_.fetch_sub(elapsed) - elapsed <= 0) {
+  const bool due = update_countdown_.fetch_sub(elapsed) - elapsed <= 0;
+  if (due) {
     std::unique_lock lock(mutex_);
     if (active_ && (data_sink_ || has_data_object())) {
       update_pass = true;
@@ -143,6 +144,7 @@ void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
   server_->count_group_visit(update_pass);
   da1_after_update();
   take_handed_off_sink();
+  if (due) finished_passes_.fetch_add(1);
 }
 
 void COPCDrvGroup::scan_for_changes(std::unique_lock<std::mutex>& lock) {

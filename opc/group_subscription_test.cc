@@ -18,11 +18,19 @@ TEST_F(SubscriptionTest, FortyChangesArriveAsThirtyTwoThenEight) {
   std::vector<std::u16string> ids(40, u"PLC1:D:100|NONE");
   add(ids, true, 1000);
   plant->set_word(kWordRecord, 0, 5);
+  // The pass each call comes from: the passes finished before it. The hook runs on the poll
+  // thread, which counts the pass after its calls.
+  COPCDrvGroup* g = object(group);
+  auto pass_of_call = std::make_shared<std::vector<std::uint64_t>>();
+  sink.set_hook([g, pass_of_call](const Callback&) {
+    pass_of_call->push_back(g->finished_passes_for_test());
+    return S_OK;
+  });
   ASSERT_EQ(advise(group, &sink), S_OK);
   ASSERT_TRUE(eventually([&] { return sink.changed_items() >= 40; }));
   plant->set_word(kWordRecord, 0, 6);
   ASSERT_TRUE(eventually([&] { return sink.changed_items() >= 80; }));
-  std::this_thread::sleep_for(200ms);  // nothing changes any more: nothing more arrives
+  ASSERT_TRUE(wait_passes(g, 3));  // nothing changes any more: nothing more arrives
 
   auto calls = sink.calls(Callback::kChange);
   ASSERT_EQ(calls.size(), 4u);
@@ -40,9 +48,13 @@ TEST_F(SubscriptionTest, FortyChangesArriveAsThirtyTwoThenEight) {
       EXPECT_EQ(c.qualities[i], OPC_QUALITY_GOOD);
     }
   }
-  // 32 and 8 of one pass come together, a pass apart from the next pair.
-  EXPECT_LT(calls[1].at - calls[0].at, calls[2].at - calls[1].at);
+  // 32 and 8 of one pass come together, the next pair from a later pass.
+  ASSERT_EQ(pass_of_call->size(), 4u);
+  EXPECT_EQ((*pass_of_call)[0], (*pass_of_call)[1]);
+  EXPECT_EQ((*pass_of_call)[2], (*pass_of_call)[3]);
+  EXPECT_LT((*pass_of_call)[1], (*pass_of_call)[2]);
   ASSERT_EQ(unadvise(group), S_OK);
+  sink.set_hook(nullptr);
 }
 
 TEST_F(SubscriptionTest, KeepAliveSendsEmptyCallbacksWhileNothingChanges) {
@@ -53,25 +65,28 @@ TEST_F(SubscriptionTest, KeepAliveSendsEmptyCallbacksWhileNothingChanges) {
   DWORD revised = 0;
   ASSERT_EQ(state->SetKeepAlive(1000, &revised), S_OK);
   ASSERT_EQ(advise(group, &sink), S_OK);
-  ASSERT_TRUE(eventually([&] { return sink.count(Callback::kChange) >= 3; }, 4000ms));
+  ASSERT_TRUE(eventually([&] { return sink.count(Callback::kChange) >= 3; }));
   auto calls = sink.calls(Callback::kChange);
   EXPECT_EQ(calls[0].clients.size(), 1u);
+  // One keep-alive per keep-alive time. The bounds are the behaviour, with room for a loaded
+  // machine: the server counts from the start of the pass that sent the last call, and a
+  // late poll thread sends late; a keep-alive every pass, or every second period, is outside.
   for (std::size_t k = 1; k < calls.size(); ++k) {
     EXPECT_EQ(calls[k].clients.size(), 0u);
     EXPECT_EQ(calls[k].master_quality, S_OK);
     EXPECT_EQ(calls[k].master_error, S_OK);
     auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(calls[k].at - calls[k - 1].at).count();
-    EXPECT_GE(gap, 950) << "one keep-alive per keep-alive time";
-    EXPECT_LE(gap, 1500);
+    EXPECT_GE(gap, 800) << "one keep-alive per keep-alive time";
+    EXPECT_LE(gap, 1800);
   }
   // A change in between puts the keep-alive off by a whole period again.
   sink.clear();
   plant->set_word(kWordRecord, 0, 999);
-  ASSERT_TRUE(eventually([&] { return sink.count(Callback::kChange) >= 2; }, 4000ms));
+  ASSERT_TRUE(eventually([&] { return sink.count(Callback::kChange) >= 2; }));
   calls = sink.calls(Callback::kChange);
   if (calls[0].clients.size() == 1) {
     auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(calls[1].at - calls[0].at).count();
-    EXPECT_GE(gap, 950);
+    EXPECT_GE(gap, 800);
   }
   state->Release();
   ASSERT_EQ(unadvise(group), S_OK);
@@ -96,7 +111,7 @@ TEST_F(SubscriptionTest, SetEnableStopsAndRestartsCallbacks) {
   ASSERT_EQ(group->GetState(nullptr, &active, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(active, FALSE);
   plant->set_word(kWordRecord, 0, 4242);
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(wait_passes(object(group), 3));
   EXPECT_EQ(sink.changed_items(), 1u) << "no callbacks while disabled";
 
   ASSERT_EQ(async->SetEnable(TRUE), S_OK);
@@ -196,7 +211,7 @@ TEST_F(SubscriptionTest, ClientsMisbehavingInsideCallbacks) {
   ASSERT_TRUE(eventually([&] { return sink.count(Callback::kChange) == 1; }));
   plant->set_word(kWordRecord, 0, 11);
   ASSERT_TRUE(eventually([&] { return steady.changed_items() >= 2; }));
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(wait_passes(object(group), 2));
   EXPECT_EQ(sink.count(Callback::kChange), 1u);
   EXPECT_TRUE(eventually([&] { return sink.references() == 1; }));
   cp->Release();
@@ -210,23 +225,33 @@ TEST_F(SubscriptionTest, ClientsMisbehavingInsideCallbacks) {
   ASSERT_TRUE(eventually([&] { return thrower.changed_items() == 2; }));
   ASSERT_EQ(unadvise(group), S_OK);
 
-  // A callback that blocks holds the other group up no longer than its own call.
+  // A callback that blocks holds the other group up no longer than its own call: the call
+  // lasts until the test lets it go, and the other group's change follows soon after. The
+  // flags are shared with the poll thread, so that a failed test cannot leave it stuck on
+  // freed ones.
   RecordingSink slow;
-  std::atomic<bool> blocked_once{false};
-  slow.set_hook([&](const Callback&) {
-    if (!blocked_once.exchange(true)) std::this_thread::sleep_for(400ms);
+  auto blocked = std::make_shared<std::atomic<bool>>(false);
+  auto let_go = std::make_shared<std::atomic<bool>>(false);
+  slow.set_hook([blocked, let_go](const Callback&) {
+    if (!blocked->exchange(true))
+      while (!let_go->load()) std::this_thread::sleep_for(1ms);
     return S_OK;
   });
+  struct LetGo {
+    std::shared_ptr<std::atomic<bool>> flag;
+    ~LetGo() { *flag = true; }
+  } let_go_on_exit{let_go};
   plant->set_word(kWordRecord, 0, 14);
   ASSERT_EQ(advise(group, &slow), S_OK);
-  ASSERT_TRUE(eventually([&] { return blocked_once.load(); }));
-  auto changed_at = std::chrono::steady_clock::now();
+  ASSERT_TRUE(eventually([&] { return blocked->load(); }));
   plant->set_word(kWordRecord, 0, 13);
+  *let_go = true;
+  const auto let_go_at = std::chrono::steady_clock::now();
   ASSERT_TRUE(eventually([&] {
     auto calls = steady.calls(Callback::kChange);
     return !calls.empty() && calls.back().values == std::vector<double>{13.0};
   }));
-  EXPECT_LT(std::chrono::steady_clock::now() - changed_at, 400ms + 300ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - let_go_at, 2s) << "a few passes of 40 ms, on a loaded machine";
   ASSERT_EQ(unadvise(group), S_OK);
 
   // The group removed and released from inside its own callback.

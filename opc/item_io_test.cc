@@ -28,15 +28,6 @@ constexpr int kFloatRecord = 2;    // PLC1 D300..D309, float
 constexpr int kRelayRecord = 9;    // PLC1 M0..M15, digital
 constexpr int kWordRecord = 0;     // PLC1 D100..D109, unsigned
 
-template <class Check>
-bool eventually(Check check) {
-  for (int i = 0; i < 300; ++i) {
-    if (check()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return check();
-}
-
 class ItemIoTest : public ServerTest {
  protected:
   IOPCGroupStateMgt* group = nullptr;

@@ -28,16 +28,6 @@ std::u16string group_name(IOPCGroupStateMgt* group) {
   return take_string(name);
 }
 
-template <class Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = 3000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return pred();
-}
-
 using AddGroupTest = ServerTest;
 
 TEST_F(AddGroupTest, GeneratedNamesCountEverySuccessfulAdd) {

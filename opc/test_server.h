@@ -15,6 +15,7 @@
 
 #include "hostlib/test_plant.h"
 #include "opc/com_util.h"
+#include "opc/group.h"
 #include "opc/identity.h"
 #include "opc/library.h"
 #include "opc/reporting.h"
@@ -91,6 +92,26 @@ inline HostApi plant_api() {
   };
   add_address_space(api);
   return api;
+}
+
+// Polls `check` until it holds. The limit only ends a test that has already failed, so it is
+// generous: a loaded machine may take seconds for what an idle one does in milliseconds.
+template <class Check>
+bool eventually(Check check, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (check()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return check();
+}
+
+// Waits until `group` has finished `passes` more update passes. The first may have begun
+// before the call, so a whole pass after it takes two: what a test asks of the next pass,
+// or that nothing more comes, is judged after passes of the server's, not after a time.
+inline bool wait_passes(COPCDrvGroup* group, std::uint64_t passes) {
+  const std::uint64_t target = group->finished_passes_for_test() + passes;
+  return eventually([&] { return group->finished_passes_for_test() >= target; });
 }
 
 // Stands in for a running poller: moves the image's watchdog every few milliseconds, so
