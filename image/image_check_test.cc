@@ -99,7 +99,9 @@ TEST(ImageCheck, RefusesEveryKindOfDamage) {
     c.damage(bytes);
     std::string detail;
     EXPECT_EQ(verdict_of(bytes, &detail), c.verdict) << c.name;
-    if (c.verdict == ImageVerdict::kCorrupted) EXPECT_FALSE(detail.empty()) << c.name;
+    if (c.verdict == ImageVerdict::kCorrupted) {
+      EXPECT_FALSE(detail.empty()) << c.name;
+    }
   }
 }
 
