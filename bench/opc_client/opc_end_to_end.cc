@@ -20,6 +20,7 @@
 #include "testsupport/child_process.h"
 #include "testsupport/driver_setup.h"
 #include "testsupport/mcsim_peer.h"
+#include "testsupport/process_stats.h"
 #include "tools/hbtopc/json_lines.h"
 #include "tools/hbtopc/server_registration.h"
 
@@ -27,23 +28,9 @@ namespace {
 
 using hbt::testsupport::McsimPeer;
 using hbt::testsupport::ChildProcess;
+using hbt::testsupport::cpu_seconds;
 
 const std::string kHbtopc = std::string(HBT_BIN_DIR) + "/hbtopc";
-
-double cpu_seconds(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(in)), {});
-  const auto close = all.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(all.substr(close + 2));
-  std::string f;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> f; ++i) {
-    if (i == 14) utime = std::stoull(f);
-    if (i == 15) stime = std::stoull(f);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 double percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;

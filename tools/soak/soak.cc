@@ -10,7 +10,7 @@
 // of its own subscribes through the OPC server to every register of the first channels
 // (opc_leg.h), judged by an oracle of its own (opc_oracle.h). The host's oracle checks
 // - every value read with good status was held by that very register within the window
-//   before the read (poll time + 3 x (retries + 1) x reply timeout + 300 ms);
+//   before the read (poll time + 4 x (retries + 1) x reply timeout + 300 ms);
 // - every write reported as queued reaches the PLC, unless its record reported a failure or
 //   a reload discarded it;
 // - once a fault ends, both records of its channel read good again within a bound;
@@ -38,9 +38,9 @@
 #include "hostlib/nio_types.h"
 #include "platform/clock.h"
 #include "testsupport/mcsim_peer.h"
+#include "testsupport/process_stats.h"
 #include "tools/soak/opc_leg.h"
 #include "tools/soak/opc_oracle.h"
-#include "tools/soak/process_stats.h"
 #include "tools/soak/register_history.h"
 #include "tools/soak/violations.h"
 
@@ -51,8 +51,8 @@ using hostlib::NioBlock;
 using hostlib::NioFormat;
 using hostlib::NioStatus;
 using hostlib::NioValue;
-using soak::cpu_seconds;
-using soak::rss_kb;
+using testsupport::cpu_seconds;
+using testsupport::rss_kb;
 
 constexpr int kChannels = 32;
 constexpr int kMoving = 6;      // moving counters per channel, D base .. base+5
@@ -565,13 +565,14 @@ int main(int argc, char** argv) {
           std::erase_if(kinds, [&](const auto& k) {
             return std::find(o.faults.begin(), o.faults.end(), k.first) == o.faults.end();
           });
-        const auto pick = kinds.empty() ? 0 : rng() % kinds.size();
-        const auto& [name, line] = kinds.empty() ? std::pair<std::string, std::string>() : kinds[pick];
-        if (!kinds.empty() && plc.ok("fault " + endpoint(c) + " " + line)) {
-          ++faults_injected;
-          ++fault_kinds[name];
-          active.push_back({c, now + 2000 + rng() % 4000, now, line});
-          fault_log.push_back(active.back());
+        if (!kinds.empty()) {
+          const auto& [name, line] = kinds[rng() % kinds.size()];
+          if (plc.ok("fault " + endpoint(c) + " " + line)) {
+            ++faults_injected;
+            ++fault_kinds[name];
+            active.push_back({c, now + 2000 + rng() % 4000, now, line});
+            fault_log.push_back(active.back());
+          }
         }
       }
     }

@@ -1,4 +1,4 @@
-#include "tools/soak/process_stats.h"
+#include "testsupport/process_stats.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-namespace hbt::soak {
+namespace hbt::testsupport {
 
 long rss_kb(int pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -39,4 +39,4 @@ double cpu_seconds(int pid) {
   return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-}  // namespace hbt::soak
+}  // namespace hbt::testsupport
