@@ -126,8 +126,8 @@ void COPCDrvGroup::table_release() {
 
 void COPCDrvGroup::discard() { delete this; }
 
-void COPCDrvGroup::init(OPCHANDLE server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale) {
-  server_handle_ = server_handle;
+void COPCDrvGroup::init(HandleLease server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale) {
+  server_handle_ = std::move(server_handle);
   name_ = std::move(name);
   client_handle_ = client_handle;
   locale_ = locale;
@@ -192,7 +192,7 @@ HRESULT COPCDrvGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName
   if (pPercentDeadband) *pPercentDeadband = percent_deadband_;
   if (pLCID) *pLCID = locale_;
   if (phClientGroup) *phClientGroup = client_handle_;
-  if (phServerGroup) *phServerGroup = server_handle_;
+  if (phServerGroup) *phServerGroup = server_handle_.value();
   return S_OK;
 }
 
@@ -240,14 +240,16 @@ HRESULT COPCDrvGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) 
   if (!clone) return E_FAIL;
   try {
     std::lock_guard lock(mutex_);
-    clone->init(next_handle(), name, client_handle_, locale_);
+    clone->init(HandleLease::take(), name, client_handle_, locale_);
     clone->update_rate_ = update_rate_.load();
     clone->time_bias_ = time_bias_.load();
     clone->percent_deadband_ = percent_deadband_.load();
     for (auto& [handle, item] : items_) {
       auto copy = std::make_unique<COPCDrvItem>(clone);
-      OPCHANDLE h = next_handle();
+      HandleLease lease = HandleLease::take();
+      const OPCHANDLE h = lease.value();
       copy->clone_from(*item, h, clone->percent_deadband_);
+      copy->hold_handle(std::move(lease));
       clone->items_.emplace(h, std::move(copy));
     }
   } catch (const std::bad_alloc&) {

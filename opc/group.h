@@ -13,6 +13,7 @@
 
 #include "opc/com_base.h"
 #include "opc/group_da1.h"
+#include "opc/handle_table.h"
 
 namespace hbt::opc {
 
@@ -57,14 +58,14 @@ class COPCDrvGroup final : public IUnknown {
   }
 
   // Set up by AddGroup and CloneGroup before the group is visible.
-  void init(OPCHANDLE server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale);
+  void init(HandleLease server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale);
   // Revises a requested update rate as AddGroup and SetState do; true when it was changed.
   bool revise_update_rate(DWORD requested, DWORD* revised);
   void set_active(bool active);
   void set_percent_deadband(float percent, bool spread_to_items);
   void set_time_bias(LONG bias);
 
-  OPCHANDLE server_handle() const { return server_handle_; }
+  OPCHANDLE server_handle() const { return server_handle_.value(); }
   std::u16string name();
   float percent_deadband() const { return percent_deadband_.load(); }
   bool removed() const { return removed_.load(); }
@@ -190,7 +191,7 @@ class COPCDrvGroup final : public IUnknown {
   std::atomic<LONG> time_bias_{0};
   std::atomic<BOOL> active_{0};
   std::u16string name_;
-  OPCHANDLE server_handle_ = 0;
+  HandleLease server_handle_;
   std::atomic<OPCHANDLE> client_handle_{0};
 
   std::mutex tear_off_mutex_;

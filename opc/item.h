@@ -10,6 +10,7 @@
 
 #include "hostlib/nio_types.h"
 #include "opc/com_base.h"
+#include "opc/handle_table.h"
 #include "opc/host_api.h"
 
 namespace hbt::opc {
@@ -44,6 +45,9 @@ class COPCDrvItem {
   HRESULT bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITEMRESULT* result);
   // A copy for a cloned group: the same binding and client view, a handle of its own.
   void clone_from(const COPCDrvItem& source, OPCHANDLE server_handle, float percent_deadband);
+
+  // The item keeps its server handle from the table until it is destroyed.
+  void hold_handle(HandleLease lease) { handle_lease_ = std::move(lease); }
 
   void set_active(bool active);
   // OPC_E_BADTYPE when an empty value cannot become the type.
@@ -146,6 +150,7 @@ class COPCDrvItem {
   std::uint16_t element_count_ = 1;
   COPCDrvGroup* group_;
   OPCHANDLE server_handle_ = 0;
+  HandleLease handle_lease_;
   OPCHANDLE client_handle_ = 0;
   VARTYPE canonical_type_ = VT_EMPTY;
   VARTYPE requested_type_ = VT_EMPTY;

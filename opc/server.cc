@@ -11,6 +11,7 @@
 #include "opc/error_strings.h"
 #include "opc/direct_item_io.h"
 #include "opc/group.h"
+#include "opc/handle_table.h"
 #include "opc/item_properties.h"
 #include "opc/library.h"
 #include "opc/persist_file.h"
@@ -23,8 +24,6 @@
 namespace hbt::opc {
 namespace {
 
-std::atomic<OPCHANDLE> handle_counter{1};
-
 constexpr LCID kSystemDefault = 0x0800;
 constexpr LCID kEnglishUs = 1033;
 constexpr auto kPollThreadGrace = std::chrono::milliseconds(2000);
@@ -36,12 +35,6 @@ std::uint32_t tick_count() {
 }
 
 }  // namespace
-
-OPCHANDLE next_handle() {
-  OPCHANDLE h;
-  do h = handle_counter.fetch_add(1); while (h == 0);
-  return h;
-}
 
 COPCDrvServer::COPCDrvServer() { start_time_ = library().load_time; }
 
@@ -361,7 +354,7 @@ HRESULT COPCDrvServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedU
   auto* group = new (std::nothrow) COPCDrvGroup(this);
   if (!group) return E_OUTOFMEMORY;
   try {
-    group->init(next_handle(), name, hClientGroup, dwLCID);
+    group->init(HandleLease::take(), name, hClientGroup, dwLCID);
   } catch (const std::bad_alloc&) {
     group->discard();
     return E_OUTOFMEMORY;

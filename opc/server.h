@@ -139,7 +139,4 @@ class COPCDrvServer final : public IUnknown {
   std::map<OPCHANDLE, COPCDrvGroup*> groups_;
 };
 
-// Process-wide handles for groups and items: 32-bit values, never 0, never an address.
-OPCHANDLE next_handle();
-
 }  // namespace hbt::opc
