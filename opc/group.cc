@@ -157,6 +157,11 @@ void COPCDrvGroup::set_percent_deadband(float percent, bool spread_to_items) {
 
 void COPCDrvGroup::set_time_bias(LONG bias) { time_bias_ = bias; }
 
+void COPCDrvGroup::set_name(std::u16string name) {
+  std::lock_guard lock(mutex_);
+  name_ = std::move(name);
+}
+
 std::u16string COPCDrvGroup::name() {
   std::lock_guard lock(mutex_);
   return name_;
@@ -233,8 +238,9 @@ HRESULT COPCDrvGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) 
   if (ppUnk) *ppUnk = nullptr;
   if (removed()) return E_FAIL;
   if (!szName || !ppUnk) return E_INVALIDARG;
-  std::u16string name = szName[0] == 0 ? server_->generated_group_name() : std::u16string(wide_view(szName));
-  if (server_->group_name_in_use(name)) return OPC_E_DUPLICATENAME;
+  const bool generate_name = szName[0] == 0;  // named when it enters the table
+  std::u16string name(wide_view(szName));
+  if (!generate_name && server_->group_name_in_use(name)) return OPC_E_DUPLICATENAME;
 
   auto* clone = new (std::nothrow) COPCDrvGroup(server_);
   if (!clone) return E_FAIL;
@@ -261,7 +267,7 @@ HRESULT COPCDrvGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) 
     clone->discard();
     return hr;
   }
-  hr = server_->enter_group(clone);
+  hr = server_->enter_group(clone, generate_name);
   if (FAILED(hr)) {
     (*ppUnk)->Release();  // the only reference: the clone goes with it
     *ppUnk = nullptr;

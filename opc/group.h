@@ -67,6 +67,8 @@ class COPCDrvGroup final : public IUnknown {
 
   OPCHANDLE server_handle() const { return server_handle_.value(); }
   std::u16string name();
+  // The server names a group that asked for a generated name as it enters the table.
+  void set_name(std::u16string name);
   float percent_deadband() const { return percent_deadband_.load(); }
   bool removed() const { return removed_.load(); }
   // RemoveGroup with references left: out of the table, state methods answer E_FAIL.

@@ -1,5 +1,6 @@
-// Server handles of groups and items: a handle is never one that is in use, also after the
-// process-wide counter has gone round.
+// Server handles and group names: a handle is never one that is in use, also after the
+// process-wide counter has gone round; a generated group name is never one that is taken,
+// under any number of threads.
 #include <algorithm>
 #include <set>
 #include <thread>
@@ -11,6 +12,16 @@
 
 namespace hbt::opc::testing {
 namespace {
+
+std::u16string group_name(IUnknown* group) {
+  auto* state = query<IOPCGroupStateMgt>(group, IID_IOPCGroupStateMgt);
+  LPWSTR name = nullptr;
+  EXPECT_EQ(state->GetState(nullptr, nullptr, &name, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
+  state->Release();
+  std::u16string out = name ? std::u16string(name) : u"";
+  com::CoTaskMemFree(name);
+  return out;
+}
 
 OPCHANDLE server_handle_of(IUnknown* group) {
   auto* state = query<IOPCGroupStateMgt>(group, IID_IOPCGroupStateMgt);
@@ -99,6 +110,61 @@ TEST_F(HandleTest, TheCounterGoesRoundPastZero) {
   ASSERT_EQ(add_group(u"D", &d, &hd), S_OK);
   EXPECT_EQ(hd, 0xFFFFFFFEu);
   for (auto* g : {b, c, d}) g->Release();
+}
+
+TEST_F(ServerTest, GeneratedNamesSkipNamesClientsHaveTaken) {
+  IOPCGroupStateMgt *named = nullptr, *generated = nullptr, *next = nullptr, *named5 = nullptr;
+  ASSERT_EQ(add_group(u"Group2", &named), S_OK);  // the counter now stands at 2
+  ASSERT_EQ(add_group(u"", &generated), S_OK);
+  EXPECT_EQ(group_name(generated), u"Group3");
+  ASSERT_EQ(add_group(u"", &next), S_OK);
+  EXPECT_NE(group_name(next), u"Group2");
+  EXPECT_NE(group_name(next), u"Group3");
+  // A clone asking for a generated name skips taken names the same way.
+  ASSERT_EQ(add_group(u"Group5", &named5), S_OK);
+  IUnknown* clone = nullptr;
+  ASSERT_EQ(next->CloneGroup(u"", IID_IUnknown, &clone), S_OK);
+  const std::u16string clone_name = group_name(clone);
+  for (const char16_t* taken : {u"Group2", u"Group3", u"Group5"}) EXPECT_NE(clone_name, taken);
+  EXPECT_EQ(clone_name.rfind(u"Group", 0), 0u);
+  clone->Release();
+  for (auto* g : {named, generated, next, named5}) g->Release();
+  named = nullptr;
+  ASSERT_EQ(server->GetGroupByName(u"Group2", IID_IOPCGroupStateMgt, reinterpret_cast<LPUNKNOWN*>(&named)), S_OK);
+  named->Release();
+}
+
+TEST_F(ServerTest, GeneratedNamesAreUniqueUnderManyThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 250;
+  std::vector<std::vector<IUnknown*>> made(kThreads);
+  std::atomic<int> refused{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < kThreads; ++t) {
+    clients.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        OPCHANDLE h = 0;
+        IUnknown* unk = nullptr;
+        if (server->AddGroup(u"", TRUE, 1000, 0, nullptr, nullptr, 0, &h, nullptr, IID_IUnknown, &unk) == S_OK)
+          made[t].push_back(unk);
+        else
+          ++refused;
+      }
+    });
+  }
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(refused.load(), 0);
+  std::set<std::u16string> names;
+  std::size_t total = 0;
+  for (auto& list : made) {
+    for (IUnknown* g : list) {
+      names.insert(group_name(g));
+      ++total;
+      g->Release();
+    }
+  }
+  EXPECT_EQ(total, static_cast<std::size_t>(kThreads * kPerThread));
+  EXPECT_EQ(names.size(), total) << "no name given twice";
 }
 
 }  // namespace

@@ -316,10 +316,6 @@ HRESULT COPCDrvServer::unadvise_shutdown(DWORD cookie) {
 
 // --- IOPCServer ---------------------------------------------------------------------------
 
-std::u16string COPCDrvServer::generated_group_name() {
-  return wide(settings().generated_group_name + std::to_string(group_name_counter_.load()));
-}
-
 bool COPCDrvServer::group_name_in_use(std::u16string_view name) {
   std::lock_guard lock(mutex_);
   for (auto& [handle, group] : groups_)
@@ -327,18 +323,29 @@ bool COPCDrvServer::group_name_in_use(std::u16string_view name) {
   return false;
 }
 
-HRESULT COPCDrvServer::enter_group(COPCDrvGroup* group) {
+HRESULT COPCDrvServer::enter_group(COPCDrvGroup* group, bool generate_name) {
   std::lock_guard lock(mutex_);
-  std::u16string name = group->name();
-  for (auto& [handle, other] : groups_)
-    if (other->name() == name) return OPC_E_DUPLICATENAME;
+  auto taken = [&](const std::u16string& name) {
+    for (auto& [handle, other] : groups_)
+      if (other->name() == name) return true;
+    return false;
+  };
+  std::uint32_t counter = group_name_counter_.load();
   try {
+    if (generate_name) {
+      const std::string& prefix = settings().generated_group_name;
+      std::u16string name = wide(prefix + std::to_string(counter));
+      while (taken(name)) name = wide(prefix + std::to_string(++counter));
+      group->set_name(std::move(name));
+    } else if (taken(group->name())) {
+      return OPC_E_DUPLICATENAME;
+    }
     groups_.emplace(group->server_handle(), group);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   group->table_add_ref();
-  ++group_name_counter_;
+  group_name_counter_ = counter + 1;
   return S_OK;
 }
 
@@ -348,8 +355,10 @@ HRESULT COPCDrvServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedU
   if (ppUnk) *ppUnk = nullptr;
   if (!szName || !ppUnk || !phServerGroup) return E_INVALIDARG;
   if (pPercentDeadband && !(*pPercentDeadband >= 0.0f && *pPercentDeadband <= 100.0f)) return E_INVALIDARG;
-  std::u16string name = szName[0] == 0 ? generated_group_name() : std::u16string(wide_view(szName));
-  if (group_name_in_use(name)) return OPC_E_DUPLICATENAME;
+  // An empty name asks for a generated one, chosen when the group enters the table.
+  const bool generate_name = szName[0] == 0;
+  std::u16string name(wide_view(szName));
+  if (!generate_name && group_name_in_use(name)) return OPC_E_DUPLICATENAME;
 
   auto* group = new (std::nothrow) COPCDrvGroup(this);
   if (!group) return E_OUTOFMEMORY;
@@ -371,7 +380,7 @@ HRESULT COPCDrvServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedU
     group->discard();
     return E_NOINTERFACE;
   }
-  HRESULT entered = enter_group(group);
+  HRESULT entered = enter_group(group, generate_name);
   if (FAILED(entered)) {
     (*ppUnk)->Release();
     *ppUnk = nullptr;

@@ -69,11 +69,12 @@ class COPCDrvServer final : public IUnknown {
   HRESULT unadvise_shutdown(DWORD cookie);
   bool has_shutdown_sink();
 
-  // For groups: generated names, the group table, the poll thread's wake-up.
-  std::u16string generated_group_name();
+  // For groups: the group table, the poll thread's wake-up.
   // Enters a new group under its handle (one table reference); OPC_E_DUPLICATENAME when a
-  // group of that name arrived meanwhile.
-  HRESULT enter_group(COPCDrvGroup* group);
+  // group of that name arrived meanwhile. With `generate_name` the group is named here, under
+  // the same lock as the insertion: the prefix and the group-name counter, moved on past
+  // every name a group already has.
+  HRESULT enter_group(COPCDrvGroup* group, bool generate_name = false);
   bool group_name_in_use(std::u16string_view name);
   void wake() { wake_.signal(); }
   void count_group_visit(bool update_pass);
