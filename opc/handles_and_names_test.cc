@@ -1,6 +1,6 @@
 // Server handles and group names: a handle is never one that is in use, also after the
 // process-wide counter has gone round; a generated group name is never one that is taken,
-// under any number of threads.
+// under any number of threads; a removal is forced by any true BOOL.
 #include <algorithm>
 #include <set>
 #include <thread>
@@ -165,6 +165,30 @@ TEST_F(ServerTest, GeneratedNamesAreUniqueUnderManyThreads) {
   }
   EXPECT_EQ(total, static_cast<std::size_t>(kThreads * kPerThread));
   EXPECT_EQ(names.size(), total) << "no name given twice";
+}
+
+TEST_F(ServerTest, AnyTrueForceRemovesAGroupStillReferenced) {
+  for (BOOL force : {BOOL{2}, BOOL{-1}}) {
+    IOPCGroupStateMgt* g = nullptr;
+    OPCHANDLE h = 0;
+    ASSERT_EQ(add_group(u"Forced", &g, &h), S_OK);
+    auto* mgt = query<IOPCItemMgt>(g, IID_IOPCItemMgt);
+    OPCITEMDEF def{};
+    def.szItemID = const_cast<LPWSTR>(u"PLC1:D:100");
+    def.bActive = TRUE;
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(mgt->AddItems(1, &def, &results, &errors), S_OK);
+    com::CoTaskMemFree(results);
+    com::CoTaskMemFree(errors);
+    IUnknown* u = query<IUnknown>(g, IID_IUnknown);
+    auto* object = static_cast<COPCDrvGroup*>(u);
+    EXPECT_EQ(server->RemoveGroup(h, force), S_OK) << force;
+    EXPECT_EQ(object->item_count(), 0u) << "a forced removal empties the group at once";
+    u->Release();
+    mgt->Release();
+    g->Release();
+  }
 }
 
 }  // namespace

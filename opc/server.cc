@@ -452,10 +452,10 @@ HRESULT COPCDrvServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
   if (in_use) {
     // A forced removal empties the group now; the object itself waits for the client's last
     // reference, so a pointer the client still holds never dangles.
-    if (bForce == 1) group->clear_items();
+    if (bForce != FALSE) group->clear_items();
   }
   group->table_release();
-  return in_use && bForce != 1 ? OPC_S_INUSE : S_OK;
+  return in_use && bForce == FALSE ? OPC_S_INUSE : S_OK;
 }
 
 std::vector<COPCDrvGroup*> COPCDrvServer::groups_for_enumeration() {
