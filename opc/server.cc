@@ -28,6 +28,8 @@ constexpr LCID kSystemDefault = 0x0800;
 constexpr LCID kEnglishUs = 1033;
 constexpr auto kPollThreadGrace = std::chrono::milliseconds(2000);
 constexpr int kHandOffTries = 101;
+constexpr int kAdviseWaits = 21;
+constexpr auto kAdviseWait = std::chrono::milliseconds(50);
 
 std::uint32_t tick_count() {
   using namespace std::chrono;
@@ -297,7 +299,19 @@ bool COPCDrvServer::has_shutdown_sink() {
   return shutdown_sink_ != nullptr || (hand_off_.stream && hand_off_.destination == &shutdown_sink_);
 }
 
+bool COPCDrvServer::shutdown_release_pending() {
+  std::lock_guard lock(hand_off_mutex_);
+  return hand_off_.release_request && hand_off_.destination == &shutdown_sink_;
+}
+
 HRESULT COPCDrvServer::advise_shutdown(IUnknown* sink, DWORD* cookie) {
+  // The sink of an Unadvise just before stays with the poll thread until it next wakes: wake
+  // it and wait for it to let go, as the data-callback point does, instead of refusing.
+  for (int waits = 0; shutdown_release_pending(); ++waits) {
+    if (waits == kAdviseWaits) return CONNECT_E_ADVISELIMIT;
+    wake_.signal();
+    std::this_thread::sleep_for(kAdviseWait);
+  }
   if (has_shutdown_sink()) return CONNECT_E_ADVISELIMIT;
   IUnknown* shutdown = nullptr;
   if (FAILED(sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(&shutdown))) || !shutdown)

@@ -97,6 +97,7 @@ class COPCDrvServer final : public IUnknown {
   void process_hand_off();
   HRESULT hand_off(REFIID iid, IUnknown* sink, IUnknown** destination);
   void release_on_poll_thread(IUnknown** destination);
+  bool shutdown_release_pending();
   void final_release();
   void remove_all_groups();
   std::vector<COPCDrvGroup*> groups_for_enumeration();
