@@ -128,14 +128,15 @@ void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
     std::unique_lock lock(mutex_);
     if (active_ && (data_sink_ || has_data_object())) {
       update_pass = true;
+      // The time since the last pass is counted before this pass's callbacks, each of which
+      // starts the keep-alive time afresh: a keep-alive is due only once the whole keep-alive
+      // time went by with nothing sent, never right after a data callback.
+      if (keep_alive_ != 0) keep_alive_countdown_ -= clamp_ms(since_last_pass_);
       scan_for_changes(lock);
       da1_change_reports_locked();  // built here, sent once the lock is left
       if (change_count_ > 0 && data_sink_) send_data_change(lock);
       change_count_ = 0;  // without a data callback, DA 1.0 clients find changes by the pending bits
-      if (keep_alive_ != 0) {
-        keep_alive_countdown_ -= clamp_ms(since_last_pass_);
-        if (data_sink_ && keep_alive_countdown_ <= 0) send_data_change(lock);
-      }
+      if (keep_alive_ != 0 && data_sink_ && keep_alive_countdown_ <= 0) send_data_change(lock);
     }
     lock.unlock();
     since_last_pass_ = 0;
