@@ -98,7 +98,18 @@ HRESULT COPCDrvGroup::AsyncReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD*
 HRESULT COPCDrvGroup::complete_reads(DWORD count, const OPCHANDLE* handles, DWORD transaction, HRESULT* errors,
                                      IOPCDataCallback* sink, bool refresh) {
   std::unique_lock lock(mutex_);
-  if (refresh) count = static_cast<DWORD>(items_.size());
+  if (refresh) {
+    // A refresh is a report of the subscription: with no active item there is nothing it
+    // would report, which the client learns from E_FAIL rather than from an empty callback.
+    bool any_active = false;
+    for (auto& [handle, item] : items_) any_active |= item->active();
+    if (!any_active) {
+      lock.unlock();
+      sink->Release();
+      return E_FAIL;
+    }
+    count = static_cast<DWORD>(items_.size());
+  }
   Completion c(count);
   bool any_succeeded = false;
   auto one = [&](DWORD i, COPCDrvItem* item) {
