@@ -14,6 +14,7 @@
 #include "opc/com_base.h"
 #include "opc/group_da1.h"
 #include "opc/handle_table.h"
+#include "opc/item.h"
 
 namespace hbt::opc {
 
@@ -241,7 +242,7 @@ class COPCDrvGroup final : public IUnknown {
   HRESULT da1_queue(bool write, DWORD source, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
                     DWORD* transaction_id, HRESULT** errors);
   HGLOBAL da1_data_stream_locked(bool with_time, DWORD transaction_id, const std::vector<COPCDrvItem*>& items,
-                                 bool from_device, bool inactive_cache_quality);
+                                 ReadSource source, bool inactive_cache_quality);
   void da1_deliver(Da1Format format, HGLOBAL block);
   void da1_run_reads();
   void da1_run_writes();

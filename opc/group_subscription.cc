@@ -209,7 +209,7 @@ void COPCDrvGroup::send_data_change(std::unique_lock<std::mutex>& lock) {
       auto it = items_.find(change_handles_[i]);
       if (it == items_.end()) continue;  // removed since the scan
       COPCDrvItem& item = *it->second;
-      change_errors_[n] = item.read(ReadSource::kCache, &change_values_[n], &change_qualities_[n], &change_stamps_[n]);
+      change_errors_[n] = item.read(ReadSource::kReported, &change_values_[n], &change_qualities_[n], &change_stamps_[n]);
       item.clear_pending(kPendingBoth);
       change_clients_[n] = item.client_handle();
       if (change_qualities_[n] != OPC_QUALITY_GOOD) master_quality = S_FALSE;
