@@ -23,6 +23,9 @@ struct Library {
   IMalloc* task_allocator = nullptr;
   FILETIME load_time{};
   std::atomic<std::int32_t> alive{0};  // the watchdog-changed flag last seen by a poll cycle
+  // Looks at the watchdog the host library has answered in this process. It compares each
+  // look with the one two before, and the first two with nothing, so those two say nothing.
+  std::atomic<std::uint32_t> watchdog_looks{0};
 
   std::atomic<std::int32_t> live_servers{0};
   std::atomic<std::int32_t> locks{0};

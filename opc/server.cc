@@ -201,7 +201,11 @@ void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
   {
     std::lock_guard lock(mutex_);
     const HostApi& host = library().host;
-    if (host.get_ServerStatus) host.get_ServerStatus(nullptr, &alive);
+    std::int32_t changed = -1;  // left so when the host cannot look
+    if (host.get_ServerStatus) host.get_ServerStatus(nullptr, &changed);
+    // The process's first two looks compare the watchdog with zero, not with an earlier look:
+    // a poller that ever ticked would seem alive to every new client, frozen or not.
+    if (changed >= 0 && library().watchdog_looks.fetch_add(1) >= 2) alive = changed;
     library().alive = alive;
     try {
       visiting.reserve(groups_.size());

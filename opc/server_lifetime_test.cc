@@ -1,6 +1,8 @@
-// How a server object and its client's sinks come and go: the shutdown sink advised again
-// right after Unadvise.
+// How a server object and its client's sinks come and go: a new server object facing a
+// poller that stands still; the shutdown sink advised again right after Unadvise.
 #include <memory>
+
+#include "com/task_memory.h"
 
 #include "opc/data_test_support.h"
 
@@ -48,6 +50,39 @@ TEST_F(ServerTest, ShutdownSinkAdvisedAgainRightAfterUnadvise) {
   server = nullptr;
   EXPECT_EQ(held.refs, 1);
   EXPECT_EQ(second.refs, 1);
+}
+
+// The poller ticked once, long ago, and stands still: a process that loads the server now
+// must not take the first looks at the watchdog for movement.
+class FrozenPollerTest : public DataTest {
+ protected:
+  void before_attach() override { plant->driver().nio_map_hdr()->watchdog = 1234; }
+};
+
+TEST_F(FrozenPollerTest, ANewServerSeesAStalledPollerAsStalledFromItsFirstLook) {
+  add({u"PLC1:D:100", u"PLC1:M:10"}, true, 1);
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  ASSERT_TRUE(wait_passes(object(group), 6));
+  auto calls = sink.calls(Callback::kChange);
+  ASSERT_FALSE(calls.empty());
+  for (const Callback& c : calls)
+    for (WORD q : c.qualities) EXPECT_EQ(q, OPC_QUALITY_OUT_OF_SERVICE) << "a frozen poller's value as good";
+  OPCSERVERSTATUS* status = nullptr;
+  ASSERT_EQ(server->GetStatus(&status), S_OK);
+  EXPECT_EQ(status->dwServerState, OPC_STATUS_SUSPENDED);
+  com::CoTaskMemFree(status->szVendorInfo);
+  com::CoTaskMemFree(status);
+  EXPECT_EQ(recorded.count("Poll failure please restart clients"), 0) << "it was never seen running";
+
+  // Once the watchdog moves, the same server runs and its items are good.
+  {
+    WatchdogTicker poller(*plant);
+    ASSERT_TRUE(eventually([&] {
+      auto last = sink.calls(Callback::kChange);
+      return !last.empty() && !last.back().qualities.empty() && last.back().qualities[0] == OPC_QUALITY_GOOD;
+    }));
+  }
+  ASSERT_EQ(unadvise(group), S_OK);
 }
 
 }  // namespace
