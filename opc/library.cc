@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "com/filetime.h"
 #include "opc/identity.h"
@@ -64,6 +65,7 @@ bool library_attach(const HostApi& host) {
 
 void library_detach() {
   if (!state) return;
+  join_retired_threads();
   if (state->task_allocator) state->task_allocator->Release();
   delete state;
   state = nullptr;
@@ -78,6 +80,7 @@ std::string refresh_vendor_text() {
 }
 
 std::uint32_t enter_server(COPCDrvServer* server) {
+  join_retired_threads();
   Library& lib = library();
   std::lock_guard lock(lib.server_table_mutex);
   std::uint32_t serial = lib.next_serial++;
@@ -101,6 +104,33 @@ void remove_server(std::uint32_t serial) {
   stop->running = false;
   stop->wake.signal();
   stopping.join();
+}
+
+void retire_thread(std::thread thread) {
+  Library& lib = library();
+  std::lock_guard lock(lib.server_table_mutex);
+  try {
+    lib.retired_threads.push_back(std::move(thread));
+  } catch (const std::bad_alloc&) {
+    thread.detach();  // out of memory: it ends on its own all the same
+  }
+}
+
+void join_retired_threads() {
+  Library& lib = library();
+  std::vector<std::thread> joining;
+  {
+    std::lock_guard lock(lib.server_table_mutex);
+    for (auto it = lib.retired_threads.begin(); it != lib.retired_threads.end();) {
+      if (it->get_id() == std::this_thread::get_id()) {
+        ++it;
+        continue;
+      }
+      joining.push_back(std::move(*it));
+      it = lib.retired_threads.erase(it);
+    }
+  }
+  for (std::thread& t : joining) t.join();
 }
 
 bool server_table_empty() {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "opc/host_api.h"
 #include "opc/wake_event.h"
@@ -39,6 +40,9 @@ struct Library {
     WakeEvent wake;
   };
   std::thread bandwidth_thread;
+  // Poll threads that destroyed their own server object: joined before the library goes (and
+  // when the next server starts), so that none still runs the library's code once unloaded.
+  std::vector<std::thread> retired_threads;
   std::shared_ptr<BandwidthStop> bandwidth_stop;  // each thread has its own, so a restart never meets a stopping one
 };
 
@@ -57,5 +61,10 @@ std::string refresh_vendor_text();
 std::uint32_t enter_server(COPCDrvServer* server);
 void remove_server(std::uint32_t serial);
 bool server_table_empty();
+
+// A poll thread that is ending on its own, for the library to join.
+void retire_thread(std::thread thread);
+// Joins the retired threads (never the calling one).
+void join_retired_threads();
 
 }  // namespace hbt::opc

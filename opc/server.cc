@@ -109,11 +109,16 @@ ULONG COPCDrvServer::Release() {
 }
 
 void COPCDrvServer::final_release() {
-  --library().live_servers;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   running_ = false;
   remove_server(serial_);
   wake_.signal();
+  if (poll_thread_.joinable() && poll_thread_.get_id() == std::this_thread::get_id()) {
+    // Released from inside a callback of the poll thread: the thread finishes its cycle
+    // without this server's groups and destroys the object on its way out.
+    destroy_on_poll_thread_ = true;
+    return;
+  }
   if (poll_thread_.joinable()) {
     if (poll_thread_done_->wait_for(kPollThreadGrace)) {
       poll_thread_.join();
@@ -122,9 +127,17 @@ void COPCDrvServer::final_release() {
       // object it uses is left alive for it.
       log_event("OPC server poll thread did not end in time");
       poll_thread_.detach();
+      --library().live_servers;
       return;
     }
   }
+  destroy();
+  // Counted as gone only now: DllCanUnloadNow must not let the library go while the object
+  // is still being taken apart.
+  --library().live_servers;
+}
+
+void COPCDrvServer::destroy() {
   {
     std::lock_guard lock(mutex_);
     remove_all_groups();
@@ -190,6 +203,14 @@ void COPCDrvServer::poll_loop() {
     shutdown_sink_ = nullptr;
   }
   CoUninitialize();
+  if (destroy_on_poll_thread_) {
+    // Nobody can join this thread from inside: it is handed to the library, which joins it
+    // before the library itself goes, and counted out only after that.
+    std::thread self = std::move(poll_thread_);
+    destroy();
+    retire_thread(std::move(self));
+    --library().live_servers;
+  }
 }
 
 void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
@@ -217,8 +238,9 @@ void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
       visiting.push_back(group);
     }
   }
+  // A client that releases its last reference inside a callback ends the server's visits.
   for (COPCDrvGroup* group : visiting)
-    if (!group->removed()) group->update(elapsed_ms);
+    if (!group->removed() && running_.load()) group->update(elapsed_ms);
   {
     std::lock_guard lock(mutex_);
     for (COPCDrvGroup* group : visiting) group->unpin();

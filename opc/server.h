@@ -99,6 +99,9 @@ class COPCDrvServer final : public IUnknown {
   void release_on_poll_thread(IUnknown** destination);
   bool shutdown_release_pending();
   void final_release();
+  // Removes the groups and tear-offs and deletes the object (the count of live servers is
+  // the caller's, after this).
+  void destroy();
   void remove_all_groups();
   std::vector<COPCDrvGroup*> groups_for_enumeration();
 
@@ -123,6 +126,9 @@ class COPCDrvServer final : public IUnknown {
   std::uint32_t serial_ = 0;
   std::uint32_t last_poll_tick_ = 0;
   std::atomic<bool> running_{true};
+  // The last reference went inside a call the poll thread made (a callback): that thread
+  // cannot wait for itself, so it destroys the object once its loop has ended.
+  std::atomic<bool> destroy_on_poll_thread_{false};
   std::atomic<LCID> locale_{0x0800};
   std::mutex client_name_mutex_;
   std::u16string client_name_;

@@ -1,6 +1,9 @@
-// How a server object and its client's sinks come and go: a new server object facing a
-// poller that stands still; the shutdown sink advised again right after Unadvise.
+// How a server object and its client's sinks come and go: the client's last release made
+// inside a callback; a new server object facing a poller that stands still; the shutdown sink
+// advised again right after Unadvise.
+#include <chrono>
 #include <memory>
+#include <utility>
 
 #include "com/task_memory.h"
 
@@ -24,6 +27,39 @@ class ShutdownSink final : public IOPCShutdown {
   ULONG Release() override { return --refs; }
   HRESULT ShutdownRequest(LPCWSTR) override { return S_OK; }
 };
+
+using ReleaseTest = DataTest;
+
+// The poll thread making the callback is the one the server's end would wait for: the end
+// must come without that wait, and still free the server, its groups and items.
+TEST_F(ReleaseTest, TheLastReleaseInsideACallbackFreesEverythingAtOnce) {
+  add({u"PLC1:D:100", u"PLC1:D:101"}, true, 1);
+  IOPCServer* s = std::exchange(server, nullptr);
+  IOPCGroupStateMgt* g = std::exchange(group, nullptr);
+  IOPCItemMgt* m = std::exchange(items, nullptr);
+  auto releases_took_ms = std::make_shared<std::atomic<long long>>(-1);
+  sink.set_hook([s, g, m, releases_took_ms](const Callback&) {
+    if (releases_took_ms->load() != -1) return S_OK;
+    const auto start = std::chrono::steady_clock::now();
+    m->Release();
+    g->Release();
+    s->Release();  // the last reference
+    *releases_took_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    return S_OK;
+  });
+  ASSERT_EQ(advise(g, &sink), S_OK);
+  ASSERT_TRUE(eventually([&] { return releases_took_ms->load() >= 0; }));
+  EXPECT_LT(releases_took_ms->load(), 1000) << "the releasing call waited for its own thread";
+  EXPECT_TRUE(eventually([&] { return can_unload_now() == S_OK; })) << "the server is gone";
+  EXPECT_TRUE(eventually([&] { return sink.references() == 1; })) << "its group let go of the sink";
+  EXPECT_EQ(recorded.event_count("OPC server poll thread did not end in time"), 0);
+  // A new server object of the same process works as before.
+  server = make_server();
+  IOPCGroupStateMgt* again = nullptr;
+  ASSERT_EQ(add_group(u"Again", &again), S_OK);
+  again->Release();
+}
 
 TEST_F(ServerTest, ShutdownSinkAdvisedAgainRightAfterUnadvise) {
   auto* cpc = query<IConnectionPointContainer>(server, IID_IConnectionPointContainer);
