@@ -62,6 +62,12 @@ std::uint32_t enter_server(COPCDrvServer* server);
 void remove_server(std::uint32_t serial);
 bool server_table_empty();
 
+// The process ends (or the library goes) with servers a client never released: their poll
+// threads are stopped and waited for a bounded time, the bandwidth thread is stopped. What
+// those servers hold stays, and so does the library's state while they exist: the process's
+// end takes them, as a Windows process's end takes its DLLs' objects.
+void stop_for_process_exit();
+
 // A poll thread that is ending on its own, for the library to join.
 void retire_thread(std::thread thread);
 // Joins the retired threads (never the calling one).

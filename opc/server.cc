@@ -45,8 +45,8 @@ COPCDrvServer::~COPCDrvServer() = default;
 HRESULT COPCDrvServer::start() {
   try {
     poll_thread_ = std::thread([this, done = poll_thread_done_] {
-      poll_loop();
-      done->signal();
+      poll_loop();  // may have destroyed the object
+      done->set();
     });
   } catch (const std::system_error&) {
     log_event("_beginthreadex failed. Unalbe to create polling thread");
@@ -124,10 +124,10 @@ void COPCDrvServer::final_release() {
       poll_thread_.join();
     } else {
       // No safe way to end a thread from outside: it is left to finish on its own, and the
-      // object it uses is left alive for it.
+      // object it uses is left alive for it. It stays counted, so that the library holding
+      // its code is never unloaded under it.
       log_event("OPC server poll thread did not end in time");
       poll_thread_.detach();
-      --library().live_servers;
       return;
     }
   }
@@ -186,6 +186,7 @@ void COPCDrvServer::poll_loop() {
   const auto sleep_ms = static_cast<std::uint32_t>(wait.count());
   while (running_.load()) {
     bool woken = wake_.wait_for(wait);
+    if (exiting_) return;  // the process is ending: nothing more, not even the sinks' release
     // A wake-up alone does not run a cycle, but a cycle overdue by a whole sleep time still
     // runs: a client that wakes the thread more often than the sleep time (SetEnable or
     // SetActiveState in a loop) must not hold every subscription of the server back.
@@ -196,6 +197,7 @@ void COPCDrvServer::poll_loop() {
     }
     process_hand_off();
   }
+  if (exiting_) return;
   process_hand_off();
   // The sink this thread holds goes with the thread.
   if (shutdown_sink_) {
@@ -211,6 +213,12 @@ void COPCDrvServer::poll_loop() {
     retire_thread(std::move(self));
     --library().live_servers;
   }
+}
+
+void COPCDrvServer::stop_for_exit() {
+  exiting_ = true;
+  running_ = false;
+  wake_.signal();
 }
 
 void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {

@@ -88,6 +88,13 @@ class COPCDrvServer final : public IUnknown {
 
   // Poll thread: one cycle over every group with the elapsed milliseconds.
   void poll_cycle(std::uint32_t elapsed_ms);
+
+  // The process is ending with this server alive (its client exited holding it): the poll
+  // thread stops at its next wake-up and leaves the client's objects alone, which may be gone
+  // already. Called under the server-table lock; the thread's end can be waited for.
+  void stop_for_exit();
+  std::shared_ptr<DoneFlag> poll_thread_end() const { return poll_thread_done_; }
+  std::thread::id poll_thread_id() const { return poll_thread_.get_id(); }
   std::uint32_t serial() const { return serial_; }
 
  private:
@@ -129,6 +136,7 @@ class COPCDrvServer final : public IUnknown {
   // The last reference went inside a call the poll thread made (a callback): that thread
   // cannot wait for itself, so it destroys the object once its loop has ended.
   std::atomic<bool> destroy_on_poll_thread_{false};
+  std::atomic<bool> exiting_{false};  // stop_for_exit
   std::atomic<LCID> locale_{0x0800};
   std::mutex client_name_mutex_;
   std::u16string client_name_;
@@ -141,7 +149,7 @@ class COPCDrvServer final : public IUnknown {
 
   WakeEvent wake_;
   std::thread poll_thread_;
-  std::shared_ptr<WakeEvent> poll_thread_done_ = std::make_shared<WakeEvent>();
+  std::shared_ptr<DoneFlag> poll_thread_done_ = std::make_shared<DoneFlag>();
 
   std::mutex mutex_;  // the group table and every group-level operation that iterates it
   std::map<OPCHANDLE, COPCDrvGroup*> groups_;
