@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/task_memory.h"
+#include "com/unknown.h"
 #include "com/variant.h"
 #include "opc/com_util.h"
 #include "opc/data_object.h"
@@ -30,7 +31,7 @@ LONG system_time_bias() {
 
 COPCDrvGroup::COPCDrvGroup(COPCDrvServer* server) : server_(server), time_bias_(system_time_bias()) {}
 
-COPCDrvGroup::~COPCDrvGroup() {
+HBT_CALLS_FOREIGN_OBJECTS COPCDrvGroup::~COPCDrvGroup() {
   // Whichever thread lets the group go releases both sides of the data callback; nobody else
   // can reach them any more.
   if (hand_off_stream_) {

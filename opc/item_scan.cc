@@ -91,7 +91,8 @@ bool COPCDrvItem::scan_for_change(std::uint16_t prime_bits) {
     } else {
       float was = 0, now = 0;
       // Values that do not convert to a float compare unchanged; quality still counts.
-      if (as_float(before, &was) && as_float(v, &now)) changed = float_moved(was, now, percent_deadband_, absolute_deadband_);
+      if (as_float(before, &was) && as_float(v, &now))
+        changed = float_moved(was, now, percent_deadband_, absolute_deadband_);
     }
   }
   if (changed) {

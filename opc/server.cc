@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/filetime.h"
+#include "com/unknown.h"
 #include "opc/async_transaction.h"
 #include "opc/browse_server.h"
 #include "opc/com_util.h"
@@ -174,7 +175,7 @@ void COPCDrvServer::remove_all_groups() {
   groups_.clear();
 }
 
-void COPCDrvServer::poll_loop() {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvServer::poll_loop() {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
     log_event("Fatal Error. Unable to initialize COM for OPC server poll thread");
     return;
@@ -309,7 +310,7 @@ void COPCDrvServer::release_on_poll_thread(IUnknown** destination) {
   wake_.signal();
 }
 
-void COPCDrvServer::process_hand_off() {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvServer::process_hand_off() {
   std::lock_guard lock(hand_off_mutex_);
   if (hand_off_.stream) {
     IUnknown* received = nullptr;
@@ -338,7 +339,7 @@ bool COPCDrvServer::shutdown_release_pending() {
   return hand_off_.release_request && hand_off_.destination == &shutdown_sink_;
 }
 
-HRESULT COPCDrvServer::advise_shutdown(IUnknown* sink, DWORD* cookie) {
+HBT_CALLS_FOREIGN_OBJECTS HRESULT COPCDrvServer::advise_shutdown(IUnknown* sink, DWORD* cookie) {
   // The sink of an Unadvise just before stays with the poll thread until it next wakes: wake
   // it and wait for it to let go, as the data-callback point does, instead of refusing.
   for (int waits = 0; shutdown_release_pending(); ++waits) {
