@@ -141,6 +141,10 @@ void stop_for_process_exit() {
   const auto deadline = std::chrono::steady_clock::now() + kExitGrace;
   for (auto& [end, id] : poll_threads)
     if (id != std::this_thread::get_id()) end->wait_until(deadline);
+  {
+    std::lock_guard lock(lib.server_table_mutex);
+    for (auto& [serial, server] : lib.servers) server->join_ended_poll_thread();
+  }
   if (bandwidth.joinable()) {
     bandwidth_stop->running = false;
     bandwidth_stop->wake.signal();

@@ -222,6 +222,10 @@ void COPCDrvServer::stop_for_exit() {
   wake_.signal();
 }
 
+void COPCDrvServer::join_ended_poll_thread() {
+  if (poll_thread_.joinable() && poll_thread_done_->is_set()) poll_thread_.join();
+}
+
 void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
   std::int32_t alive = 0;
   // The groups are visited with the server unlocked: a client called back from a visit may

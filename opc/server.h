@@ -95,6 +95,9 @@ class COPCDrvServer final : public IUnknown {
   void stop_for_exit();
   std::shared_ptr<DoneFlag> poll_thread_end() const { return poll_thread_done_; }
   std::thread::id poll_thread_id() const { return poll_thread_.get_id(); }
+  // After stop_for_exit, under the server-table lock (so that no final release joins it at
+  // the same time): a poll thread that has ended is joined.
+  void join_ended_poll_thread();
   std::uint32_t serial() const { return serial_; }
 
  private:

@@ -46,6 +46,10 @@ class DoneFlag {
     return cv_.wait_until(lock, deadline, [this] { return done_; });
   }
   bool wait_for(std::chrono::milliseconds timeout) { return wait_until(std::chrono::steady_clock::now() + timeout); }
+  bool is_set() {
+    std::lock_guard lock(mutex_);
+    return done_;
+  }
 
  private:
   std::mutex mutex_;
