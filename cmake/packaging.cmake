@@ -44,8 +44,8 @@ endif()
 
 set_target_properties(${hbt_installed_programs} PROPERTIES INSTALL_RPATH "$ORIGIN:$ORIGIN/../lib")
 set_target_properties(${hbt_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
-install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin)
-install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib)
+install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin COMPONENT media)
+install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib COMPONENT media)
 
 # HBT.inf of this build: the shipped file with the files not built here commented out.
 set(hbt_media_inf ${CMAKE_BINARY_DIR}/setup/HBT.inf)
@@ -66,12 +66,12 @@ add_custom_command(OUTPUT ${hbt_default_config}
   COMMENT "DEFAULT.HBT from setup/media/DEFAULT.csv")
 add_custom_target(hbt_media_files ALL DEPENDS ${hbt_media_inf} ${hbt_default_config})
 
-install(FILES ${hbt_media_inf} DESTINATION .)
-install(FILES ${CMAKE_SOURCE_DIR}/setup/media/HBTDOC.html ${hbt_default_config} DESTINATION share/hbt)
+install(FILES ${hbt_media_inf} DESTINATION . COMPONENT media)
+install(FILES ${CMAKE_SOURCE_DIR}/setup/media/HBTDOC.html ${hbt_default_config} DESTINATION share/hbt COMPONENT media)
 
 add_custom_target(dist
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/dist
-  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/dist --strip
+  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/dist --component media --strip
   COMMAND hbtmedia check ${CMAKE_BINARY_DIR}/dist
   COMMENT "Installation media in ${CMAKE_BINARY_DIR}/dist"
   VERBATIM)
