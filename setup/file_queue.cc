@@ -165,6 +165,23 @@ int copy_file_atomically(const std::string& source, const std::string& target) {
   return result;
 }
 
+int copy_to_new_file(const std::string& source, const std::string& target) {
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  int out = sys::table().open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) {
+    int e = errno;
+    close(in);
+    return e;
+  }
+  int result = copy_contents(in, out);
+  if (result == 0 && sys::table().fsync(out) != 0) result = errno;
+  if (sys::table().close(out) != 0 && result == 0) result = errno;
+  close(in);
+  if (result != 0) unlink(target.c_str());
+  return result;
+}
+
 void undo_commit(const CommitRecord& record) {
   for (auto file = record.created_files.rbegin(); file != record.created_files.rend(); ++file) unlink(file->c_str());
   for (auto folder = record.created_folders.rbegin(); folder != record.created_folders.rend(); ++folder)

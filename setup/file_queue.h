@@ -73,6 +73,11 @@ std::string join_path(std::string_view folder, std::string_view name);
 // calls go through the platform's system-call table.
 int copy_file_atomically(const std::string& source, const std::string& target);
 
+// Copies one file to a target that must not exist yet (never replacing one), flushed to the
+// disk; a target left half-written by a failure is removed. 0 or an error number (EEXIST when
+// the target exists).
+int copy_to_new_file(const std::string& source, const std::string& target);
+
 // Creates the folder and its missing parents; 0 or an error number. The folders it made are
 // appended to *created (parents first) when given.
 int make_directories(const std::string& path, std::vector<std::string>* created = nullptr);

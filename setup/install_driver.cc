@@ -1,6 +1,5 @@
 #include "setup/install_driver.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 
 #include "platform/environment.h"
 #include "platform/registry.h"
-#include "platform/system_calls.h"
 #include "setup/file_queue.h"
 #include "setup/inf_file.h"
 #include "setup/install_record.h"
@@ -26,7 +24,6 @@ namespace hbt::setup {
 namespace {
 
 namespace registry = platform::registry;
-namespace sys = platform::sys;
 
 constexpr const char* kInfName = "HBT.inf";
 constexpr const char* kPollerName = "HBTSPOLL";
@@ -43,8 +40,9 @@ class Reporter {
   void with_error(const std::string& message, int error) {
     port_.show(kErrorTitle, message + "\nWin32 error code: " + std::to_string(error) + "\n\n" + kAborted);
   }
-  // A failure after which the installation goes on: it must not say that it was aborted.
-  void carry_on(const std::string& message, int error) {
+  // A failure that does not end the installation by itself: it must not say that it was
+  // aborted.
+  void without_abort(const std::string& message, int error) {
     port_.show(kErrorTitle, message + "\nWin32 error code: " + std::to_string(error));
   }
   void inf(const std::string& message) { port_.show("INF", message); }
@@ -69,40 +67,6 @@ bool contains_host_folder(const std::string& install_directory) {
   return false;
 }
 
-// Copies without ever replacing an existing file (the node's own configuration).
-int copy_without_overwrite(const std::string& source, const std::string& target) {
-  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return errno;
-  int out = sys::table().open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) {
-    int e = errno;
-    close(in);
-    return e;
-  }
-  int result = 0;
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n < 0) result = errno;
-      break;
-    }
-    for (ssize_t done = 0; done < n && result == 0;) {
-      long w = sys::table().write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno != EINTR) result = errno;
-      if (w > 0) done += w;
-    }
-    if (result) break;
-  }
-  if (result == 0 && sys::table().fsync(out) != 0) result = errno;
-  if (sys::table().close(out) != 0 && result == 0) result = errno;
-  close(in);
-  // A half-written file would be kept by every later install: remove it.
-  if (result != 0) unlink(target.c_str());
-  return result;
-}
-
 struct FirstConfiguration {
   std::string source, target;
   std::vector<std::string> created_folders;
@@ -120,7 +84,8 @@ FirstConfiguration create_first_configuration(const std::string& install_directo
   if (stat(c.source.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) chmod(c.source.c_str(), st.st_mode | S_IWUSR);
   if (access(c.target.c_str(), F_OK) == 0) return c;
   c.error = make_directories(data_directory, &c.created_folders);
-  if (c.error == 0) c.error = copy_without_overwrite(c.source, c.target);
+  // Never over an existing file: the node's own configuration.
+  if (c.error == 0) c.error = copy_to_new_file(c.source, c.target);
   if (c.error == EEXIST) c.error = 0;
   return c;
 }
@@ -223,7 +188,7 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
   };
   // The first file that cannot be copied ends the commit.
   callback.copy_error = [&](const FilePaths& paths, int error) {
-    report.carry_on("Failed to copy " + paths.source + " to " + paths.target + ": " + std::strerror(error), error);
+    report.without_abort("Failed to copy " + paths.source + " to " + paths.target + ": " + std::strerror(error), error);
     return false;
   };
   CommitRecord committed;
@@ -275,14 +240,14 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
         registry::Value folder{"FolderName", registry::ValueType::String, plan->group};
         journal.written(registry::Hive::LocalMachine, kProductKey, "FolderName", folder);
       } else {
-        report.carry_on("Failed to record FolderName: " + std::string(std::strerror(errno)), errno);
+        report.without_abort("Failed to record FolderName: " + std::string(std::strerror(errno)), errno);
       }
     }
     ShortcutTargets targets{join_path(install, kEditorName), join_path(install, kHelpName), install};
     ShortcutRecord launchers;
     std::string failed;
     if (int e = create_shortcuts(*plan, targets, &failed, &launchers))
-      report.carry_on("Failed to create the shortcut " + failed + ": " + std::strerror(e), e);
+      report.without_abort("Failed to create the shortcut " + failed + ": " + std::strerror(e), e);
     record.launchers.insert(launchers.launchers.begin(), launchers.launchers.end());
     record.launcher_folders.insert(launchers.created_folders.begin(), launchers.created_folders.end());
   }
@@ -293,14 +258,14 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
   for (std::size_t i = first_system_file; i < queue.copies().size(); ++i)
     counted.push_back(queue.copies()[i].paths.target);
   for (const auto& name : raise_shared_counts(counted, [&](const std::string& name, int error) {
-         report.carry_on("Failed to raise the shared count of " + name + ": " + std::strerror(error), error);
+         report.without_abort("Failed to raise the shared count of " + name + ": " + std::strerror(error), error);
        }))
     record.shared_counts[name] += 1;
   const auto keys_installed = stored_keys();
 
   if (a.scada_node == 1) {
     record.registered = run_registration(install, settings.registration_program, RegistrationStep::kRegister,
-                                         [&](const std::string& message, int error) { report.carry_on(message, error); });
+                                         [&](const std::string& message, int error) { report.without_abort(message, error); });
   }
   add_created_keys(&record, keys_before, keys_installed, KeyOwner::kInstaller);
   add_created_keys(&record, keys_installed, stored_keys(), KeyOwner::kRegistration);
@@ -311,7 +276,7 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
     record = std::move(*earlier);
   }
   if (!save_install_record(record))
-    report.carry_on("Failed to record the installation for its removal: " + std::string(std::strerror(errno)), errno);
+    report.without_abort("Failed to record the installation for its removal: " + std::string(std::strerror(errno)), errno);
   return 1;
 }
 
