@@ -328,6 +328,22 @@ bool DeviceDoctor::other_frames(const Exchange& first) {
     return false;
   }
   const std::string where = (report_.tcp ? "TCP port " : "UDP port ") + std::to_string(report_.port) + " of " + report_.address;
+  const image::ChannelRecord* now = niolib_.nio_map_chan(channel_);
+  const unsigned poller_replies = now ? static_cast<std::uint16_t>(now->stats.replies_received - before_.replies_received) : 0;
+  if (poller_replies > 0 && !anything_back) {
+    // The poller is answered and the doctor is not: the difference is the socket asking.
+    Finding f = finding("answers_poller_only", Severity::kWarning,
+                        "The PLC at " + where + " answers the poller (" + std::to_string(poller_replies) +
+                            " replies while the doctor watched) but not the doctor's own socket.",
+                        report_.tcp ? "The module's port may take one connection at a time; to let the doctor probe, "
+                                      "stop the poller (hbtio stop) and run it again."
+                                    : "The module may answer only a fixed port (the poller listens on the PLC's own "
+                                      "port number, " + std::to_string(report_.port) +
+                                      "); to let the doctor probe, stop the poller (hbtio stop) and run it again.");
+    f.numbers = {{"poller_replies", poller_replies}};
+    report_.findings.push_back(std::move(f));
+    return false;
+  }
   std::string problem = "Nothing answers on " + where + " within the reply timeout of " + ms_text(wait_ms_) +
                         ", in 3E binary, 1E binary or 1E ASCII frames.";
   if (closed) problem = "The PLC at " + where + " closes the connection instead of answering, in 3E binary, 1E binary or 1E ASCII frames.";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "poller/message_routine.h"
@@ -32,9 +33,11 @@ class SimulatedLink final : public Link {
   bool refused = false;
   double reply_ms = 2;  // how long each reply takes
   int requests = 0;
+  std::function<void()> meanwhile;  // what the poller does while the doctor waits
 
   Exchange exchange(poller::ChannelBlock& block, int wait_ms) override {
     ++requests;
+    if (meanwhile) meanwhile();
     Exchange ex;
     if (refused) {
       ex.result = ProbeResult::kRefused;
@@ -287,6 +290,19 @@ TEST_F(Doctor, NothingListeningAndNothingAnsweringAreToldApart) {
   EXPECT_NE(silent.problem.find("within the reply timeout of 200 ms"), std::string::npos) << silent.problem;
   // The configured frame, every other one, and the configured frame once more with a longer wait.
   EXPECT_EQ(quiet.requests, 4);
+}
+
+TEST_F(Doctor, APlcThatAnswersThePollerButNotTheDoctorIsNotCalledSilent) {
+  load(q_plant());
+  SimulatedLink deaf("3e-binary");
+  deaf.silent = true;
+  deaf.meanwhile = [&] { channel().stats.replies_received = static_cast<std::uint16_t>(channel().stats.replies_received + 1); };
+  const DeviceDiagnosis d = diagnose(deaf);
+  const Finding& f = only(d);
+  EXPECT_EQ(f.diagnosis, "answers_poller_only");
+  EXPECT_EQ(f.severity, Severity::kWarning);
+  EXPECT_EQ(number(f, "poller_replies"), deaf.requests);
+  EXPECT_NE(f.fix.find("fixed port"), std::string::npos) << f.fix;
 }
 
 TEST_F(Doctor, SlowRepliesAreMeasuredAgainstTheTimeoutAndThePollersTimeouts) {
