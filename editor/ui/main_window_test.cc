@@ -12,15 +12,15 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTemporaryDir>
 #include <QTreeView>
+#include <QWindow>
+#include <filesystem>
 
-#include "editor/fake_driver_link.h"
-#include "editor/fake_host_settings.h"
-#include "editor/scripted_app_port.h"
-#include "editor/test_configs.h"
+#include "editor/file_commands.h"
 #include "editor/ui/config_form.h"
 #include "editor/ui/dialogs.h"
-#include "editor/ui/main_window.h"
+#include "editor/ui/window_fixture.h"
 
 namespace hbt::editor::ui {
 
@@ -28,26 +28,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  struct Fixture {
-    ScriptedAppPort port;
-    FakeDriverLink driver;
-    FakeHostSettings settings;
-    std::unique_ptr<MainWindow> window;
-    Fixture() {
-      window = std::make_unique<MainWindow>(&port, &driver, &settings);
-      window->start();
-    }
-    CDidDoc& doc() { return window->doc(); }
-    // The small plant, shown on channel 1, records numbered 0, 1, 2 as by a save.
-    void plant() {
-      testing::build_small_plant(doc());
-      window->form()->reload_document();
-      int k = 0;
-      for (auto& r : doc().current_device()->iorecs()) r->set_record_number(k++);
-      doc().set_modified(false);
-    }
-    std::string last_box() const { return port.boxes.boxes.empty() ? "" : port.boxes.boxes.back().text; }
-  };
+  using Fixture = WindowFixture;
 
  private slots:
   void menusCarryTheirTextsAndAccelerators() {
