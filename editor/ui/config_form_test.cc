@@ -45,6 +45,108 @@ class ConfigFormTest : public QObject {
   }
 
  private slots:
+  void aRecordAddedBelowTheListIsShownAtOnce() {
+    WindowFixture f;
+    f.plant();
+    show(f);
+    QCOMPARE(f.rows_shown(), 3);
+    f.port.poll_record_answer = [](PollRecordEditor& e) {
+      QVERIFY(e.set_field(Field::Start, "D:500").ok());
+      e.press_ok();
+    };
+    QWidget* viewport = f.view()->viewport();
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 5));
+    QCOMPARE(f.port.poll_record_dialogs, 1);
+    QCOMPARE(f.rows_shown(), 4);
+    QCOMPARE(f.cell(3, 0), QString("4"));
+    QCOMPARE(f.cell(3, 1), QString("D:500"));
+    QCOMPARE(f.view()->currentIndex().row(), 3);  // the new row is the current one
+    QVERIFY(f.view()->viewport()->rect().intersects(f.view()->visualRect(f.view()->currentIndex())));
+
+    // The shown row is the record: a double-click on it edits it, and nothing is added.
+    std::string edited;
+    f.port.poll_record_answer = [&](PollRecordEditor& e) {
+      edited = e.working().get_start_address();
+      e.press_cancel();
+    };
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, row_centre(f, 3));
+    QCOMPARE(edited, std::string("D:500"));
+    QCOMPARE(f.rows_shown(), 4);
+
+    // Deleting it in the dialog takes the row away again.
+    f.port.poll_record_answer = [](PollRecordEditor& e) { e.press_delete(); };
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, row_centre(f, 3));
+    QCOMPARE(f.rows_shown(), 3);
+    QCOMPARE(f.doc().current_device()->iorecs().size(), std::size_t{3});
+  }
+
+  void aDoubleClickRightOfARowEditsThatRow() {
+    WindowFixture f;
+    f.plant();
+    show(f);
+    QWidget* viewport = f.view()->viewport();
+    int columns_end = f.view()->header()->length();
+    QVERIFY2(columns_end < viewport->width() - 10, "the window is wider than the columns");
+    std::string edited;
+    f.port.poll_record_answer = [&](PollRecordEditor& e) {
+      edited = e.working().get_start_address();
+      e.press_cancel();
+    };
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(viewport->width() - 5, row_centre(f, 1).y()));
+    QCOMPARE(f.port.poll_record_dialogs, 1);
+    QCOMPARE(edited, std::string("M:9000"));
+    QCOMPARE(f.rows_shown(), 3);
+    QVERIFY(!f.doc().modified());
+  }
+
+  void insertAndTheContextMenuAddARecordWhenTheListIsFull() {
+    WindowFixture f;
+    f.plant();
+    CDevice* device = f.doc().current_device();
+    for (int i = 0; i < 20; ++i) testing::add_record(device, "D:" + std::to_string(1000 + 10 * i), "10");
+    f.form()->refresh_records();
+    show(f);
+    // Full: the last laid-out row reaches past the bottom, so there is no space below it.
+    QVERIFY(f.view()->visualRect(f.view()->model()->index(22, 0)).bottom() > f.view()->viewport()->height());
+
+    f.port.poll_record_answer = [](PollRecordEditor& e) {
+      QVERIFY(e.editing_new() || e.working().length() == 0);
+      QVERIFY(e.set_field(Field::Start, "R:7").ok());
+      e.press_ok();
+    };
+    f.view()->setFocus();
+    QTest::keyClick(f.view(), Qt::Key_Insert);
+    QCOMPARE(f.port.poll_record_dialogs, 1);
+    QCOMPARE(f.rows_shown(), 24);
+    QCOMPARE(f.cell(23, 1), QString("R:7"));
+    QCOMPARE(f.view()->currentIndex().row(), 23);
+    QVERIFY2(f.view()->viewport()->rect().intersects(f.view()->visualRect(f.view()->currentIndex())),
+             "scrolled into view");
+
+    // The same from the list's context menu, and Enter edits the current row.
+    QAction* add = f.window->action("add_poll_record");
+    QAction* edit = f.window->action("edit_poll_record");
+    QVERIFY(add && edit);
+    QVERIFY(f.view()->actions().contains(add));
+    QVERIFY(f.view()->actions().contains(edit));
+    QCOMPARE(f.view()->contextMenuPolicy(), Qt::ActionsContextMenu);
+    f.port.poll_record_answer = [](PollRecordEditor& e) {
+      QVERIFY(e.set_field(Field::Start, "R:20").ok());
+      e.press_ok();
+    };
+    add->trigger();
+    QCOMPARE(f.rows_shown(), 25);
+    std::string edited;
+    f.port.poll_record_answer = [&](PollRecordEditor& e) {
+      edited = e.working().get_start_address();
+      e.press_cancel();
+    };
+    f.view()->setCurrentIndex(f.view()->model()->index(1, 0));
+    QTest::keyClick(f.view(), Qt::Key_Return);
+    QCOMPARE(edited, std::string("M:9000"));
+    QCOMPARE(f.rows_shown(), 25);
+  }
+
   void untouchedFieldsAreNotCheckedWhenTheFocusMoves() {
     WindowFixture f;
     f.plant();

@@ -71,7 +71,7 @@ TEST(EditorWithDriver, ShowsLiveCountersAndReloadsASavedConfiguration) {
   window.doc().current_device()->add_iorec(std::move(record));
   window.doc().set_modified(true);
   port.boxes.script({Answer::Yes});  // save before the reload
-  ASSERT_TRUE(window.commands().reload());
+  window.action("reload")->trigger();
   ASSERT_FALSE(port.boxes.boxes.empty());
   EXPECT_EQ(port.boxes.boxes.back().text, "Reload Complete");
   EXPECT_NE(loaded_generation(poller), generation) << "the poller loaded the file anew";
