@@ -92,7 +92,8 @@ class MainWindowTest : public QObject {
     f.driver.channel_counters[0] = {100, 99};
     f.driver.statuses = {{0, 0}, {1, 4293}, {2, 4297}};
     f.window->status_tick();
-    QCOMPARE(f.window->message_pane()->text(), QString("TX=100 RX=99 Polls/Sec=50"));
+    // Nothing earlier of this channel to compare with: no rate yet.
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=100 RX=99 Polls/Sec=0"));
     QVERIFY(f.window->windowTitle().startsWith("Brenlow Ethernet Driver Configuration - "));
     QVERIFY(QRegularExpression("^\\d\\d:\\d\\d (AM|PM)$").match(f.window->clock_pane()->text()).hasMatch());
     f.driver.channel_counters[0] = {110, 109};
@@ -102,6 +103,43 @@ class MainWindowTest : public QObject {
     f.driver.readable = false;
     f.window->status_tick();
     QCOMPARE(f.window->message_pane()->text(), QString("TX=110 RX=109 Polls/Sec=5"));
+  }
+
+  void pollsPerSecondNeverComparesAnotherChannelOrRun() {
+    Fixture f;
+    f.two_channel_plant();
+    f.driver.channels = 2;
+    f.driver.records = 6;
+    f.driver.channel_counters[0] = {1128, 1128};
+    f.driver.channel_counters[1] = {40, 40};
+    f.window->status_tick();
+    f.driver.channel_counters[0] = {1148, 1148};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=1148 RX=1148 Polls/Sec=10"));
+    // Another channel: its count has nothing to do with channel 1's.
+    f.form()->channel_button(2)->click();
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=40 RX=40 Polls/Sec=0"));
+    f.driver.channel_counters[1] = {60, 60};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=60 RX=60 Polls/Sec=10"));
+    // The poller restarts: the alive counter begins again and so do the channel counters.
+    f.driver.alive_counter = 100;
+    f.driver.channel_counters[1] = {80, 80};
+    f.window->status_tick();
+    f.driver.alive_counter = 5;
+    f.driver.channel_counters[1] = {20, 20};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=20 RX=20 Polls/Sec=0"));
+    // A reload loads another image generation, with counters from zero.
+    f.driver.alive_counter = 200;
+    f.driver.channel_counters[1] = {100, 100};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=100 RX=100 Polls/Sec=40"));
+    f.driver.generation = 2;
+    f.driver.channel_counters[1] = {30, 30};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=30 RX=30 Polls/Sec=0"));
   }
 
   void recordListHasNineColumnsAndFormattedRows() {
