@@ -147,6 +147,19 @@ class ConfigFormTest : public QObject {
     QCOMPARE(f.rows_shown(), 25);
   }
 
+  void anEmptyPlcNameIsRefused() {
+    WindowFixture f;
+    f.plant();
+    QLineEdit* name = f.form()->device_field(0);
+    name->setText("");
+    emit name->editingFinished();
+    QCOMPARE(f.last_box(), std::string("A PLC name must be entered."));
+    QCOMPARE(name->text(), QString("PLC1"));
+    QCOMPARE(f.doc().current_device()->name(), std::string("PLC1"));
+    QCOMPARE(f.form()->device_list()->item(0)->text(), QString("PLC1"));
+    QVERIFY(!f.doc().modified());
+  }
+
   void untouchedFieldsAreNotCheckedWhenTheFocusMoves() {
     WindowFixture f;
     f.plant();
