@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -24,6 +25,29 @@ namespace {
 std::string home_folder() {
   const char* home = std::getenv("HOME");
   return home ? std::string(home) + "/" : std::string("./");
+}
+
+// Help Contents: a blue disc with a white question mark. The style's own help icon is a
+// red cross in some themes, which beside Exit reads as "close".
+QIcon help_icon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 48}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(30, 100, 200));
+    painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(size * 3 / 4);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, "?");
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
 }  // namespace
@@ -198,7 +222,7 @@ void MainWindow::build_menus() {
   }
   QAction* contents = action("help_contents");
   contents->setShortcuts({QKeySequence("F1"), QKeySequence("Shift+F1")});
-  contents->setIcon(s->standardIcon(QStyle::SP_DialogHelpButton));
+  contents->setIcon(help_icon());
   addAction(contents);
   help->addSeparator();
   auto* about = help->addAction("&About...");

@@ -142,6 +142,26 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.window->message_pane()->text(), QString("TX=30 RX=30 Polls/Sec=0"));
   }
 
+  void helpIconIsNotARedCross() {
+    Fixture f;
+    QAction* help = f.window->action("help_contents");
+    QImage image = help->icon().pixmap(24, 24).toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!image.isNull());
+    int red = 0;
+    int blue = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        QColor c = image.pixelColor(x, y);
+        if (c.alpha() < 128) continue;
+        if (c.red() > 150 && c.red() > c.green() + 60 && c.red() > c.blue() + 60) ++red;
+        if (c.blue() > 120 && c.blue() > c.red() + 40) ++blue;
+      }
+    }
+    QCOMPARE(red, 0);
+    QVERIFY2(blue > 50, "a blue question mark disc");
+    QVERIFY(help->icon().cacheKey() != f.window->action("exit")->icon().cacheKey());
+  }
+
   void recordListHasNineColumnsAndFormattedRows() {
     Fixture f;
     f.plant();
