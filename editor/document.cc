@@ -125,6 +125,7 @@ void CDidDoc::delete_contents() {
   path_.clear();
   title_ = "Untitled";
   modified_ = false;
+  ++contents_generation_;
 }
 
 void CDidDoc::set_path(std::string path) {

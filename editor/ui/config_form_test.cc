@@ -147,6 +147,31 @@ class ConfigFormTest : public QObject {
     QCOMPARE(f.rows_shown(), 25);
   }
 
+  void statesShowAtOnceAfterAChannelOrDeviceChange() {
+    WindowFixture f;
+    f.two_channel_plant();
+    f.driver.channels = 2;
+    f.driver.records = 6;
+    f.driver.statuses = {{0, 0}, {1, 0}, {2, 0}, {3, 4293}, {4, 4293}, {5, 0}};
+    f.window->status_tick();
+    QCOMPARE(icon_colour(f.view(), 0), kGreen);
+
+    f.form()->channel_button(2)->click();
+    QCOMPARE(f.cell(0, 1), QString("D:10"));
+    QCOMPARE(icon_colour(f.view(), 0), kRed);
+    QCOMPARE(icon_colour(f.view(), 1), kGreen);
+
+    f.form()->channel_button(1)->click();
+    f.form()->device_list()->setCurrentRow(1);
+    QCOMPARE(f.cell(0, 1), QString("D:0"));
+    QCOMPARE(icon_colour(f.view(), 0), kRed);
+
+    // Without a driver the rows are grey, at once as well.
+    f.driver.readable = false;
+    f.form()->device_list()->setCurrentRow(0);
+    QCOMPARE(icon_colour(f.view(), 0), kGrey);
+  }
+
   void anEmptyPlcNameIsRefused() {
     WindowFixture f;
     f.plant();

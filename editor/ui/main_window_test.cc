@@ -142,6 +142,66 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.window->message_pane()->text(), QString("TX=30 RX=30 Polls/Sec=0"));
   }
 
+  void aFailedOpenShowsTheEmptiedDocument() {
+    Fixture f;
+    QTemporaryDir dir;
+    std::string good = dir.filePath("GOOD.HBT").toStdString();
+    std::string bad = dir.filePath("BAD.HBT").toStdString();
+    f.plant();
+    QVERIFY(save_configuration(f.doc(), good, f.port, f.settings, 0));
+    std::filesystem::copy_file(good, bad);
+    std::filesystem::resize_file(bad, 150);  // cut inside the channel table
+    f.window->show();
+    QCOMPARE(f.form()->device_list()->item(0)->text(), QString("PLC1"));
+
+    f.port.boxes.script_files({bad});
+    f.window->action("open")->trigger();
+    QCOMPARE(f.last_box(), std::string("File Open Error"));
+    // The window shows what the document holds now, not what it held before.
+    CDrvSpecificChannel* channel = f.doc().current_channel();
+    QVERIFY(channel != nullptr);
+    QCOMPARE(f.form()->device_list()->count(), static_cast<int>(channel->devices().size()));
+    for (int i = 0; i < f.form()->device_list()->count(); ++i) {
+      QCOMPARE(f.form()->device_list()->item(i)->text().toStdString(), channel->devices()[std::size_t(i)]->name());
+    }
+    QVERIFY(f.form()->device_list()->findItems("PLC1", Qt::MatchExactly).isEmpty());
+    QCOMPARE(f.form()->device_field(0)->text().toStdString(), f.doc().current_device()->name());
+    QCOMPARE(f.rows_shown(), 0);
+    QVERIFY(f.form()->channel_button(1)->isChecked());
+    QVERIFY(!f.window->windowTitle().contains("GOOD.HBT"));
+
+    // The file that was open is no longer the document's: Save asks where to.
+    f.window->action("save")->trigger();
+    QCOMPARE(f.port.boxes.dialogs.size(), std::size_t{2});
+    QVERIFY(f.port.boxes.dialogs.back().save);
+    QVERIFY(std::filesystem::file_size(good) > 136u);
+  }
+
+  void titleMarksUnsavedChanges() {
+    Fixture f;
+    f.plant();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    f.window->status_tick();
+    QString shown = f.window->windowHandle()->title();
+    QVERIFY2(shown.startsWith("Brenlow Ethernet Driver Configuration - ") && !shown.contains('*'),
+             qPrintable(shown));
+    QLineEdit* description = f.form()->device_field(1);
+    description->setText("Line 2");
+    emit description->editingFinished();
+    shown = f.window->windowHandle()->title();
+    QVERIFY2(shown.endsWith("*"), qPrintable(shown));
+    // Adding a channel by selecting it is a change too.
+    f.doc().set_modified(false);
+    f.form()->channel_button(4)->click();
+    QVERIFY2(f.window->windowHandle()->title().endsWith("*"), qPrintable(f.window->windowHandle()->title()));
+    QTemporaryDir dir;
+    f.port.boxes.script_files({dir.filePath("SAVED.HBT").toStdString()});
+    f.window->action("save")->trigger();
+    shown = f.window->windowHandle()->title();
+    QVERIFY2(shown.endsWith("SAVED.HBT"), qPrintable(shown));
+  }
+
   void helpIconIsNotARedCross() {
     Fixture f;
     QAction* help = f.window->action("help_contents");
