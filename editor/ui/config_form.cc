@@ -356,6 +356,7 @@ void ConfigForm::redraw_rows(const std::vector<int>& rows) {
 void ConfigForm::edit_row(int row) {
   if (!device()) return;
   std::size_t before = device()->iorecs().size();
+  int was_current = records_->currentIndex().isValid() ? records_->currentIndex().row() : -1;
   PollRecordListChange change = edit_poll_record_at(doc_, *device(), row, port_);
   if (!device()) return;
   int rows = static_cast<int>(device()->iorecs().size());
@@ -364,9 +365,11 @@ void ConfigForm::edit_row(int row) {
   } else {
     model_->redraw_row(change.redraw_row);
   }
-  // The record the dialog ended on (or the one that took the place of a removed one) is
-  // the current row, scrolled into view: a new record is seen where it went.
-  int current = change.redraw_row >= 0 ? change.redraw_row : std::min(std::max(row, 0), rows - 1);
+  // The record the dialog ended on is the current row, scrolled into view: a new record is
+  // seen where it went. A removed row leaves the current one on the record that took its
+  // place; an addition given up leaves it where it was.
+  bool was_row = row >= 0 && static_cast<std::size_t>(row) < before;
+  int current = change.redraw_row >= 0 ? change.redraw_row : std::min(was_row ? row : was_current, rows - 1);
   if (current >= 0) {
     QModelIndex index = model_->index(current, 0);
     records_->setCurrentIndex(index);

@@ -136,6 +136,12 @@ class ConfigFormTest : public QObject {
     };
     add->trigger();
     QCOMPARE(f.rows_shown(), 25);
+    // An addition given up leaves the list and its current row as they were.
+    f.view()->setCurrentIndex(f.view()->model()->index(2, 0));
+    f.port.poll_record_answer = [](PollRecordEditor& e) { e.press_cancel(); };
+    QTest::keyClick(f.view(), Qt::Key_Insert);
+    QCOMPARE(f.rows_shown(), 25);
+    QCOMPARE(f.view()->currentIndex().row(), 2);
     std::string edited;
     f.port.poll_record_answer = [&](PollRecordEditor& e) {
       edited = e.working().get_start_address();
@@ -211,6 +217,18 @@ class ConfigFormTest : public QObject {
     QTest::keyClick(start, Qt::Key_Tab);
     QCOMPARE(f.last_box(), std::string("Invalid Register Type"));
     QCOMPARE(start->text(), QString("--Undefined--"));
+    QCOMPARE(f.port.boxes.boxes.size(), std::size_t{1});
+
+    // A good start address moves the end; the end field, entered with Tab, stays ready to
+    // be typed over.
+    start->setFocus();
+    start->selectAll();
+    QTest::keyClicks(start, "D:500");
+    QTest::keyClick(start, Qt::Key_Tab);
+    QLineEdit* end = dialog.field(Field::End);
+    QTRY_COMPARE(end->text(), QString("D:500"));
+    QCOMPARE(QApplication::focusWidget(), end);
+    QCOMPARE(end->selectedText(), QString("D:500"));
     QCOMPARE(f.port.boxes.boxes.size(), std::size_t{1});
     dialog.reject();
 

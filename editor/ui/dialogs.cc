@@ -63,7 +63,12 @@ bool BoundField::commit() {
 
 void BoundField::refresh() {
   shown_ = qs(get_());
+  if (edit_->text() == shown_) return;  // setting the same text would drop the selection
+  // A field entered with Tab has its text selected to be typed over; a value that another
+  // field's change moved (a start address moves the end) stays selected.
+  bool all_selected = edit_->hasSelectedText() && edit_->selectedText() == edit_->text();
   edit_->setText(shown_);
+  if (all_selected) edit_->selectAll();
 }
 
 ChannelDialog::ChannelDialog(CDrvSpecificChannel& channel, int number, UiPort& port, QWidget* parent)
