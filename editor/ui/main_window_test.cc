@@ -9,10 +9,10 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTemporaryDir>
 #include <QTreeView>
 #include <QWindow>
 #include <filesystem>
