@@ -360,5 +360,30 @@ TEST_F(PointsOverADriver, APlainCCallerThroughTheHeaderAlone) {
   EXPECT_TRUE(eventually([&] { return plc.control("get D9") == "ok 4321"; }, 10000));
 }
 
+TEST(PointsCInterface, BadArgumentsAndAMissingHostLibraryAreRefusedPlainly) {
+  testsupport::TestEnvironment env;
+  hbt_points* s = reinterpret_cast<hbt_points*>(1);
+  EXPECT_EQ(hbt_points_open(nullptr, nullptr), HBT_POINTS_E_ARGUMENT);
+  hbt_points_options o{};
+  o.size = 8;
+  EXPECT_EQ(hbt_points_open(&o, &s), HBT_POINTS_E_ARGUMENT);
+  EXPECT_EQ(s, nullptr);
+  EXPECT_STREQ(hbt_points_last_error(nullptr), "hbt_points_options.size is too small");
+  o.size = sizeof o;
+  o.host_library = "/nonexistent/HBTSTSR.so";
+  EXPECT_EQ(hbt_points_open(&o, &s), HBT_POINTS_E_NO_DRIVER);
+  EXPECT_NE(std::string(hbt_points_last_error(nullptr)).find("/nonexistent/HBTSTSR.so"), std::string::npos);
+  o.host_library = nullptr;
+  o.tag_file = "/nonexistent/tags.txt";
+  EXPECT_EQ(hbt_points_open(&o, &s), HBT_POINTS_E_TAGS);
+  EXPECT_STREQ(hbt_points_last_error(nullptr), "/nonexistent/tags.txt: No such file or directory");
+  std::uint64_t cursor = 0;
+  std::uint32_t n = 0, more = 0;
+  EXPECT_EQ(hbt_points_changes(nullptr, &cursor, nullptr, 0, &n, &more), HBT_POINTS_E_ARGUMENT);
+  EXPECT_EQ(hbt_points_read(nullptr, nullptr, 0, nullptr), HBT_POINTS_E_ARGUMENT);
+  EXPECT_EQ(hbt_points_wait(nullptr, 0), HBT_POINTS_E_ARGUMENT);
+  hbt_points_close(nullptr);
+}
+
 }  // namespace
 }  // namespace hbt::points
