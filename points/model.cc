@@ -17,30 +17,24 @@ namespace {
 constexpr char kDefaultLowEgu[] = "0.0";
 constexpr char kDefaultHighEgu[] = "65535.0";
 
-// A host enumeration buffer of `count` texts of 128 bytes, handed back with nio_Free.
-class Enumeration {
- public:
-  Enumeration(const HostExports& host, const char* device) : host_(host) {
-    NioStatus status = -1;
-    if (device == nullptr)
-      host.Enum_Devices(&status, &count_, &buffer_);
-    else
-      host.Enum_PollRecs(&status, device, &count_, &buffer_);
-    ok_ = status == 0 && count_ >= 0 && (count_ == 0 || buffer_ != nullptr);
+// A host enumeration: `count` texts of 128 bytes, copied and handed back with nio_Free at once,
+// because the host frees only the buffer it handed out last.
+bool enumerate(const HostExports& host, const char* device, std::vector<std::string>* out) {
+  NioStatus status = -1;
+  std::int32_t count = 0;
+  char* buffer = nullptr;
+  if (device == nullptr)
+    host.Enum_Devices(&status, &count, &buffer);
+  else
+    host.Enum_PollRecs(&status, device, &count, &buffer);
+  const bool ok = status == 0 && count >= 0 && (count == 0 || buffer != nullptr);
+  out->clear();
+  if (ok) {
+    for (std::int32_t i = 0; i < count; ++i) out->emplace_back(buffer + 128 * i, strnlen(buffer + 128 * i, 128));
   }
-  ~Enumeration() {
-    if (buffer_) host_.Free(buffer_);
-  }
-  bool ok() const { return ok_; }
-  int count() const { return count_; }
-  std::string_view text(int i) const { return std::string_view(buffer_ + 128 * i, strnlen(buffer_ + 128 * i, 128)); }
-
- private:
-  const HostExports& host_;
-  std::int32_t count_ = 0;
-  char* buffer_ = nullptr;
-  bool ok_ = false;
-};
+  if (buffer) host.Free(buffer);
+  return ok;
+}
 
 std::string_view fixed_text(const char* p, std::size_t n) { return std::string_view(p, strnlen(p, n)); }
 
@@ -86,8 +80,8 @@ struct Builder {
 };
 
 bool Builder::devices_and_records() {
-  Enumeration devices(host, nullptr);
-  if (!devices.ok() || devices.count() != view.devices) {
+  std::vector<std::string> devices, ranges;
+  if (!enumerate(host, nullptr, &devices) || devices.size() != static_cast<std::size_t>(view.devices)) {
     *error = "the host library and the image disagree on the devices";
     return false;
   }
@@ -105,7 +99,7 @@ bool Builder::devices_and_records() {
       return false;
     }
     const std::string_view name = hostlib::device_name(d);
-    if (devices.text(j) != name) {
+    if (devices[static_cast<std::size_t>(j)] != name) {
       *error = "the host library and the image disagree on the devices";
       return false;
     }
@@ -121,8 +115,7 @@ bool Builder::devices_and_records() {
     m.device_areas.push_back(area);
 
     const std::string device_text(name);
-    Enumeration ranges(host, device_text.c_str());
-    if (!ranges.ok() || ranges.count() != d->poll_record_count) {
+    if (!enumerate(host, device_text.c_str(), &ranges) || ranges.size() != d->poll_record_count) {
       *error = "the host library and the image disagree on the poll records of " + device_text;
       return false;
     }
@@ -151,7 +144,7 @@ bool Builder::devices_and_records() {
       hbt_record_info r{};
       r.id = static_cast<std::uint32_t>(m.records.size());
       r.device = info.id;
-      r.range = m.strings.add(ranges.text(i));
+      r.range = m.strings.add(ranges[static_cast<std::size_t>(i)]);
       r.data_type = head->data_type;
       r.length = head->length;
       r.poll_time_cs = head->poll_time;

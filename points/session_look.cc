@@ -154,6 +154,8 @@ void Session::read_points_of_record(std::uint32_t r, bool all, const std::vector
   const Model& m = *look_model_;
   const RecordPlan& plan = m.plans[r];
   const hbt_record_info& info = m.records[r];
+  // Points of a record the host does not resolve stay CONFIG.
+  if (!plan.bound) return;
   if (all) {
     for (std::uint32_t p = info.first_point; p < info.first_point + info.point_count; ++p) points->push_back(p);
     for (std::uint32_t t = plan.first_tag; t < plan.first_tag + plan.tag_count; ++t)
