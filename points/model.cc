@@ -92,6 +92,19 @@ bool Builder::devices_and_records() {
     for (int j = ch->first_device; j < ch->first_device + ch->device_count && j < view.devices; ++j) channel_of[j] = c;
   }
   m.plan_of_image_record.assign(static_cast<std::size_t>(view.records), -1);
+  // The lists' sizes, known from the records, spare the index and the lists their growing.
+  std::size_t expected = 0;
+  for (int k = 0; k < view.records; ++k) {
+    if (const PollRecordHead* head = view.record(k)) {
+      const RecordShape shape{address_register_type(head->address_word), address_start(head->address_word),
+                              head->length, head->data_type, 0};
+      expected += layout_of(shape).point_count;
+    }
+  }
+  m.points.reserve(expected);
+  m.index.reserve(expected);
+  m.records.reserve(static_cast<std::size_t>(view.records));
+  m.plans.reserve(static_cast<std::size_t>(view.records));
   for (int j = 0; j < view.devices; ++j) {
     const DeviceRecord* d = view.device(j);
     if (d == nullptr) {

@@ -75,6 +75,8 @@ void Session::install(std::shared_ptr<const Model> model) {
 
   // Every value once, from the image as it stands.
   std::vector<Update> updates;
+  updates.reserve(m.points.size());
+  touched_points_.reserve(m.points.size());
   for (std::uint32_t r = 0; r < m.plans.size(); ++r) {
     LookRecord& lr = look_records_[r];
     if (lr.head == nullptr) continue;
