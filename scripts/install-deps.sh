@@ -5,9 +5,10 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
 # make package (and its test) finds library dependencies with dpkg-shlibdeps.
 packages+=(dpkg-dev)
-# hbtmqtt: the MQTT client library, the Sparkplug B code generator and its runtime, and the
-# broker its tests and `make demo-mqtt` start on loopback (never as the system service).
-packages+=(libmosquitto-dev protobuf-c-compiler libprotobuf-c-dev mosquitto pkg-config)
+# hbtmqtt: the MQTT client library, the Sparkplug B code generator and its runtime, a JSON
+# reader for the primary host's STATE messages, and the broker its tests and `make demo-mqtt`
+# start on loopback (never as the system service).
+packages+=(libmosquitto-dev protobuf-c-compiler libprotobuf-c-dev mosquitto pkg-config nlohmann-json3-dev)
 # `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
 [ "${1:-}" = pictures ] && packages+=(xvfb x11-apps imagemagick fonts-dejavu-core)
 # Node.js only drives the interoperability tests; any installed node and npm will do.
