@@ -35,10 +35,10 @@ BrokerLink::~BrokerLink() {
   mosquitto_destroy(client_);
 }
 
-bool BrokerLink::start(const std::string& will_topic, const std::vector<uint8_t>& will, std::string& error) {
+BrokerLink::Start BrokerLink::start(const std::string& will_topic, const std::vector<uint8_t>& will, std::string& error) {
   if (client_ == nullptr) {
     error = "cannot create an MQTT client";
-    return false;
+    return Start::kFailed;
   }
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_connect_callback_set(client_, &BrokerLink::on_connect);
@@ -52,20 +52,20 @@ bool BrokerLink::start(const std::string& will_topic, const std::vector<uint8_t>
   int rc = mosquitto_will_set(client_, will_topic.c_str(), static_cast<int>(will.size()), will.data(), 1, false);
   if (rc != MOSQ_ERR_SUCCESS) {
     error = std::string("cannot set the will: ") + mosquitto_strerror(rc);
-    return false;
+    return Start::kFailed;
   }
   if (!settings_.username.empty()) {
     rc = mosquitto_username_pw_set(client_, settings_.username.c_str(),
                                    settings_.password.empty() ? nullptr : settings_.password.c_str());
     if (rc != MOSQ_ERR_SUCCESS) {
       error = std::string("bad username or password setting: ") + mosquitto_strerror(rc);
-      return false;
+      return Start::kFailed;
     }
   }
   if (settings_.tls) {
     if (!readable(settings_.ca_file, error, "CA file") || !readable(settings_.cert_file, error, "certificate file") ||
         !readable(settings_.key_file, error, "key file")) {
-      return false;
+      return Start::kFailed;
     }
     rc = mosquitto_tls_set(client_, settings_.ca_file.empty() ? nullptr : settings_.ca_file.c_str(),
                            settings_.ca_path.empty() ? nullptr : settings_.ca_path.c_str(),
@@ -73,25 +73,31 @@ bool BrokerLink::start(const std::string& will_topic, const std::vector<uint8_t>
                            settings_.key_file.empty() ? nullptr : settings_.key_file.c_str(), nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
       error = std::string("TLS settings refused: ") + mosquitto_strerror(rc);
-      return false;
+      return Start::kFailed;
     }
     // The broker's certificate must chain to the CA and name the host we asked for.
     mosquitto_tls_opts_set(client_, 1, "tlsv1.2", nullptr);
     mosquitto_tls_insecure_set(client_, false);
   }
   rc = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, static_cast<int>(settings_.keepalive_s));
-  if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
+  if (rc == MOSQ_ERR_ERRNO) {
+    // Refused at once (nothing listens there yet): the library would not try again itself.
+    error = std::string("cannot connect to ") + settings_.host + ":" + std::to_string(settings_.port) + ": " +
+            std::strerror(errno);
+    return Start::kRetry;
+  }
+  if (rc != MOSQ_ERR_SUCCESS) {
     error = std::string("cannot connect to ") + settings_.host + ":" + std::to_string(settings_.port) + ": " +
             mosquitto_strerror(rc);
-    return false;
+    return Start::kFailed;
   }
   rc = mosquitto_loop_start(client_);
   if (rc != MOSQ_ERR_SUCCESS) {
     error = std::string("cannot start the MQTT network thread: ") + mosquitto_strerror(rc);
-    return false;
+    return Start::kFailed;
   }
   thread_started_ = true;
-  return true;
+  return Start::kStarted;
 }
 
 bool BrokerLink::subscribe(const std::vector<std::string>& topics) {

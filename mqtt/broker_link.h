@@ -43,9 +43,11 @@ class BrokerLink : public Publisher {
   BrokerLink(const BrokerLink&) = delete;
   BrokerLink& operator=(const BrokerLink&) = delete;
 
-  // Starts connecting in the background with this will (QoS 1, not retained). False with a
-  // reason for what is wrong here (TLS files, credentials); the broker's answer comes as an event.
-  bool start(const std::string& will_topic, const std::vector<uint8_t>& will, std::string& error);
+  enum class Start { kStarted, kRetry, kFailed };
+  // Starts connecting in the background with this will (QoS 1, not retained); the broker's
+  // answer comes as an event. kRetry: the broker cannot be reached now (`error` says why);
+  // kFailed: something here is wrong (TLS files, credentials, the host name).
+  Start start(const std::string& will_topic, const std::vector<uint8_t>& will, std::string& error);
   bool subscribe(const std::vector<std::string>& topics);
   bool publish(const std::string& topic, std::span<const uint8_t> payload, int qos, bool retain) override;
   int last_mid() const { return last_mid_; }

@@ -118,6 +118,7 @@ void EdgeNode::connected(Publisher& publisher, uint64_t bd_seq, int64_t now_ms) 
   births_done_ = false;
   host_online_ = settings_.primary_host_id.empty();
   for (DeviceState& d : devices_) d.born = false;
+  ensure_loaded(now_ms);
   if (host_online_) {
     publish_births(now_ms);
   } else {
@@ -271,40 +272,42 @@ void EdgeNode::drain_store(int64_t now_ms) {
   (void)now_ms;
 }
 
+bool EdgeNode::ensure_loaded(int64_t now_ms) {
+  if (loaded_) return true;
+  if (now_ms < next_load_attempt_ms_) return false;
+  next_load_attempt_ms_ = now_ms + kReloadRetryMs;
+  if (!load_model()) return false;
+  std::vector<PointSample> samples;
+  if (source_.changes(cursor_, samples) != PointSource::Feed::kOk) {
+    loaded_ = false;
+    return false;
+  }
+  // The first look gives every value: births carry them.
+  for (const PointSample& s : samples) apply(s);
+  for (DeviceState& d : devices_) d.pending.clear();
+  return true;
+}
+
 void EdgeNode::poll(int64_t now_ms) {
   if (!loaded_) {
-    if (now_ms < next_load_attempt_ms_) return;
-    if (!load_model()) {
-      next_load_attempt_ms_ = now_ms + kReloadRetryMs;
-      return;
-    }
+    if (!ensure_loaded(now_ms)) return;
+    if (publisher_ && host_online_) publish_births(now_ms);
   }
   std::vector<PointSample> samples;
-  const bool initial = cursor_ == 0;
   PointSource::Feed feed = source_.changes(cursor_, samples);
   if (feed == PointSource::Feed::kStale) {
     log("the driver's configuration changed: publishing births again");
     flush(now_ms);
     loaded_ = false;
-    if (!load_model()) {
-      next_load_attempt_ms_ = now_ms + kReloadRetryMs;
-      return;
-    }
-    samples.clear();
-    if (source_.changes(cursor_, samples) != PointSource::Feed::kOk) return;
-    for (const PointSample& s : samples) apply(s);
-    if (publisher_ && host_online_) publish_births(now_ms);
+    next_load_attempt_ms_ = 0;
+    if (ensure_loaded(now_ms) && publisher_ && host_online_) publish_births(now_ms);
     return;
   }
   if (feed == PointSource::Feed::kFailed) return;
   std::vector<uint8_t> was_dead(devices_.size());
   for (uint32_t d = 0; d < devices_.size(); ++d) was_dead[d] = devices_[d].dead();
   for (const PointSample& s : samples) apply(s);
-  if (initial) {
-    for (DeviceState& d : devices_) d.pending.clear();
-    // The first look gives every value: births carry them.
-    if (publisher_ && host_online_) publish_births(now_ms);
-  } else {
+  {
     for (uint32_t d = 0; d < devices_.size(); ++d) {
       const bool dead = devices_[d].dead();
       if (dead && !was_dead[d]) {

@@ -81,6 +81,8 @@ class EdgeNode {
   };
 
   bool load_model();
+  // Loads the lists and takes the first look at every value, once; false while it cannot.
+  bool ensure_loaded(int64_t now_ms);
   void apply(const PointSample& sample);
   void publish_births(int64_t now_ms);
   void publish_device_birth(uint32_t device, int64_t now_ms);

@@ -147,6 +147,34 @@ TEST_F(EdgeNodeTest, BirthsCarryBdSeqEveryPointAndItsPropertiesInSequence) {
   EXPECT_EQ(death.metrics[0].metric.value, Value{int64_t{17}});
 }
 
+TEST_F(EdgeNodeTest, ASessionUpBeforeTheFirstLookIsBornOnceWithEveryPlc) {
+  make_node();
+  node_->connected(publisher_, 3, now_);
+  advance(10);
+  advance(100);
+  auto sent = publisher_.take();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0].topic, "spBv1.0/Plant/NBIRTH/Line1");
+  EXPECT_EQ(sent[1].topic, "spBv1.0/Plant/DBIRTH/Line1/QPLC1");
+  EXPECT_EQ(sent[2].topic, "spBv1.0/Plant/DBIRTH/Line1/APLC2");
+}
+
+TEST_F(EdgeNodeTest, WithoutTheDriverTheNodeIsBornAloneAndAgainOnceItIsThere) {
+  source_.fail_load_ = true;
+  make_node();
+  node_->connected(publisher_, 3, now_);
+  auto sent = publisher_.take();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].topic, "spBv1.0/Plant/NBIRTH/Line1");
+  source_.fail_load_ = false;
+  advance(5000);
+  sent = publisher_.take();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0].topic, "spBv1.0/Plant/NBIRTH/Line1");
+  EXPECT_EQ(sent[0].payload.seq, 0u);
+  EXPECT_EQ(sent[2].payload.seq, 2u);
+}
+
 TEST_F(EdgeNodeTest, ChangesGoOutOncePerIntervalPerDeviceInTheOrderTheyCame) {
   start();
   source_.set(d100_, 8);

@@ -31,20 +31,23 @@ constexpr int64_t kStableSessionMs = 30000;
 NodeService::NodeService(Settings settings, PointSource& source, LogSink log)
     : settings_(std::move(settings)), source_(source), log_(std::move(log)) {}
 
-// bdSeq goes 0..255 and on by one at every CONNECT, across restarts too, so that a host can
-// tell an old session's death (a will the broker delivers late) from the present one's.
-uint64_t NodeService::next_bd_seq() {
-  const std::string path = settings_.store_dir + "/bdseq";
+// bdSeq goes 0..255 and on by one with every session the broker accepted, across restarts
+// too, so that a host can tell an old session's death (a will the broker delivers late) from
+// the present one's. Attempts that never reached the broker use no number up.
+uint64_t NodeService::next_bd_seq() const {
   int64_t last = -1;
-  if (std::ifstream in(path); in) in >> last;
-  const uint64_t next = last < 0 ? 0 : static_cast<uint64_t>(last + 1) % 256;
+  if (std::ifstream in(settings_.store_dir + "/bdseq"); in) in >> last;
+  return last < 0 ? 0 : static_cast<uint64_t>(last + 1) % 256;
+}
+
+void NodeService::bd_seq_used(uint64_t bd_seq) const {
+  const std::string path = settings_.store_dir + "/bdseq";
   const std::string tmp = path + ".tmp";
   if (FILE* f = std::fopen(tmp.c_str(), "w")) {
-    std::fprintf(f, "%llu\n", static_cast<unsigned long long>(next));
+    std::fprintf(f, "%llu\n", static_cast<unsigned long long>(bd_seq));
     std::fclose(f);
     std::rename(tmp.c_str(), path.c_str());
   }
-  return next;
 }
 
 int NodeService::run(const std::atomic<bool>& stop, std::string& error) {
@@ -82,10 +85,13 @@ int NodeService::run(const std::atomic<bool>& stop, std::string& error) {
     if (!link && mono >= next_attempt) {
       bd_seq = next_bd_seq();
       link = std::make_unique<BrokerLink>(settings_);
-      if (!link->start(will_topic, node.death_payload(bd_seq), error)) {
-        link.reset();
+      std::string why;
+      const BrokerLink::Start started = link->start(will_topic, node.death_payload(bd_seq), why);
+      if (started == BrokerLink::Start::kFailed) {
+        error = why;
         return 1;
       }
+      if (started == BrokerLink::Start::kRetry) end_session(why);
       attempt_started = mono;
       last_waiting_note = mono;
     }
@@ -96,6 +102,7 @@ int NodeService::run(const std::atomic<bool>& stop, std::string& error) {
             log("connected to " + broker + " (bdSeq " + std::to_string(bd_seq) + ")");
             ever_connected = true;
             session_up = true;
+            bd_seq_used(bd_seq);
             session_started = steady_ms();
             link->subscribe(node.subscriptions());
             node.connected(*link, bd_seq, wall_ms());

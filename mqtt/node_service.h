@@ -21,7 +21,8 @@ class NodeService {
   int run(const std::atomic<bool>& stop, std::string& error);
 
  private:
-  uint64_t next_bd_seq();
+  uint64_t next_bd_seq() const;
+  void bd_seq_used(uint64_t bd_seq) const;
   void log(const std::string& line) const { if (log_) log_(line); }
 
   Settings settings_;
