@@ -325,3 +325,75 @@ TEST(BrokerRefusal, ABrokerThatRefusesTheNodeIsAClearErrorAndExitOne) {
 
 }  // namespace
 }  // namespace hbt::mqtt
+
+namespace hbt::mqtt {
+namespace {
+
+// A CA, and certificates it signs for the broker (localhost) and the node.
+bool make_certificates(const testsupport::TestEnvironment& env, std::string& why) {
+  const std::string openssl = testing::find_program("openssl");
+  if (openssl.empty()) {
+    why = "openssl is not installed";
+    return false;
+  }
+  testsupport::write_file(env.path("san.ext"), "subjectAltName=DNS:localhost\n");
+  const std::vector<std::vector<std::string>> steps = {
+      {openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", env.path("ca.key"), "-out",
+       env.path("ca.crt"), "-days", "2", "-subj", "/CN=hbt test CA"},
+      {openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", env.path("other-ca.key"), "-out",
+       env.path("other-ca.crt"), "-days", "2", "-subj", "/CN=someone else"},
+      {openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", env.path("server.key"), "-out", env.path("server.csr"),
+       "-subj", "/CN=localhost"},
+      {openssl, "x509", "-req", "-in", env.path("server.csr"), "-CA", env.path("ca.crt"), "-CAkey", env.path("ca.key"),
+       "-CAcreateserial", "-out", env.path("server.crt"), "-days", "2", "-extfile", env.path("san.ext")},
+      {openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", env.path("edge.key"), "-out", env.path("edge.csr"),
+       "-subj", "/CN=edge"},
+      {openssl, "x509", "-req", "-in", env.path("edge.csr"), "-CA", env.path("ca.crt"), "-CAkey", env.path("ca.key"),
+       "-CAcreateserial", "-out", env.path("edge.crt"), "-days", "2"},
+  };
+  for (const auto& step : steps) {
+    auto r = testsupport::run_program(step, 60000, env.dir());
+    if (r.exit_code != 0) {
+      why = "openssl failed: " + r.output;
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST_F(BrokerTest, TlsWithAClientCertificateAndABrokerOfAnotherCa) {
+  std::string why;
+  if (!make_certificates(env_, why)) GTEST_SKIP() << why;
+  // A second listener of the same broker, TLS only, that wants a certificate from its clients.
+  const uint16_t tls_port = testing::free_port();
+  broker_->kill();
+  broker_ = std::make_unique<Broker>(
+      env_.dir(), std::vector<std::string>{"listener " + std::to_string(tls_port) + " 127.0.0.1", "cafile " + env_.path("ca.crt"),
+                                           "certfile " + env_.path("server.crt"), "keyfile " + env_.path("server.key"),
+                                           "require_certificate true"});
+  ASSERT_TRUE(broker_->start(why)) << why;
+  peer_ = std::make_unique<HostPeer>(env_.dir(), broker_->port());
+  ASSERT_TRUE(peer_->ready()) << peer_->process().output();
+
+  auto settings = [&](const std::string& ca) {
+    std::ofstream out(env_.path("tls.conf"));
+    out << "broker = mqtts://localhost:" << tls_port << "\ngroup_id = Plant\nedge_node_id = Secure\n"
+        << "ca_file = " << ca << "\ncert_file = " << env_.path("edge.crt") << "\nkey_file = " << env_.path("edge.key")
+        << "\nstore_forward_dir = " << env_.path("sf-tls") << "\npublish_interval_ms = 100\n";
+    return env_.path("tls.conf");
+  };
+  const std::string node = std::string(HBT_BIN_DIR) + "/../tests/mqtt_scripted_node";
+  auto wrong = testsupport::run_program({node, "--config", settings(env_.path("other-ca.crt"))}, 30000);
+  EXPECT_EQ(wrong.exit_code, 1) << wrong.output;
+  EXPECT_NE(wrong.output.find("TLS with localhost:" + std::to_string(tls_port) + " failed"), std::string::npos)
+      << wrong.output;
+
+  testsupport::ChildProcess secure({node, "--config", settings(env_.path("ca.crt"))}, false);
+  EXPECT_TRUE(wait_topic("spBv1.0/Plant/DBIRTH/Secure/PLC2")) << secure.output() << broker_->log();
+  secure.kill_now(SIGTERM);
+  EXPECT_EQ(secure.wait_exit(10000), 0);
+  EXPECT_TRUE(wait_topic("spBv1.0/Plant/NDEATH/Secure", 5000));
+}
+
+}  // namespace
+}  // namespace hbt::mqtt

@@ -87,8 +87,13 @@ BrokerLink::Start BrokerLink::start(const std::string& will_topic, const std::ve
     return Start::kRetry;
   }
   if (rc != MOSQ_ERR_SUCCESS) {
-    error = std::string("cannot connect to ") + settings_.host + ":" + std::to_string(settings_.port) + ": " +
-            mosquitto_strerror(rc);
+    const std::string where = settings_.host + ":" + std::to_string(settings_.port);
+    error = rc == MOSQ_ERR_TLS ? "TLS with " + where + " failed: " : "cannot connect to " + where + ": ";
+    error += mosquitto_strerror(rc);
+    // The library's own words on it (OpenSSL's reason for a refused certificate).
+    for (const BrokerEvent& e : take_events(0)) {
+      if (e.kind == BrokerEvent::Kind::kError) error += " (" + e.text + ")";
+    }
     return Start::kFailed;
   }
   rc = mosquitto_loop_start(client_);

@@ -16,6 +16,8 @@
 namespace hbt::mqtt::testing {
 namespace {
 
+}  // namespace
+
 uint16_t free_port() {
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -27,6 +29,8 @@ uint16_t free_port() {
   ::close(s);
   return ntohs(a.sin_port);
 }
+
+namespace {
 
 bool accepts(uint16_t port) {
   int s = ::socket(AF_INET, SOCK_STREAM, 0);

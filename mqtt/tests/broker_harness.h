@@ -14,6 +14,7 @@
 namespace hbt::mqtt::testing {
 
 std::string find_program(const std::string& name);  // "" when not on PATH or in /usr/sbin
+uint16_t free_port();
 
 // Installs the npm peers once; false (with the reason) when they cannot be had.
 bool peers_available(std::string& why);
