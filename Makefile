@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
 
-.PHONY: all deps configure build demo demo-opc test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
+.PHONY: all deps configure build demo demo-opc demo-mqtt test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
 
 all: build
 
@@ -20,6 +20,11 @@ demo: build
 # The demo plant through the OPC server: hbtopc browses, reads and subscribes.
 demo-opc: build
 	@scripts/demo-opc.sh
+
+# The demo plant published to a local Mosquitto by hbtmqtt, with a subscriber that decodes.
+demo-mqtt: configure
+	cmake --build --preset default -j $(JOBS) --target mcsim hbtcfg hbtreg hbtio HBTSPOLL HBTSTSR hbtpoints hbtmqtt
+	@scripts/demo-mqtt.sh
 
 # The configuration editor HBTDIDW on the demo plant (needs a display).
 editor: build

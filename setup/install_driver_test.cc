@@ -26,8 +26,8 @@ using testsupport::TestEnvironment;
 using testsupport::write_file;
 
 const char* const kConfigKey = "Software\\Velmora\\Brenlow\\Config";
-const std::vector<std::string> kScadaFiles = {"HBTSPOLL", "HBTSTSR.so", "HBTOPC.so", "hbtregsvr",
-                                              "hbtio",    "hbtopc",     "mcsim"};
+const std::vector<std::string> kScadaFiles = {"HBTSPOLL", "HBTSTSR.so", "HBTOPC.so", "hbtregsvr",      "hbtio",
+                                              "hbtopc",   "mcsim",      "hbtmqtt",   "libhbtpoints.so"};
 const std::vector<std::string> kViewFiles = {"HBTDIDW", "HBTDOC.html", "DEFAULT.HBT", "hbtcfg", "hbtreg"};
 
 std::string folder_of(const std::string& name) {

@@ -4,7 +4,7 @@
 //
 // Usage: node sparkplug_peer.js PORT COMMAND_FIFO [--tls CA_FILE]
 // Printed: {"event":"ready"} once subscribed; then per message
-//   {"event":"message","topic":...,"received_ms":...,"seq":...,"timestamp":...,"metrics":[...]}
+//   {"event":"message","topic":...,"received_ms":...,"received_mono_ms":...,"seq":...,"timestamp":...,"metrics":[...]}
 //   ({"event":"undecodable","topic":...} for a payload the reference cannot read).
 // Commands (one JSON object per line):
 //   {"topic":T,"metrics":[{"name":N,"type":"Int16","value":V}, ...]}  encoded by the reference
@@ -56,8 +56,12 @@ client.on('connect', () => {
   });
 });
 client.on('error', (e) => print({ event: 'error', text: String(e.message || e) }));
+// CLOCK_MONOTONIC in ms, the clock of mcsim's history file.
+const monotonicMs = () => Number(process.hrtime.bigint() / 1000n) / 1000;
+
 client.on('message', (topic, payload) => {
   const received = Date.now();
+  const receivedMono = monotonicMs();
   if (topic.startsWith('spBv1.0/STATE/')) {
     print({ event: 'state', topic, text: payload.toString(), received_ms: received });
     return;
@@ -73,6 +77,7 @@ client.on('message', (topic, payload) => {
     event: 'message',
     topic,
     received_ms: received,
+    received_mono_ms: receivedMono,
     seq: decoded.seq === undefined || decoded.seq === null ? null : plain(decoded.seq),
     timestamp: plain(decoded.timestamp),
     metrics: (decoded.metrics || []).map(metricOut),
