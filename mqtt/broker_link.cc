@@ -41,6 +41,9 @@ BrokerLink::Start BrokerLink::start(const std::string& will_topic, const std::ve
     return Start::kFailed;
   }
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // Each message is a whole batch already (one per PLC per interval): waiting for more bytes
+  // to fill a segment would only add delay.
+  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_connect_callback_set(client_, &BrokerLink::on_connect);
   mosquitto_disconnect_callback_set(client_, &BrokerLink::on_disconnect);
   mosquitto_message_callback_set(client_, &BrokerLink::on_message);

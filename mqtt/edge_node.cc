@@ -329,7 +329,10 @@ void EdgeNode::poll(int64_t now_ms) {
   drain_store(now_ms);
   if (now_ms >= next_flush_ms_) {
     flush(now_ms);
-    next_flush_ms_ = now_ms + settings_.publish_interval_ms;
+    // Ticks keep their schedule (a late loop does not stretch every interval), but a node
+    // that fell far behind starts afresh instead of flushing in a burst.
+    next_flush_ms_ += settings_.publish_interval_ms;
+    if (next_flush_ms_ <= now_ms) next_flush_ms_ = now_ms + settings_.publish_interval_ms;
   }
   if (online() && now_ms >= next_node_data_ms_) {
     publish_node_data(now_ms, false);
