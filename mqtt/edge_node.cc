@@ -23,8 +23,8 @@ std::vector<uint8_t> EdgeNode::death_payload(uint64_t bd_seq) const {
   Payload p;
   Metric m;
   m.name = "bdSeq";
-  m.datatype = DataType::kInt64;
-  m.value = static_cast<int64_t>(bd_seq);
+  m.datatype = DataType::kUInt64;
+  m.value = bd_seq;
   p.metrics.push_back(std::move(m));
   return encode_payload(p);
 }
@@ -258,10 +258,26 @@ void EdgeNode::drain_store(int64_t now_ms) {
       store_.pop();
       continue;
     }
+    // Kept by name (aliases may have changed since); sent by the present alias, as DATA
+    // messages carry no names once a birth gave aliases.
     Payload p;
     p.timestamp_ms = stored.timestamp_ms;
-    for (ReceivedMetric& r : stored.metrics) p.metrics.push_back(std::move(r.metric));
+    const auto& names = point_index_[it->second];
+    for (ReceivedMetric& r : stored.metrics) {
+      auto point = names.find(r.metric.name);
+      if (point == names.end()) {
+        counters_.history_dropped += 1;
+        continue;
+      }
+      r.metric.alias = kFirstPointAlias + point->second;
+      r.metric.name.clear();
+      p.metrics.push_back(std::move(r.metric));
+    }
     const size_t count = p.metrics.size();
+    if (count == 0) {
+      store_.pop();
+      continue;
+    }
     if (!send(device_topic(settings_.group_id, MessageType::kDData, settings_.edge_node_id, record.device), p, true)) {
       break;
     }
@@ -346,8 +362,8 @@ bool EdgeNode::publish_death(int64_t now_ms) {
   p.timestamp_ms = static_cast<uint64_t>(now_ms);
   Metric m;
   m.name = "bdSeq";
-  m.datatype = DataType::kInt64;
-  m.value = static_cast<int64_t>(bd_seq_);
+  m.datatype = DataType::kUInt64;
+  m.value = bd_seq_;
   p.metrics.push_back(std::move(m));
   const std::vector<uint8_t> bytes = encode_payload(p);
   return publisher_->publish(node_topic(settings_.group_id, MessageType::kNDeath, settings_.edge_node_id), bytes, 1,

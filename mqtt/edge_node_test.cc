@@ -115,7 +115,7 @@ TEST_F(EdgeNodeTest, BirthsCarryBdSeqEveryPointAndItsPropertiesInSequence) {
   EXPECT_EQ(sent[0].topic, "spBv1.0/Plant/NBIRTH/Line1");
   EXPECT_EQ(sent[0].payload.seq, 0u);
   EXPECT_EQ(sent[0].payload.metrics[0].metric.name, "bdSeq");
-  EXPECT_EQ(sent[0].payload.metrics[0].metric.value, Value{int64_t{17}});
+  EXPECT_EQ(sent[0].payload.metrics[0].metric.value, Value{uint64_t{17}});
   EXPECT_EQ(sent[0].payload.metrics[1].metric.name, "Node Control/Rebirth");
   EXPECT_EQ(sent[0].payload.metrics[1].metric.value, Value{false});
 
@@ -144,7 +144,7 @@ TEST_F(EdgeNodeTest, BirthsCarryBdSeqEveryPointAndItsPropertiesInSequence) {
   std::string error;
   ASSERT_TRUE(decode_payload(node_->death_payload(17), death, error));
   EXPECT_FALSE(death.seq);
-  EXPECT_EQ(death.metrics[0].metric.value, Value{int64_t{17}});
+  EXPECT_EQ(death.metrics[0].metric.value, Value{uint64_t{17}});
 }
 
 TEST_F(EdgeNodeTest, ASessionUpBeforeTheFirstLookIsBornOnceWithEveryPlc) {
@@ -264,7 +264,7 @@ TEST_F(EdgeNodeTest, RebirthCommandRepeatsEveryBirthWithTheSameBdSeq) {
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0].topic, "spBv1.0/Plant/NBIRTH/Line1");
   EXPECT_EQ(sent[0].payload.seq, 0u);
-  EXPECT_EQ(sent[0].payload.metrics[0].metric.value, Value{int64_t{5}});
+  EXPECT_EQ(sent[0].payload.metrics[0].metric.value, Value{uint64_t{5}});
   EXPECT_EQ(sent[1].payload.seq, 1u);
 }
 
@@ -361,14 +361,16 @@ TEST_F(EdgeNodeTest, WhileDisconnectedChangesAreStoredAndGoOutAsHistoryBeforeLiv
   auto sent = publisher_.take();
   ASSERT_GE(sent.size(), 3u + 5u + 1u);
   EXPECT_EQ(sent[0].topic, "spBv1.0/Plant/NBIRTH/Line1");
-  EXPECT_EQ(sent[0].payload.metrics[0].metric.value, Value{int64_t{6}});
+  EXPECT_EQ(sent[0].payload.metrics[0].metric.value, Value{uint64_t{6}});
   for (size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i].payload.seq, i) << "seq continuity";
   for (int i = 0; i < 5; ++i) {
     const Sent& h = sent[3 + i];
     EXPECT_EQ(h.topic, "spBv1.0/Plant/DDATA/Line1/QPLC1");
     ASSERT_EQ(h.payload.metrics.size(), 1u);
     EXPECT_TRUE(h.payload.metrics[0].metric.is_historical);
-    EXPECT_EQ(h.payload.metrics[0].metric.name, "D:100");
+    // Stored by name, sent by the alias of the birth before it: DATA carries no names.
+    EXPECT_FALSE(h.payload.metrics[0].has_name);
+    EXPECT_EQ(h.payload.metrics[0].metric.alias, kFirstPointAlias + d100_);
     EXPECT_EQ(h.payload.metrics[0].metric.value, Value{int64_t{20 + i}});
   }
   const Sent& live = sent[8];

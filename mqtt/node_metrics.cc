@@ -23,22 +23,24 @@ Metric node_metric(std::string name, uint64_t alias, DataType type, Value value)
 
 }  // namespace
 
+// Counters go as UInt64: its place on the wire (long_value) is the same for every decoder,
+// where some older ones look for a UInt32 in long_value instead of int_value.
 std::vector<Metric> EdgeNode::node_metrics() {
   std::vector<Metric> out;
   Metric bd;
   bd.name = "bdSeq";
-  bd.datatype = DataType::kInt64;
-  bd.value = static_cast<int64_t>(bd_seq_);
+  bd.datatype = DataType::kUInt64;
+  bd.value = bd_seq_;
   out.push_back(std::move(bd));
   out.push_back(node_metric("Node Control/Rebirth", kRebirthAlias, DataType::kBoolean, false));
   const DriverStatus status = source_.status();
   out.push_back(node_metric("Driver/Running", 2, DataType::kBoolean, status.running));
   out.push_back(node_metric("Driver/Stalled", 3, DataType::kBoolean, status.stalled));
-  out.push_back(node_metric("Driver/Configuration Generation", 4, DataType::kUInt32, uint64_t{model_.generation}));
+  out.push_back(node_metric("Driver/Configuration Generation", 4, DataType::kUInt64, uint64_t{model_.generation}));
   out.push_back(node_metric("Driver/Status", 5, DataType::kString, status.status_text));
   out.push_back(node_metric("Driver/Configuration File", 6, DataType::kString, status.config_path));
-  out.push_back(node_metric("Driver/PLCs", 7, DataType::kUInt32, uint64_t{model_.devices.size()}));
-  out.push_back(node_metric("Driver/Points", 8, DataType::kUInt32, uint64_t{model_.points.size()}));
+  out.push_back(node_metric("Driver/PLCs", 7, DataType::kUInt64, uint64_t{model_.devices.size()}));
+  out.push_back(node_metric("Driver/Points", 8, DataType::kUInt64, uint64_t{model_.points.size()}));
   out.push_back(node_metric("Store and Forward/Queued", 9, DataType::kUInt64, store_.queued()));
   out.push_back(node_metric("Store and Forward/Dropped", 10, DataType::kUInt64,
                             store_.dropped() + counters_.history_dropped));
@@ -51,12 +53,12 @@ std::vector<Metric> EdgeNode::node_metrics() {
     uint64_t alias = kFirstChannelAlias + (c.channel - 1) * kAliasesPerChannel;
     out.push_back(node_metric(prefix + "In Service", alias++, DataType::kBoolean, c.in_service));
     out.push_back(node_metric(prefix + "Address", alias++, DataType::kString, c.address));
-    out.push_back(node_metric(prefix + "Requests Sent", alias++, DataType::kUInt32, uint64_t{c.requests_sent}));
-    out.push_back(node_metric(prefix + "Replies Received", alias++, DataType::kUInt32, uint64_t{c.replies_received}));
-    out.push_back(node_metric(prefix + "Retries", alias++, DataType::kUInt32, uint64_t{c.retries}));
-    out.push_back(node_metric(prefix + "Reply Timeouts", alias++, DataType::kUInt32, uint64_t{c.reply_timeouts}));
-    out.push_back(node_metric(prefix + "Rejected Replies", alias++, DataType::kUInt32, uint64_t{c.rejected_replies}));
-    out.push_back(node_metric(prefix + "Abnormal Codes", alias++, DataType::kUInt32, uint64_t{c.abnormal_codes}));
+    out.push_back(node_metric(prefix + "Requests Sent", alias++, DataType::kUInt64, uint64_t{c.requests_sent}));
+    out.push_back(node_metric(prefix + "Replies Received", alias++, DataType::kUInt64, uint64_t{c.replies_received}));
+    out.push_back(node_metric(prefix + "Retries", alias++, DataType::kUInt64, uint64_t{c.retries}));
+    out.push_back(node_metric(prefix + "Reply Timeouts", alias++, DataType::kUInt64, uint64_t{c.reply_timeouts}));
+    out.push_back(node_metric(prefix + "Rejected Replies", alias++, DataType::kUInt64, uint64_t{c.rejected_replies}));
+    out.push_back(node_metric(prefix + "Abnormal Codes", alias++, DataType::kUInt64, uint64_t{c.abnormal_codes}));
     out.push_back(node_metric(prefix + "Polls Per Second", alias++, DataType::kDouble, c.polls_per_second));
   }
   return out;

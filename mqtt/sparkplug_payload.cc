@@ -167,6 +167,9 @@ std::string read_value(const Message& m, DataType type, Value& out, Case int_cas
   }
   if (m.value_case == int_case && want == Field::kInt) {
     read_int(m.int_value, type, out);
+  } else if (m.value_case == long_case && type == DataType::kUInt32 && m.long_value <= UINT32_MAX) {
+    // Some older hosts send a UInt32 in long_value: taken when it fits.
+    out = uint64_t{m.long_value};
   } else if (m.value_case == long_case && want == Field::kLong) {
     if (is_signed(type)) {
       out = static_cast<int64_t>(m.long_value);

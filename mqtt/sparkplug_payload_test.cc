@@ -126,6 +126,31 @@ TEST(SparkplugPayload, ReceivedValuesThatContradictTheirDatatypeAreNamedAsProble
   EXPECT_NE(r.metrics[2].problem.find("not supported"), std::string::npos);
 }
 
+TEST(SparkplugPayload, AUInt32InLongValueIsTakenWhenItFits) {
+  auto command = [](uint64_t v) {
+    SparkplugB__Payload__Metric m;
+    sparkplug_b__payload__metric__init(&m);
+    m.has_datatype = true;
+    m.datatype = static_cast<uint32_t>(DataType::kUInt32);
+    m.value_case = SPARKPLUG_B__PAYLOAD__METRIC__VALUE_LONG_VALUE;
+    m.long_value = v;
+    SparkplugB__Payload__Metric* list[] = {&m};
+    SparkplugB__Payload wire;
+    sparkplug_b__payload__init(&wire);
+    wire.n_metrics = 1;
+    wire.metrics = list;
+    std::vector<uint8_t> bytes(sparkplug_b__payload__get_packed_size(&wire));
+    sparkplug_b__payload__pack(&wire, bytes.data());
+    ReceivedPayload r;
+    std::string error;
+    EXPECT_TRUE(decode_payload(bytes, r, error));
+    return r.metrics.at(0);
+  };
+  EXPECT_EQ(command(4000000000u).metric.value, Value{uint64_t{4000000000u}});
+  EXPECT_EQ(command(4000000000u).problem, "");
+  EXPECT_NE(command(0x100000000u).problem, "");  // past 32 bits: no UInt32
+}
+
 TEST(SparkplugPayload, BytesThatAreNoPayloadAreRefused) {
   ReceivedPayload r;
   std::string error;

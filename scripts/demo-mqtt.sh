@@ -66,9 +66,10 @@ echo "\$ hbtmqtt --config $work/hbtmqtt.conf"
 "$bin/hbtmqtt" --config "$work/hbtmqtt.conf" 2>"$work/hbtmqtt.log" &
 pids+=($!)
 
-echo "\$ sparkplug_print.js (births list their first metrics only)"
+echo "\$ sparkplug_print.js (a birth shows its first 8 metrics)"
 status=0
-node "$peers/sparkplug_print.js" "$port" "$seconds" --write spBv1.0/Demo/DCMD/Plant/QPLC1 D:10 UInt16 4321 || status=$?
+node "$peers/sparkplug_print.js" "$port" "$seconds" --rebirth Demo/Plant \
+  --write spBv1.0/Demo/DCMD/Plant/QPLC1 D:10 UInt16 4321 || status=$?
 echo
 echo "QPLC1 D10 in the PLC: $("$bin/hbtio" read QPLC1:D:10 2>/dev/null | tail -1)"
 exit $status
