@@ -163,6 +163,8 @@ bool Session::attach(std::string* error) {
   // The history still in the ring is there to read with a cursor of 0.
   PointerBlock* b = niolib_->pointer_block();
   ring_ = std::make_unique<RingReader>(b, (ring_index(b) + 1) % kMessageRingEntries);
+  std::lock_guard lock(mutex_);
+  drain_ring();
   return true;
 }
 
