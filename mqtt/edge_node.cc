@@ -238,7 +238,7 @@ void EdgeNode::flush(int64_t now_ms) {
   for (uint32_t d = 0; d < devices_.size(); ++d) flush_device(d, now_ms);
 }
 
-void EdgeNode::drain_store(int64_t now_ms) {
+void EdgeNode::drain_store() {
   if (!online() || store_.empty()) return;
   StoredRecord record;
   for (size_t n = 0; n < kDrainRecordsPerPoll && store_.front(record); ++n) {
@@ -285,7 +285,6 @@ void EdgeNode::drain_store(int64_t now_ms) {
     store_.pop();
   }
   store_.sync_head();
-  (void)now_ms;
 }
 
 bool EdgeNode::ensure_loaded(int64_t now_ms) {
@@ -342,7 +341,7 @@ void EdgeNode::poll(int64_t now_ms) {
       }
     }
   }
-  drain_store(now_ms);
+  drain_store();
   if (now_ms >= next_flush_ms_) {
     flush(now_ms);
     // Ticks keep their schedule (a late loop does not stretch every interval), but a node

@@ -89,7 +89,7 @@ class EdgeNode {
   void publish_device_death(uint32_t device, int64_t now_ms);
   void flush(int64_t now_ms);
   void flush_device(uint32_t device, int64_t now_ms);
-  void drain_store(int64_t now_ms);
+  void drain_store();
   void publish_node_data(int64_t now_ms, bool all);
   std::vector<Metric> node_metrics();
   bool send(const std::string& topic, Payload& payload, bool with_seq);

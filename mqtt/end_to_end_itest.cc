@@ -190,9 +190,19 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, EveryBirthAndDataMetricMatchesThePlc) {
-  start_node();
+  // A conditioned tag and a read-only one from the tag file.
+  testsupport::write_file(env_.path("tags.txt"), "PLC1:D:104|LIN,0,100,,degC\nPLC1:D:103 readonly\n");
+  start_node("tag_file = " + env_.path("tags.txt") + "\n");
   auto birth1 = wait_topic("spBv1.0/Plant/DBIRTH/Line1/PLC1");
   ASSERT_TRUE(birth1) << node_->output();
+  const json* conditioned = metric_named(*birth1, "D:104|LIN,0,100,,degC");
+  ASSERT_NE(conditioned, nullptr) << birth1->dump();
+  EXPECT_EQ((*conditioned)["type"], "Double");
+  EXPECT_EQ((*conditioned)["properties"]["engUnit"], "degC");
+  EXPECT_EQ((*conditioned)["properties"]["engLow"], 0.0);
+  EXPECT_EQ((*conditioned)["properties"]["engHigh"], 100.0);
+  EXPECT_EQ((*metric_named(*birth1, "D:103"))["properties"]["readOnly"], true);
+  EXPECT_FALSE((*metric_named(*birth1, "D:105"))["properties"].contains("readOnly"));
   auto birth2 = wait_topic("spBv1.0/Plant/DBIRTH/Line1/PLC2");
   ASSERT_TRUE(birth2) << node_->output();
   EXPECT_EQ((*metric_named(*birth1, "D:100"))["type"], "Int16");
@@ -277,7 +287,9 @@ TEST_F(EndToEnd, EveryBirthAndDataMetricMatchesThePlc) {
 
 TEST_F(EndToEnd, CommandsWriteToThePlcAndBadOnesWriteNothing) {
   ASSERT_TRUE(plc_->ok("set D101 77"));
-  start_node();
+  ASSERT_TRUE(plc_->ok("set D103 33"));
+  testsupport::write_file(env_.path("tags.txt"), "PLC1:D:103 readonly\n");
+  start_node("tag_file = " + env_.path("tags.txt") + "\n");
   ASSERT_TRUE(wait_topic("spBv1.0/Plant/DBIRTH/Line1/PLC2")) << node_->output();
   const std::string dcmd = "spBv1.0/Plant/DCMD/Line1/PLC1";
   peer_->publish({{"topic", dcmd},
@@ -302,10 +314,13 @@ TEST_F(EndToEnd, CommandsWriteToThePlcAndBadOnesWriteNothing) {
   peer_->publish({{"topic", dcmd}, {"metrics", {{{"name", "D:101"}, {"type", "String"}, {"value", "5"}}}}});
   peer_->publish({{"topic", dcmd}, {"metrics", {{{"name", "D:101"}, {"type", "Double"}, {"value", 5.5}}}}});
   peer_->publish({{"topic", dcmd}, {"hex", "0a03ffffff12"}});
+  peer_->publish({{"topic", dcmd}, {"metrics", {{{"name", "D:103"}, {"type", "Int16"}, {"value", 9}}}}});
   peer_->publish({{"topic", "spBv1.0/Plant/NCMD/Line1"}, {"metrics", {{{"name", "Node Control/Reboot"}, {"type", "Boolean"}, {"value", true}}}}});
   ASSERT_TRUE(node_->wait_for_output("NCMD refused", 10000)) << node_->output();
   testsupport::eventually([&] { return poller_->output(), false; }, 500);
   EXPECT_EQ(words(*plc_, "D101"), std::vector<unsigned>{77});
+  EXPECT_EQ(words(*plc_, "D103"), std::vector<unsigned>{33});
+  EXPECT_NE(node_->output().find("\"D:103\": read-only"), std::string::npos);
   const std::string log = node_->output();
   EXPECT_NE(log.find("\"D:999\": no such metric on PLC1"), std::string::npos) << log;
   EXPECT_NE(log.find("\"D:101\": a String value for a Int16 point"), std::string::npos) << log;
