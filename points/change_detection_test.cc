@@ -143,7 +143,9 @@ class Simulation {
         next_look = now_ + look_gap(rng_);
       }
       for (SimRecord& r : records_)
-        if (r.unseen_store >= 0) ASSERT_LT(now_ - r.unseen_store, kLookLatest) << "a stored reply no look compared";
+        if (r.unseen_store >= 0) {
+          ASSERT_LT(now_ - r.unseen_store, kLookLatest) << "a stored reply no look compared";
+        }
     }
   }
 
@@ -166,7 +168,9 @@ TEST(ChangeDetection, EveryStoredReplyIsComparedByALaterLook) {
     sim.run(20000);
     if (::testing::Test::HasFatalFailure()) FAIL() << "seed " << seed;
     for (std::size_t r = 0; r < sim.records_.size(); ++r) {
-      if (sim.records_[r].poll_time < 0) EXPECT_EQ(sim.records_[r].compares, 0) << "a record nobody polls";
+      if (sim.records_[r].poll_time < 0) {
+        EXPECT_EQ(sim.records_[r].compares, 0) << "a record nobody polls";
+      }
     }
   }
 }
