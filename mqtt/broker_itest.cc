@@ -54,22 +54,8 @@ class BrokerTest : public ::testing::Test {
         false);
   }
 
-  // The message on `topic` after `skip` earlier ones there.
   std::optional<json> wait_topic(const std::string& topic, int timeout_ms = 15000, size_t skip = 0) {
-    std::optional<json> found;
-    testsupport::eventually(
-        [&] {
-          size_t seen = 0;
-          for (auto& m : peer_->messages()) {
-            if (m["topic"] == topic && seen++ == skip) {
-              found = m;
-              return true;
-            }
-          }
-          return false;
-        },
-        timeout_ms);
-    return found;
+    return peer_->wait_topic(topic, timeout_ms, skip);
   }
 
   // Messages of one edge node from the last NBIRTH on, in arrival order.

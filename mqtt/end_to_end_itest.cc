@@ -131,21 +131,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::optional<json> wait_topic(const std::string& topic, int timeout_ms = 20000, size_t skip = 0) {
-    std::optional<json> found;
-    testsupport::eventually(
-        [&] {
-          poller_->output();
-          size_t seen = 0;
-          for (auto& m : peer_->messages()) {
-            if (m["topic"] == topic && seen++ == skip) {
-              found = m;
-              return true;
-            }
-          }
-          return false;
-        },
-        timeout_ms);
-    return found;
+    return peer_->wait_topic(topic, timeout_ms, skip, [&] { poller_->output(); });
   }
 
   std::vector<json> session() {

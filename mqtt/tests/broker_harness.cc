@@ -165,6 +165,25 @@ std::vector<nlohmann::json> HostPeer::messages() {
   return out;
 }
 
+std::optional<nlohmann::json> HostPeer::wait_topic(const std::string& topic, int timeout_ms, size_t skip,
+                                                   const std::function<void()>& meanwhile) {
+  std::optional<nlohmann::json> found;
+  testsupport::eventually(
+      [&] {
+        if (meanwhile) meanwhile();
+        size_t seen = 0;
+        for (auto& m : messages()) {
+          if (m["topic"] == topic && seen++ == skip) {
+            found = m;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout_ms);
+  return found;
+}
+
 const nlohmann::json* metric_named(const nlohmann::json& message, const std::string& name) {
   for (const auto& m : message["metrics"]) {
     if (m.contains("name") && m["name"].is_string() && m["name"] == name) return &m;

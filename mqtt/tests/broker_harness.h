@@ -3,6 +3,7 @@
 // through which a test talks to both.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -75,6 +76,10 @@ class HostPeer {
         timeout_ms);
     return found;
   }
+  // The message on `topic` after `skip` earlier ones there; `meanwhile` runs at every look
+  // (to keep another child's output drained).
+  std::optional<nlohmann::json> wait_topic(const std::string& topic, int timeout_ms, size_t skip = 0,
+                                           const std::function<void()>& meanwhile = {});
   testsupport::ChildProcess& process() { return *process_; }
 
  private:
