@@ -248,10 +248,20 @@ TEST_F(ServerTest, GetErrorStringCoversItsTableAndNothingElse) {
   EXPECT_EQ(server->GetErrorString(static_cast<HRESULT>(0xC0040002), 1033, &text), E_FAIL);
   EXPECT_EQ(text, nullptr);
   EXPECT_EQ(server->GetErrorString(0, 0, nullptr), E_INVALIDARG);
+  // The codes the server itself returns have their texts: the deadband results of
+  // IOPCItemDeadbandMgt, written values that were not taken as they came, the continuation
+  // points of IOPCBrowse.
+  for (std::uint32_t own : {0xC0040400u, 0xC0040401u, 0xC0040403u, 0xC0040406u, 0x0004000Eu}) {
+    LPWSTR t = nullptr;
+    EXPECT_EQ(server->GetErrorString(static_cast<HRESULT>(own), 0, &t), S_OK) << std::hex << own;
+    EXPECT_FALSE(take_string(t).empty()) << std::hex << own;
+  }
+  ASSERT_EQ(server->GetErrorString(OPC_E_DEADBANDNOTSET, 0, &text), S_OK);
+  EXPECT_EQ(take_string(text), u"The item deadband has not been set for this item.");
   // Every code of the table, whatever the locale; some codes around them are unknown.
   int known = 0;
   for (std::uint32_t base : {0x00000000u, 0x00040000u, 0x00048000u, 0x80004000u, 0x80010100u, 0x80040000u,
-                             0x80040100u, 0x80040200u, 0x80070000u, 0xC0040000u, 0xC0040200u}) {
+                             0x80040100u, 0x80040200u, 0x80070000u, 0xC0040000u, 0xC0040200u, 0xC0040400u}) {
     for (std::uint32_t low = 0; low < 0x80; ++low) {
       HRESULT code = static_cast<HRESULT>(base + low);
       LPWSTR t = nullptr;
@@ -267,7 +277,7 @@ TEST_F(ServerTest, GetErrorStringCoversItsTableAndNothingElse) {
       }
     }
   }
-  EXPECT_EQ(known, 33);  // every entry of the table was met
+  EXPECT_EQ(known, 37);  // every entry of the table was met
 }
 
 TEST_F(ServerTest, CommonLocalesAndErrorTexts) {
