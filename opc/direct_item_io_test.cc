@@ -107,6 +107,23 @@ TEST_F(DirectItemIoTest, ReadsEachIdFromTheDeviceAndSlotsTheIdsThatDoNotBind) {
   EXPECT_TRUE(recorded.messages.empty());
 }
 
+// Whatever makes an ID fail to bind, its slot carries the configuration-error quality: a text
+// length the host library cannot hold and an array size past its element index as well.
+TEST_F(DirectItemIoTest, EveryIdThatDoesNotBindReadsWithTheConfigurationErrorQuality) {
+  ReadOut r;
+  read({u"PLC1:D:400$200", u"PLC1:D:200$128", u"PLC1:D:100[70000]", u"PLC9:D:0", u"PLC1:D:100|BOGUS",
+        u"PLC1:D:200$127"},
+       &r);
+  ASSERT_EQ(r.hr, S_OK);
+  for (int bad = 0; bad < 5; ++bad) {
+    EXPECT_EQ(r.errors[bad], OPC_E_INVALIDITEMID) << bad;
+    EXPECT_EQ(r.qualities[bad], OPC_QUALITY_CONFIG_ERROR) << bad;
+    EXPECT_EQ(r.values[bad].vt, VT_EMPTY) << bad;
+  }
+  EXPECT_EQ(r.errors[5], S_OK);
+  EXPECT_EQ(r.values[5].vt, VT_BSTR);
+}
+
 TEST_F(DirectItemIoTest, ReadsWhileThePollerStandsStillAreOutOfService) {
   ReadOut r;
   read({u"PLC1:D:100"}, &r);

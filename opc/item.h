@@ -46,9 +46,13 @@ class COPCDrvItem {
   void clone_from(const COPCDrvItem& source, OPCHANDLE server_handle, float percent_deadband);
 
   void set_active(bool active);
-  // OPC_E_BADTYPE when an empty value cannot become the type.
+  // OPC_E_BADTYPE when the item's value can never become the type.
   HRESULT set_requested_type(VARTYPE vt);
+  // Whether an empty value converts to the type.
   static bool type_acceptable(VARTYPE vt);
+  // Whether a value of the canonical type can become the requested one: false when none can
+  // (an array as a scalar, a number as an interface), true when some or all values can.
+  static bool type_possible(VARTYPE canonical, VARTYPE requested);
 
   // Deadband; false when the item is not analog.
   bool is_analog() const { return format_.kind == hostlib::kKindAnalog; }

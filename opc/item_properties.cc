@@ -85,8 +85,9 @@ HRESULT property_value(COPCDrvItem& item, DeviceSample& sample, DWORD id, VARIAN
   const bool analog = item.format().kind != hostlib::kKindDigital && item.format().kind != hostlib::kKindText;
   switch (id) {
     case 1:
-      out->vt = VT_UI2;
-      out->uiVal = static_cast<USHORT>(item.canonical_type() & VT_TYPEMASK);
+      // The type QueryAvailableProperties announces; the canonical type as AddItems gives it.
+      out->vt = VT_I2;
+      out->iVal = static_cast<SHORT>(item.canonical_type() & ~VT_BYREF);
       return S_OK;
     case 2:
       return sample.value(out);
