@@ -1,5 +1,7 @@
 // IOPCSyncIO(2) and IOPCAsyncIO2/3 of a group: results per item, the completions made inside
 // the call, and the answers to bad handles, empty values and a missing callback.
+#include <cstring>
+
 #include "com/bstr.h"
 #include "com/safearray.h"
 #include "opc/data_test_support.h"
@@ -78,6 +80,65 @@ TEST_F(GroupIoTest, SyncReadsComeFromTheDeviceWhateverTheSource) {
                   static_cast<void*>(errors)})
     com::CoTaskMemFree(p);
   sync2->Release();
+}
+
+// A value that cannot become the requested type fails in its own slot of every read, and the
+// call says some slot failed: synchronous reads, completions and subscription callbacks alike.
+TEST_F(GroupIoTest, AValueThatCannotBecomeTheRequestedTypeFailsItsSlot) {
+  std::vector<OPCHANDLE> fits = add({u"PLC1:D:100|NONE"}, true, 1, nullptr, VT_I2);
+  std::vector<OPCHANDLE> overflows = add({u"PLC1:D:300|NONE"}, true, 2, nullptr, VT_I2);
+  std::vector<OPCHANDLE> not_a_number = add({u"PLC1:D:200$4"}, true, 3, nullptr, VT_R8);
+  plant->set_word(kWordRecord, 0, 12);
+  set_float(0, 1e6f);
+  std::memcpy(plant->area(1, 1), "ABCD", 4);
+  OPCHANDLE handles[3] = {fits[0], overflows[0], not_a_number[0]};
+  const std::vector<HRESULT> expected = {S_OK, OPC_E_RANGE, OPC_E_BADTYPE};
+
+  auto* sync = as<IOPCSyncIO2>(group, IID_IOPCSyncIO2);
+  OPCITEMSTATE* states = nullptr;
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(sync->Read(OPC_DS_DEVICE, 3, handles, &states, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  EXPECT_EQ(states[0].vDataValue.vt, VT_I2);
+  for (int i : {1, 2}) {
+    EXPECT_EQ(states[i].vDataValue.vt, VT_EMPTY) << i;
+    EXPECT_EQ(states[i].wQuality, OPC_QUALITY_BAD) << i;
+    EXPECT_EQ(states[i].hClient, static_cast<OPCHANDLE>(i + 1)) << i;
+  }
+  for (int i = 0; i < 3; ++i) com::VariantClear(&states[i].vDataValue);
+  com::CoTaskMemFree(states);
+  com::CoTaskMemFree(errors);
+  DWORD ages[3] = {};
+  VARIANT* values = nullptr;
+  WORD* qualities = nullptr;
+  FILETIME* stamps = nullptr;
+  ASSERT_EQ(sync->ReadMaxAge(3, handles, ages, &values, &qualities, &stamps, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  for (int i = 0; i < 3; ++i) com::VariantClear(&values[i]);
+  for (void* p : {static_cast<void*>(values), static_cast<void*>(qualities), static_cast<void*>(stamps),
+                  static_cast<void*>(errors)})
+    com::CoTaskMemFree(p);
+  sync->Release();
+
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  ASSERT_TRUE(eventually([&] { return sink.changed_items() >= 3; })) << "the first report of every item";
+  for (const Callback& c : sink.calls(Callback::kChange)) {
+    for (std::size_t i = 0; i < c.clients.size(); ++i) {
+      EXPECT_EQ(c.errors[i], expected[c.clients[i] - 1]) << "client " << c.clients[i];
+    }
+    EXPECT_EQ(c.master_error, S_FALSE);
+  }
+  auto* async = as<IOPCAsyncIO2>(group, IID_IOPCAsyncIO2);
+  DWORD cancel = 0;
+  ASSERT_EQ(async->Read(3, handles, 21, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  com::CoTaskMemFree(errors);
+  Callback read = sink.calls(Callback::kRead).back();
+  EXPECT_EQ(read.errors, expected);
+  EXPECT_EQ(read.master_error, S_FALSE);
+  EXPECT_EQ(read.master_quality, S_FALSE);
+  async->Release();
+  ASSERT_EQ(unadvise(group), S_OK);
 }
 
 TEST_F(GroupIoTest, SyncWritesAnswerPerItem) {

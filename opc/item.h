@@ -94,7 +94,9 @@ class COPCDrvItem {
   // A client read: with kDevice the item is first read from the device into its cache (even
   // when inactive); then the cached value converted to the requested type into `*value`
   // (cleared first), with quality and timestamp. Returns the per-item result: S_OK, or
-  // OPC_S_INACTIVEITEM for a cache read of an inactive item.
+  // OPC_S_INACTIVEITEM for a cache read of an inactive item; when the value cannot become the
+  // requested type, OPC_E_RANGE (out of its range) or OPC_E_BADTYPE with an empty value and a
+  // bad quality.
   HRESULT read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp);
   ItemRead read(ReadSource source);
   // Device read into the cache only (nio_readEx): the quality and host status always follow
@@ -134,7 +136,7 @@ class COPCDrvItem {
   bool host_read_locked(VARIANT* value, FILETIME* stamp);
   // The two halves of a client read, with the item's mutex held.
   void read_device_locked();
-  void deliver_locked(VARIANT* out) const;
+  HRESULT deliver_locked(VARIANT* out) const;
 
   NioAddress address_{};
   NioDriverArea driver_area_{};

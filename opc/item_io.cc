@@ -26,11 +26,19 @@ bool scalar_number(const VARIANT& v, double* out) {
   return true;
 }
 
-void set_text(VARIANT* out, const std::string& text) {
+HRESULT set_text(VARIANT* out, const std::string& text) {
   BSTR b = com::bstr_from_utf8(text);
-  if (!b) return;  // out of memory: the value stays empty
+  if (!b) return E_OUTOFMEMORY;
   out->vt = VT_BSTR;
   out->bstrVal = b;
+  return S_OK;
+}
+
+// The per-item result of a conversion that failed.
+HRESULT conversion_failure(HRESULT hr) {
+  if (hr == DISP_E_OVERFLOW) return OPC_E_RANGE;
+  if (hr == E_OUTOFMEMORY) return E_OUTOFMEMORY;
+  return OPC_E_BADTYPE;
 }
 
 }  // namespace
@@ -70,31 +78,34 @@ void COPCDrvItem::read_device_locked() {
   }
 }
 
-void COPCDrvItem::deliver_locked(VARIANT* out) const {
+HRESULT COPCDrvItem::deliver_locked(VARIANT* out) const {
   com::VariantClear(out);
   if (requested_type_ == VT_EMPTY) {
-    if (FAILED(com::VariantCopy(out, &value_))) com::VariantClear(out);
-    return;
+    HRESULT hr = com::VariantCopy(out, &value_);
+    if (FAILED(hr)) com::VariantClear(out);
+    return FAILED(hr) ? E_OUTOFMEMORY : S_OK;
   }
   if (requested_type_ == VT_BSTR && format_.kind != hostlib::kKindText) {
     double number = 0;
     if (format_.kind == hostlib::kKindAnalog && scalar_number(value_, &number)) {
       int decimals = format_.decimals;
       int n = std::snprintf(nullptr, 0, "%0.*f %s", decimals, number, units_);
-      if (n < 0) return;
+      if (n < 0) return OPC_E_BADTYPE;
       std::string text(static_cast<std::size_t>(n), '\0');
       std::snprintf(text.data(), text.size() + 1, "%0.*f %s", decimals, number, units_);
-      set_text(out, text);
-      return;
+      return set_text(out, text);
     }
-    if (format_.kind == hostlib::kKindDigital && scalar_number(value_, &number)) {
-      set_text(out, number == 0 ? open_label_ : close_label_);
-      return;
-    }
+    if (format_.kind == hostlib::kKindDigital && scalar_number(value_, &number))
+      return set_text(out, number == 0 ? open_label_ : close_label_);
   }
-  // Any other type, text items, and arrays: the standard conversion; a failure leaves the
-  // destination empty while the read itself still counts as done.
-  if (FAILED(com::VariantChangeType(out, &value_, 0, requested_type_))) com::VariantClear(out);
+  // Any other type, and text items: the standard conversion. A value it cannot convert is no
+  // value of the type: the destination stays empty and the caller learns why.
+  HRESULT hr = com::VariantChangeType(out, &value_, 0, requested_type_);
+  if (FAILED(hr)) {
+    com::VariantClear(out);
+    return conversion_failure(hr);
+  }
+  return S_OK;
 }
 
 void COPCDrvItem::read_device() {
@@ -105,9 +116,15 @@ void COPCDrvItem::read_device() {
 HRESULT COPCDrvItem::read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp) {
   std::lock_guard lock(mutex_);
   if (source == ReadSource::kDevice) read_device_locked();
-  deliver_locked(value);
+  HRESULT converted = deliver_locked(value);
   *quality = quality_;
   *timestamp = timestamp_;
+  if (FAILED(converted)) {
+    // A client that looks only at the quality (a DA 1.0 stream has no per-item result) must
+    // not take the empty value for a good one.
+    *quality = OPC_QUALITY_BAD;
+    return converted;
+  }
   return source == ReadSource::kCache && !active_ ? OPC_S_INACTIVEITEM : S_OK;
 }
 
