@@ -162,6 +162,21 @@ TEST_F(DirectItemIoTest, WritesQueueThroughTheHostLibrary) {
   com::VariantClear(&bad[2].vDataValue);
 }
 
+TEST_F(DirectItemIoTest, WritesSayWhenTheValueWasClamped) {
+  std::vector<OPCITEMVQT> vqts(2);
+  for (auto& v : vqts) {
+    v.vDataValue.vt = VT_I4;
+    v.vDataValue.lVal = 12;
+  }
+  vqts[0].vDataValue.lVal = -1;
+  HRESULT hr = E_FAIL;
+  auto errors = write({u"PLC2:D:10|NONE", u"PLC2:D:11|NONE"}, vqts, &hr);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(errors, (std::vector<HRESULT>{OPC_S_CLAMP, S_OK}));
+  EXPECT_EQ(plant->word(kPlc2Record, 2, 10), 0);
+  EXPECT_EQ(plant->word(kPlc2Record, 2, 11), 12);
+}
+
 // An ID of blanks names no point: read and write answer it as an ID that does not bind,
 // with the configuration-error quality, and leave the image alone.
 TEST_F(DirectItemIoTest, IdsOfBlanksDoNotBind) {

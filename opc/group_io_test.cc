@@ -184,6 +184,52 @@ TEST_F(GroupIoTest, SyncWritesAnswerPerItem) {
   other->Release();
 }
 
+// A value held at the edge of its range, or a text cut to the item's length, is written and
+// reported as OPC_S_CLAMP: a success that tells the client the PLC has another value than sent.
+TEST_F(GroupIoTest, WritesThatHadToChangeTheValueSaySo) {
+  std::vector<OPCHANDLE> h = add({u"PLC1:D:104|NONE", u"PLC1:D:200$4", u"PLC1:D:105|NONE"}, true, 1);
+  VARIANT values[3];
+  for (VARIANT& v : values) com::VariantInit(&v);
+  values[0].vt = VT_I4;
+  values[0].lVal = -5;
+  values[1].vt = VT_BSTR;
+  values[1].bstrVal = com::SysAllocString(u"ABCDEFGH");
+  values[2].vt = VT_I4;
+  values[2].lVal = 9;
+  auto* sync = as<IOPCSyncIO>(group, IID_IOPCSyncIO);
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(sync->Write(3, h.data(), values, &errors), S_OK) << "every write was made";
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), (std::vector<HRESULT>{OPC_S_CLAMP, OPC_S_CLAMP, S_OK}));
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(plant->word(kWordRecord, 2, 4), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(plant->area(1, 2)), 4), "ABCD");
+  EXPECT_EQ(plant->word(kWordRecord, 2, 5), 9);
+  sync->Release();
+
+  auto* sync2 = as<IOPCSyncIO2>(group, IID_IOPCSyncIO2);
+  OPCITEMVQT vqt{};
+  vqt.vDataValue.vt = VT_R8;
+  vqt.vDataValue.dblVal = 1e6;
+  ASSERT_EQ(sync2->WriteVQT(1, h.data(), &vqt, &errors), S_OK);
+  EXPECT_EQ(errors[0], OPC_S_CLAMP);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(plant->word(kWordRecord, 2, 4), 65535);
+  sync2->Release();
+
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  auto* async = as<IOPCAsyncIO2>(group, IID_IOPCAsyncIO2);
+  DWORD cancel = 0;
+  ASSERT_EQ(async->Write(3, h.data(), values, 31, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), (std::vector<HRESULT>{OPC_S_CLAMP, OPC_S_CLAMP, S_OK}));
+  com::CoTaskMemFree(errors);
+  Callback write = sink.calls(Callback::kWrite).back();
+  EXPECT_EQ(write.errors, (std::vector<HRESULT>{OPC_S_CLAMP, OPC_S_CLAMP, S_OK}));
+  EXPECT_EQ(write.master_error, S_FALSE) << "not every item was written as it came";
+  async->Release();
+  ASSERT_EQ(unadvise(group), S_OK);
+  for (VARIANT& v : values) com::VariantClear(&v);
+}
+
 TEST_F(GroupIoTest, AsyncRequestsCompleteInsideTheCall) {
   std::vector<OPCHANDLE> h = add({u"PLC1:D:100|NONE", u"PLC1:D:101|NONE"}, true, 10);
   std::vector<OPCHANDLE> idle = add({u"PLC1:D:102|NONE"}, false, 20);

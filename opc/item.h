@@ -105,7 +105,8 @@ class COPCDrvItem {
   // watchdog stands still (the value the image still holds is kept all the same).
   void read_device();
   // Queues a write through nio_sendEx / nio_sendVQT: OPC_E_BADTYPE for VT_EMPTY (no host
-  // call), E_FAIL for a nonzero host status, else S_OK.
+  // call), E_FAIL for a nonzero host status, OPC_S_CLAMP when the host had to hold the value at
+  // the edge of its range or cut it to its room, else S_OK.
   HRESULT write(const VARIANT& value);
   HRESULT write_vqt(const OPCITEMVQT& vqt);
 

@@ -135,6 +135,17 @@ ItemRead COPCDrvItem::read(ReadSource source) {
   return r;
 }
 
+namespace {
+
+// The per-item result of a write the host library answered: made as sent, made with the value
+// held at the edge of its range or cut to its room (the result word says so), or refused.
+HRESULT write_result(NioStatus status, NioStatus result_word) {
+  if (status != 0) return E_FAIL;
+  return result_word == hostlib::kValueOutOfRange ? OPC_S_CLAMP : S_OK;
+}
+
+}  // namespace
+
 HRESULT COPCDrvItem::write(const VARIANT& value) {
   if (value.vt == VT_EMPTY) return OPC_E_BADTYPE;
   const HostApi& host = library().host;
@@ -143,9 +154,9 @@ HRESULT COPCDrvItem::write(const VARIANT& value) {
   VARIANT copy = value;
   std::lock_guard lock(mutex_);
   NioStatus status = 0;
-  host.sendEx(&status, &block_, &format_, nullptr, element_count_, &copy);
+  NioStatus result_word = host.sendEx(&status, &block_, &format_, nullptr, element_count_, &copy);
   host_status_ = status;
-  return status == 0 ? S_OK : E_FAIL;
+  return write_result(status, result_word);
 }
 
 HRESULT COPCDrvItem::write_vqt(const OPCITEMVQT& vqt) {
@@ -155,9 +166,9 @@ HRESULT COPCDrvItem::write_vqt(const OPCITEMVQT& vqt) {
   OPCITEMVQT copy = vqt;
   std::lock_guard lock(mutex_);
   NioStatus status = 0;
-  host.sendVQT(&status, &block_, &format_, element_count_, &copy);
+  NioStatus result_word = host.sendVQT(&status, &block_, &format_, element_count_, &copy);
   host_status_ = status;
-  return status == 0 ? S_OK : E_FAIL;
+  return write_result(status, result_word);
 }
 
 std::uint16_t COPCDrvItem::pending() const {
