@@ -162,19 +162,22 @@ TEST_F(DirectItemIoTest, WritesQueueThroughTheHostLibrary) {
   com::VariantClear(&bad[2].vDataValue);
 }
 
-TEST_F(DirectItemIoTest, WritesSayWhenTheValueWasClamped) {
-  std::vector<OPCITEMVQT> vqts(2);
+TEST_F(DirectItemIoTest, WritesSayWhenTheValueWasClampedAndRefuseQualitiesAndTimestamps) {
+  std::vector<OPCITEMVQT> vqts(4);
   for (auto& v : vqts) {
     v.vDataValue.vt = VT_I4;
     v.vDataValue.lVal = 12;
   }
   vqts[0].vDataValue.lVal = -1;
+  vqts[2].bQualitySpecified = TRUE;
+  vqts[3].bTimeStampSpecified = TRUE;
   HRESULT hr = E_FAIL;
-  auto errors = write({u"PLC2:D:10|NONE", u"PLC2:D:11|NONE"}, vqts, &hr);
-  EXPECT_EQ(hr, S_OK);
-  EXPECT_EQ(errors, (std::vector<HRESULT>{OPC_S_CLAMP, S_OK}));
-  EXPECT_EQ(plant->word(kPlc2Record, 2, 10), 0);
+  auto errors = write({u"PLC2:D:10|NONE", u"PLC2:D:11|NONE", u"PLC2:D:12|NONE", u"PLC2:D:13|NONE"}, vqts, &hr);
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(errors, (std::vector<HRESULT>{OPC_S_CLAMP, S_OK, OPC_E_NOTSUPPORTED, OPC_E_NOTSUPPORTED}));
   EXPECT_EQ(plant->word(kPlc2Record, 2, 11), 12);
+  EXPECT_EQ(plant->word(kPlc2Record, 3, 12), 0);
+  EXPECT_EQ(plant->word(kPlc2Record, 3, 13), 0);
 }
 
 // An ID of blanks names no point: read and write answer it as an ID that does not bind,

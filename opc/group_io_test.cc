@@ -230,6 +230,42 @@ TEST_F(GroupIoTest, WritesThatHadToChangeTheValueSaySo) {
   for (VARIANT& v : values) com::VariantClear(&v);
 }
 
+// This server writes values only: a WriteVQT entry that asks for a quality or a timestamp is
+// refused whole with OPC_E_NOTSUPPORTED, and its value is not written.
+TEST_F(GroupIoTest, QualityOrTimestampInAWriteIsNotSupported) {
+  std::vector<OPCHANDLE> h = add({u"PLC1:D:104|NONE", u"PLC1:D:105|NONE", u"PLC1:D:106|NONE"}, true, 1);
+  OPCITEMVQT vqt[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    vqt[i].vDataValue.vt = VT_I4;
+    vqt[i].vDataValue.lVal = 40 + i;
+  }
+  vqt[0].bQualitySpecified = TRUE;
+  vqt[0].wQuality = OPC_QUALITY_GOOD;
+  vqt[1].bTimeStampSpecified = 2;  // any non-zero BOOL
+  vqt[1].ftTimeStamp = {1, 2};
+  const std::vector<HRESULT> expected = {OPC_E_NOTSUPPORTED, OPC_E_NOTSUPPORTED, S_OK};
+  auto* sync2 = as<IOPCSyncIO2>(group, IID_IOPCSyncIO2);
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(sync2->WriteVQT(3, h.data(), vqt, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(plant->word(kWordRecord, 2, 4), 0) << "nothing written for a quality";
+  EXPECT_EQ(plant->word(kWordRecord, 2, 5), 0) << "nothing written for a timestamp";
+  EXPECT_EQ(plant->word(kWordRecord, 2, 6), 42);
+  EXPECT_EQ(plant->word(kWordRecord, 3, 4), 0) << "and nothing queued";
+  sync2->Release();
+
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  auto* async = as<IOPCAsyncIO3>(group, IID_IOPCAsyncIO3);
+  DWORD cancel = 0;
+  ASSERT_EQ(async->WriteVQT(3, h.data(), vqt, 32, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(sink.calls(Callback::kWrite).back().errors, expected);
+  async->Release();
+  ASSERT_EQ(unadvise(group), S_OK);
+}
+
 TEST_F(GroupIoTest, AsyncRequestsCompleteInsideTheCall) {
   std::vector<OPCHANDLE> h = add({u"PLC1:D:100|NONE", u"PLC1:D:101|NONE"}, true, 10);
   std::vector<OPCHANDLE> idle = add({u"PLC1:D:102|NONE"}, false, 20);

@@ -106,7 +106,8 @@ class COPCDrvItem {
   void read_device();
   // Queues a write through nio_sendEx / nio_sendVQT: OPC_E_BADTYPE for VT_EMPTY (no host
   // call), E_FAIL for a nonzero host status, OPC_S_CLAMP when the host had to hold the value at
-  // the edge of its range or cut it to its room, else S_OK.
+  // the edge of its range or cut it to its room, else S_OK. A VQT entry with a quality or a
+  // timestamp is OPC_E_NOTSUPPORTED and writes nothing.
   HRESULT write(const VARIANT& value);
   HRESULT write_vqt(const OPCITEMVQT& vqt);
 

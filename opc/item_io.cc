@@ -161,6 +161,9 @@ HRESULT COPCDrvItem::write(const VARIANT& value) {
 
 HRESULT COPCDrvItem::write_vqt(const OPCITEMVQT& vqt) {
   if (vqt.vDataValue.vt == VT_EMPTY) return OPC_E_BADTYPE;
+  // Only values reach the PLC: a quality or timestamp the client asks for could not be kept,
+  // so the entry is refused whole rather than written without them.
+  if (vqt.bQualitySpecified || vqt.bTimeStampSpecified) return OPC_E_NOTSUPPORTED;
   const HostApi& host = library().host;
   if (!host.sendVQT) return E_FAIL;
   OPCITEMVQT copy = vqt;
