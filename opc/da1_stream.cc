@@ -159,10 +159,13 @@ HGLOBAL build_data_stream(bool with_time, OPCHANDLE client_group, DWORD transact
   constexpr std::size_t kLimit = std::numeric_limits<DWORD>::max();
   if (count > (kLimit - kGroupHeaderSize) / (header + kStreamVariantSize)) return nullptr;
   std::size_t total = kGroupHeaderSize + count * header;
+  // S_FALSE tells a client at a glance that some item of the block is not good.
+  HRESULT status = S_OK;
   for (std::size_t i = 0; i < count; ++i) {
     std::size_t size = value_size(values[i].value);
     if (size > kLimit - total) return nullptr;
     total += size;
+    if ((values[i].quality & OPC_QUALITY_MASK) != OPC_QUALITY_GOOD) status = S_FALSE;
   }
 
   HGLOBAL block = GlobalAlloc(GMEM_FIXED, total);
@@ -173,7 +176,7 @@ HGLOBAL build_data_stream(bool with_time, OPCHANDLE client_group, DWORD transact
   head.u32(static_cast<DWORD>(count));
   head.u32(client_group);
   head.u32(transaction_id);
-  head.i32(S_OK);
+  head.i32(status);
 
   Writer data(base + kGroupHeaderSize + count * header);
   for (std::size_t i = 0; i < count; ++i) {

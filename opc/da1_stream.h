@@ -31,8 +31,9 @@ struct StreamWriteResult {
   HRESULT error;
 };
 
-// A data stream, with OPCITEMHEADER1 per item (timestamps) or OPCITEMHEADER2 (none). Null
-// when memory runs out or the block would not fit the 32-bit size field.
+// A data stream, with OPCITEMHEADER1 per item (timestamps) or OPCITEMHEADER2 (none); hrStatus
+// is S_FALSE when any item's quality is not good. Null when memory runs out or the block would
+// not fit the 32-bit size field.
 HGLOBAL build_data_stream(bool with_time, OPCHANDLE client_group, DWORD transaction_id, const StreamValue* values,
                           std::size_t count);
 

@@ -56,6 +56,8 @@ VARIANT random_array(std::mt19937& rng, VARTYPE vt) {
   return v;
 }
 
+bool good(WORD quality) { return (quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD; }
+
 VARIANT random_value(std::mt19937& rng) {
   VARIANT v;
   com::VariantInit(&v);
@@ -97,10 +99,13 @@ TEST(Da1Stream, RandomItemSetsDecodeToTheirInputs) {
   for (int run = 0; run < 400; ++run) {
     bool with_time = run % 2 == 0;
     std::vector<Input> inputs(rng() % 50);
+    bool all_good = true;
     for (auto& in : inputs) {
       in.client = static_cast<OPCHANDLE>(rng());
       in.value = random_value(rng);
-      in.quality = static_cast<WORD>(rng());
+      // Mostly good, so that blocks of good values alone come up too.
+      in.quality = rng() % 8 == 0 ? static_cast<WORD>(rng()) : static_cast<WORD>(0xC0 | rng() % 4);
+      all_good = all_good && good(in.quality);
       in.stamp = {static_cast<DWORD>(rng()), static_cast<DWORD>(rng())};
     }
     std::vector<StreamValue> values;
@@ -114,7 +119,7 @@ TEST(Da1Stream, RandomItemSetsDecodeToTheirInputs) {
     EXPECT_EQ(s.count, inputs.size());
     EXPECT_EQ(s.group, group);
     EXPECT_EQ(s.transaction, transaction);
-    EXPECT_EQ(s.status, 0u);
+    EXPECT_EQ(s.status, all_good ? 0u : 1u) << "S_FALSE when any quality is not good";
     ASSERT_EQ(s.items.size(), inputs.size());
     // The values follow the headers in item order with no gap, and end the block.
     std::size_t expected_offset = 20 + inputs.size() * (with_time ? 20 : 12);
@@ -322,6 +327,25 @@ TEST(Da1Stream, ValuesTheStreamCannotCarryGoOutEmpty) {
   EXPECT_EQ(s.items[1].vt, VT_EMPTY);
   EXPECT_EQ(s.items[0].raw_value, 0u);
   GlobalFree(block);
+}
+
+// hrStatus tells at a glance whether every item of the block is good.
+TEST(Da1Stream, TheStatusIsFalseWhenAnyQualityIsNotGood) {
+  VARIANT v;
+  com::VariantInit(&v);
+  v.vt = VT_R4;
+  for (auto [qualities, status] : std::vector<std::pair<std::vector<WORD>, std::uint32_t>>{
+           {{0xC0, 0xC0}, 0u}, {{0xC0, 0xC3, 0xD8}, 0u}, {{0xC0, 0x1C}, 1u}, {{0x40}, 1u}, {{0x00, 0xC0}, 1u},
+           {{}, 0u}}) {
+    std::vector<StreamValue> values;
+    for (WORD q : qualities) values.push_back({1, &v, q, {}});
+    for (bool with_time : {false, true}) {
+      HGLOBAL block = build_data_stream(with_time, 1, 0, values.data(), values.size());
+      ASSERT_NE(block, nullptr);
+      EXPECT_EQ(decode(block, with_time).status, status) << qualities.size();
+      GlobalFree(block);
+    }
+  }
 }
 
 TEST(Da1Stream, WriteCompleteCarriesEveryItemsResult) {
