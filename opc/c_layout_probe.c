@@ -21,6 +21,10 @@ size_t opc_c_layout(int which) {
     case 12: return sizeof(VARIANT);
     case 13: return offsetof(OPCITEMPROPERTY, vValue);
     case 14: return sizeof(IOPCServerListVtbl) / sizeof(void*);
+    case 18: return sizeof(IOPCBrowseVtbl) / sizeof(void*);
+    case 19: return sizeof(OPCBROWSEELEMENT);
+    case 20: return offsetof(OPCBROWSEELEMENT, ItemProperties);
+    case 21: return sizeof(OPCITEMPROPERTIES);
     case 15: return sizeof(IOPCServerList2Vtbl) / sizeof(void*);
     case 16: return sizeof(IOPCEnumGUIDVtbl) / sizeof(void*);
     /* The names a client of the published headers uses for the categories. */

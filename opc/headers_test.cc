@@ -30,6 +30,10 @@ TEST(OpcHeaders, CAndCxxAgreeOnStructuresAndVtables) {
   EXPECT_EQ(opc_c_layout(15), 3u + 3u);
   EXPECT_EQ(opc_c_layout(16), 3u + 4u);
   EXPECT_EQ(opc_c_layout(17), 1u);
+  EXPECT_EQ(opc_c_layout(18), 3u + 2u);  // IOPCBrowse: GetProperties, Browse
+  EXPECT_EQ(opc_c_layout(19), sizeof(OPCBROWSEELEMENT));
+  EXPECT_EQ(opc_c_layout(20), offsetof(OPCBROWSEELEMENT, ItemProperties));
+  EXPECT_EQ(opc_c_layout(21), sizeof(OPCITEMPROPERTIES));
 }
 
 TEST(OpcHeaders, IdentifiersHaveTheirPublishedValues) {
