@@ -430,8 +430,8 @@ TEST_F(ServerTest, StatusReportsSuspendedUntilTheWatchdogMoves) {
 
 TEST_F(ServerTest, UnknownInterfacesAndNullOutputs) {
   void* out = reinterpret_cast<void*>(1);
-  for (const IID* iid : {&IID_IOPCBrowse, &IID_IOPCServerPublicGroups, &IID_IOPCGroupStateMgt, &IID_IClassFactory,
-                         &IID_IOPCItemMgt, &IID_IOPCDataCallback}) {
+  for (const IID* iid : {&IID_IOPCServerPublicGroups, &IID_IOPCGroupStateMgt, &IID_IClassFactory, &IID_IOPCItemMgt,
+                         &IID_IOPCDataCallback}) {
     EXPECT_EQ(server->QueryInterface(*iid, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
   }
@@ -441,6 +441,13 @@ TEST_F(ServerTest, UnknownInterfacesAndNullOutputs) {
   auto* common = query<IOPCCommon>(server, IID_IOPCCommon);
   IUnknown* b = query<IUnknown>(common, IID_IUnknown);
   EXPECT_EQ(a, b);
+  // The DA 3.0 browser is one of the object's interfaces too: a DA 3.0 client's first call.
+  auto* browse = query<IOPCBrowse>(server, IID_IOPCBrowse);
+  ASSERT_NE(browse, nullptr);
+  IUnknown* c = query<IUnknown>(browse, IID_IUnknown);
+  EXPECT_EQ(a, c);
+  c->Release();
+  browse->Release();
   a->Release();
   b->Release();
   common->Release();
