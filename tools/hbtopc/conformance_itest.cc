@@ -1,5 +1,6 @@
 // hbtopc against the OPC server registered in a private registry, the real poller and mcsim:
-// browsing through the DA 3.0 interface, and writes whose value the driver had to change.
+// browsing through the DA 3.0 interface, writes whose value the driver had to change, and
+// arrays in the DA 1.0 data streams.
 
 #include <gtest/gtest.h>
 
@@ -105,6 +106,27 @@ TEST_F(HbtopcDa3, WritesTheDriverHadToChangeSaySo) {
   auto whole = hbtopc({"write", "PLC1:D:105[3]", "1,2,3"});
   EXPECT_EQ(whole.exit_code, 0) << whole.output;
   EXPECT_TRUE(eventually([&] { return (reply = plc->control("get D104 4")) == "ok 7 1 2 3"; }, 10000)) << reply;
+}
+
+// An array item's values reach a DA 1.0 subscriber whole: the stream carries them after the
+// item's VARIANT, and the block's status says whether every item is good.
+TEST_F(HbtopcDa3, Da1StreamsCarryArrays) {
+  ASSERT_TRUE(plc->ok("set D103 3"));
+  ASSERT_TRUE(plc->ok("set D104 4"));
+  ASSERT_TRUE(plc->ok("set D105 5"));
+  std::string last;
+  EXPECT_TRUE(eventually(
+      [&] {
+        last = hbtopc({"--json", "subscribe", "PLC1:D:103[3]", "PLC1:D:106", "--rate", "100", "--da1", "--seconds",
+                       "2"})
+                   .output;
+        return last.find("\"item\":\"PLC1:D:103[3]\",\"value\":[3,4,5],\"type\":\"VT_ARRAY|VT_R4\",\"quality\":192") !=
+               std::string::npos;
+      },
+      30000))
+      << last;
+  EXPECT_EQ(last.find("is not carried by the stream"), std::string::npos) << last;
+  EXPECT_NE(last.find("\"item\":\"PLC1:D:106\",\"value\":0,\"type\":\"VT_R4\""), std::string::npos) << last;
 }
 
 }  // namespace
