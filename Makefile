@@ -1,7 +1,10 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
+# Demos build only the programs they run; a new demo is a name here, a line in
+# cmake/demos.cmake and its scripts/NAME.sh.
+DEMOS := demo demo-opc editor
 
-.PHONY: all deps configure build demo demo-opc test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
+.PHONY: all deps configure build $(DEMOS) test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
 
 all: build
 
@@ -14,16 +17,12 @@ configure: deps
 build: configure
 	cmake --build --preset default -j $(JOBS)
 
-demo: build
-	@scripts/demo.sh
-
-# The demo plant through the OPC server: hbtopc browses, reads and subscribes.
-demo-opc: build
-	@scripts/demo-opc.sh
-
-# The configuration editor HBTDIDW on the demo plant (needs a display).
-editor: build
-	@scripts/editor.sh
+# Demos build only the programs they run (the CMake target NAME-programs, cmake/demos.cmake),
+# then run scripts/NAME.sh: demo is the simulated plant with a live table, demo-opc the same
+# plant through the OPC server, editor the configuration editor on it (needs a display).
+$(DEMOS): configure
+	cmake --build --preset default -j $(JOBS) --target $@-programs
+	@scripts/$@.sh
 
 test: build
 	ctest --preset default
