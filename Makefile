@@ -4,7 +4,7 @@ JOBS ?= 2
 # cmake/demos.cmake and its scripts/NAME.sh.
 DEMOS := demo demo-opc editor
 
-.PHONY: all deps configure build $(DEMOS) test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
+.PHONY: all deps configure build $(DEMOS) test test-asan test-tsan test-clang-asan bench dist package test-package fuzz soak bench-peers clean
 
 all: build
 
@@ -47,12 +47,19 @@ test-clang-asan: deps
 bench: build
 	@scripts/bench.sh
 
-# Installation media in build/dist; a Debian package in build/package.
+# Installation media in build/dist; a Debian package in build/package (checked with lintian
+# when it is installed).
 dist: build
 	cmake --build --preset default --target dist
 
 package: build
 	cmake --build --preset default --target package
+
+# The Debian package built twice, checked with lintian, unpacked and run, and installed,
+# upgraded, removed and purged in a scratch root (the maintainer scripts; needs root).
+test-package: build
+	@scripts/install-deps.sh package
+	build/tests/hbt_package_test
 
 # Coverage-guided fuzzing of every reader of outside bytes: FUZZ_SECONDS per target (30).
 fuzz: deps

@@ -10,6 +10,9 @@ packages+=(dpkg-dev)
 packages+=(python3-prometheus-client)
 # `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
 [ "${1:-}" = pictures ] && packages+=(xvfb x11-apps imagemagick fonts-dejavu-core)
+# `install-deps.sh package`: also what checks the Debian package (make package runs lintian
+# when it is there; make test-package needs it).
+[ "${1:-}" = package ] && packages+=(lintian)
 # Node.js only drives the interoperability tests; any installed node and npm will do.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
