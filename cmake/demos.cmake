@@ -23,5 +23,7 @@ endfunction()
 hbt_demo(demo PROGRAMS mcsim hbtcfg hbtreg hbtio HBTSPOLL HBTSTSR)
 # The plant through the OPC server: its client and registration.
 hbt_demo(demo-opc ALSO demo PROGRAMS HBTOPC hbtopc hbtregsvr)
+# The plant published to a local Mosquitto by the Sparkplug B edge node.
+hbt_demo(demo-mqtt ALSO demo PROGRAMS hbtpoints hbtmqtt)
 # The configuration editor on the plant.
 hbt_demo(editor ALSO demo PROGRAMS HBTDIDW)

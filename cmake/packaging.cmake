@@ -5,8 +5,8 @@
 # the libraries both in this tree and in the flat folder InstallDriver copies them to.
 
 # File named in HBT.inf -> targets that may build it (the first that exists wins).
-set(hbt_media_programs HBTSPOLL hbtio hbtcfg hbtreg hbtregsvr hbtopc mcsim HBTDIDW)
-set(hbt_media_libraries "HBTSTSR.so=HBTSTSR" "HBTOPC.so=HBTOPC" "libhbtcom.so=hbtcom,com")
+set(hbt_media_programs HBTSPOLL hbtio hbtcfg hbtreg hbtregsvr hbtopc mcsim hbtmqtt HBTDIDW)
+set(hbt_media_libraries "HBTSTSR.so=HBTSTSR" "HBTOPC.so=HBTOPC" "libhbtcom.so=hbtcom,com" "libhbtpoints.so=hbtpoints")
 
 set(hbt_installed_programs hbtsetup)
 set(hbt_installed_libraries setup_library)
@@ -68,6 +68,8 @@ add_custom_target(hbt_media_files ALL DEPENDS ${hbt_media_inf} ${hbt_default_con
 
 install(FILES ${hbt_media_inf} DESTINATION . COMPONENT media)
 install(FILES ${CMAKE_SOURCE_DIR}/setup/media/HBTDOC.html ${hbt_default_config} DESTINATION share/hbt COMPONENT media)
+# A documented hbtmqtt settings file to start from (/opt/hbt/share/hbt/hbtmqtt.conf).
+install(FILES ${CMAKE_SOURCE_DIR}/examples/hbtmqtt.conf DESTINATION share/hbt COMPONENT media)
 
 add_custom_target(dist
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/dist
