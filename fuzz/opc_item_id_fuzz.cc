@@ -73,7 +73,7 @@ void item(const std::u16string& id) {
   if (props.GetItemProperties(text, static_cast<DWORD>(all.size()), all.data(), &values, &errors) != S_OK)
     fail(kName, "the properties of a bound item '" + show(id) + "' did not all come");
   for (std::size_t i = 0; i < all.size(); ++i) {
-    const VARTYPE want = all[i] == 1 ? VARTYPE{VT_UI2} : kItemProperties[i].type;
+    const VARTYPE want = kItemProperties[i].type;  // the type QueryAvailableProperties announces
     if (errors[i] != S_OK || (want != VT_VARIANT && values[i].vt != want))
       fail(kName, "property " + std::to_string(all[i]) + " of '" + show(id) + "' has type " +
                       std::to_string(values[i].vt));

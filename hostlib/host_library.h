@@ -123,8 +123,10 @@ class HostLibrary {
 
   NioStatus read_point(const ImageView& view, NioStatus* status, NioBlock* block, NioFormat* format,
                        NioValue* value);
+  // `*changed` is set when the value had to be changed to fit (held at the edge of its range,
+  // or a text cut to its room); the write is made all the same.
   NioStatus send_point(const ImageView& view, NioStatus* status, NioBlock* block, NioFormat* format,
-                       NioValue* value);
+                       NioValue* value, bool* changed);
   NioStatus send_array(NioStatus* status, NioBlock* block, NioFormat* format, std::int32_t count,
                        com::VARIANT* value);
   NioStatus send_variant(NioStatus* status, NioBlock* block, NioFormat* format, std::int32_t count,

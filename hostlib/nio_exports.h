@@ -32,7 +32,9 @@ NIO_EXPORT NioStatus nio_on(NioStatus* status, NioBlock* block, NioFormat* forma
 NIO_EXPORT NioStatus nio_off(NioStatus* status, NioBlock* block, NioFormat* format, NioEventId* event);
 NIO_EXPORT NioStatus nio_fetch(NioStatus* status, void* reserved, NioEventId* events, std::int16_t capacity, std::int16_t* count);
 
-// Writes.
+// Writes. A write that was made sets the status word to 0; its result word is 0, or 4292 (the
+// value status of a value outside its range) when the value had to be changed to fit: held at
+// the edge of the registers' range, or a text cut to its length or to the record.
 NIO_EXPORT NioStatus nio_send(NioStatus* status, NioBlock* block, NioFormat* format, NioValue* value);
 NIO_EXPORT NioStatus nio_sendEx(NioStatus* status, NioBlock* block, NioFormat* format, void* reserved, std::int32_t count,
                      hbt::com::VARIANT* value);

@@ -38,14 +38,20 @@ std::int64_t rounded(float y) { return trunc_int(nearest(y)); }
 
 // The raw value offset + y rounded, held to low..high; the rounded count is limited before
 // the offset is added, so that a huge y cannot overflow into the other end of the range.
-std::int64_t counts(float y, std::int64_t offset, std::int64_t low, std::int64_t high) {
-  return clamp(rounded(y), low - offset, high - offset) + offset;
+// `*held` is set when y was outside the range (or not a number).
+std::int64_t counts(float y, std::int64_t offset, std::int64_t low, std::int64_t high, bool* held) {
+  const std::int64_t n = rounded(y);
+  const std::int64_t kept = clamp(n, low - offset, high - offset);
+  if (kept != n || std::isnan(y)) *held = true;
+  return kept + offset;
 }
 
 std::uint16_t low16(std::int64_t n) { return static_cast<std::uint16_t>(static_cast<std::uint64_t>(n) & 0xFFFF); }
 
-std::int32_t saturate32(std::int64_t n) {
-  return static_cast<std::int32_t>(clamp(n, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+std::int32_t saturate32(std::int64_t n, bool* held) {
+  const std::int64_t kept = clamp(n, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+  if (kept != n) *held = true;
+  return static_cast<std::int32_t>(kept);
 }
 
 RawRegisters halves(std::uint32_t n) {
@@ -69,7 +75,9 @@ float power_of_ten(int d) {
 }
 
 // Digits of y (0..limit) into the low nibbles, least significant first.
-std::uint16_t bcd(float y, int digits, float limit) {
+std::uint16_t bcd(float y, int digits, float limit, bool* held) {
+  // Rounding is the truncation of the digits; only what lies outside the digits is held.
+  if (!(y > -1.0f && y < limit + 1.0f)) *held = true;
   if (!(y >= 0)) y = 0;  // also NaN
   if (y > limit) y = limit;
   std::uint16_t out = 0;
@@ -193,7 +201,9 @@ Reading condition_read(const Conditioning& c, std::uint16_t r0, std::uint16_t r1
   return out;
 }
 
-RawRegisters condition_write(const Conditioning& c, float v) {
+namespace {
+
+RawRegisters condition_write_raw(const Conditioning& c, float v, bool* held) {
   const float lo = c.egu_low, s = c.egu_span;
   const std::int64_t ilo = c.option_low, irng = c.option_range;
   const float x = (v - lo) / s;
@@ -202,42 +212,55 @@ RawRegisters condition_write(const Conditioning& c, float v) {
   const bool signed_record = c.data_type == 1;
   const std::int64_t word_low = signed_record ? -32768 : 0, word_high = signed_record ? 32767 : 65535;
   switch (c.code) {
-    case kSig3Bcd: return one(bcd(x * 999.0f, 3, 999.0f));
-    case kSig4Bcd: return one(bcd(x * 9999.0f, 4, 9999.0f));
+    case kSig3Bcd: return one(bcd(x * 999.0f, 3, 999.0f, held));
+    case kSig4Bcd: return one(bcd(x * 9999.0f, 4, 9999.0f, held));
     case kSig12Bn:
-    case kSig12Al: return one(low16(counts(x * 4095.0f, 0, 0, 4095)));
+    case kSig12Al: return one(low16(counts(x * 4095.0f, 0, 0, 4095, held)));
     case kSig15Bn:
-    case kSig15Al: return one(low16(counts(x * 32767.0f, 0, 0, 32767)));
+    case kSig15Al: return one(low16(counts(x * 32767.0f, 0, 0, 32767, held)));
     case kSigLin: {
-      std::int64_t n = counts(x * 65535.0f, 0, 0, 65535);
+      std::int64_t n = counts(x * 65535.0f, 0, 0, 65535, held);
       return one(low16(signed_record ? n - 0x8000 : n));
     }
-    case kSigLv12: return one(low16(counts(x * 3276.0f, 819, 819, 4095)));
-    case kSigLv15: return one(low16(counts(x * 26214.0f, 6553, 6553, 32767)));
+    case kSigLv12: return one(low16(counts(x * 3276.0f, 819, 819, 4095, held)));
+    case kSigLv15: return one(low16(counts(x * 26214.0f, 6553, 6553, 32767, held)));
     // The square laws are not clamped below; above, they stop at the top of the range.
-    case kSigSq12: return one(low16(counts(x * x * 3276.0f, 819, 819, 4095)));
-    case kSigSq15: return one(low16(counts(x * x * 26214.0f, 6553, 6553, 32767)));
+    case kSigSq12: return one(low16(counts(x * x * 3276.0f, 819, 819, 4095, held)));
+    case kSigSq15: return one(low16(counts(x * x * 26214.0f, 6553, 6553, 32767, held)));
     case kSigProp:
-    case kSigPhex: return one(low16(counts(x * static_cast<float>(irng), ilo, ilo, ilo + irng)));
+    case kSigPhex: return one(low16(counts(x * static_cast<float>(irng), ilo, ilo, ilo + irng, held)));
     case kSigRoot:
-    case kSigRhex: return one(low16(counts(x * x * static_cast<float>(irng), ilo, ilo, ilo + irng)));
+    case kSigRhex: return one(low16(counts(x * x * static_cast<float>(irng), ilo, ilo, ilo + irng, held)));
     case kSigShiftMask: {
       unsigned shift = static_cast<std::uint16_t>(c.option_low) & 0xFF;
-      std::int64_t masked = trunc_int(v) & irng;
-      return one(shift >= 16 ? 0 : low16(masked << shift));
+      std::int64_t whole = trunc_int(v);
+      std::int64_t masked = whole & irng;
+      std::uint16_t r = shift >= 16 ? 0 : low16(masked << shift);
+      // What the register gives back is all the value that was written.
+      if ((shift >= 16 ? 0 : (std::int64_t{r} >> shift) & irng) != whole) *held = true;
+      return one(r);
     }
-    case kSigSint: return one(low16(counts(v, 0, -32768, 32767)));
-    case kSigD10: return one(low16(counts(v * 10.0f, 0, 0, 65535)));
-    case kSigD100: return one(low16(counts(v * 100.0f, 0, 0, 65535)));
+    case kSigSint: return one(low16(counts(v, 0, -32768, 32767, held)));
+    case kSigD10: return one(low16(counts(v * 10.0f, 0, 0, 65535, held)));
+    case kSigD100: return one(low16(counts(v * 100.0f, 0, 0, 65535, held)));
     case kSigFlt: return halves(std::bit_cast<std::uint32_t>(v));
-    case kSigLong: return halves(static_cast<std::uint32_t>(saturate32(trunc_int(v))));
-    case kSigUlng: return halves(static_cast<std::uint32_t>(counts(v, 0, 0, 0xFFFFFFFF)));
-    case kSigLd10: return halves(static_cast<std::uint32_t>(saturate32(rounded(v * 10.0f))));
-    case kSigL100: return halves(static_cast<std::uint32_t>(saturate32(rounded(v * 100.0f))));
-    case kSigNone: return one(low16(counts(v, 0, word_low, word_high)));
+    case kSigLong: return halves(static_cast<std::uint32_t>(saturate32(trunc_int(v), held)));
+    case kSigUlng: return halves(static_cast<std::uint32_t>(counts(v, 0, 0, 0xFFFFFFFF, held)));
+    case kSigLd10: return halves(static_cast<std::uint32_t>(saturate32(rounded(v * 10.0f), held)));
+    case kSigL100: return halves(static_cast<std::uint32_t>(saturate32(rounded(v * 100.0f), held)));
+    case kSigNone: return one(low16(counts(v, 0, word_low, word_high, held)));
     default:  // UINT and codes not in the table read the register unsigned
-      return one(low16(counts(v, 0, 0, 65535)));
+      return one(low16(counts(v, 0, 0, 65535, held)));
   }
+}
+
+}  // namespace
+
+RawRegisters condition_write(const Conditioning& c, float v) {
+  bool held = false;
+  RawRegisters out = condition_write_raw(c, v, &held);
+  out.clamped = held;
+  return out;
 }
 
 std::int16_t find_sig_cond(const char* text) {

@@ -50,6 +50,9 @@ Reading condition_read(const Conditioning& c, std::uint16_t r0, std::uint16_t r1
 struct RawRegisters {
   std::uint16_t r[2] = {0, 0};
   int count = 1;
+  // The value did not fit the registers and was held at the edge of their range (or masked);
+  // rounding to the registers' resolution does not count.
+  bool clamped = false;
 };
 RawRegisters condition_write(const Conditioning& c, float value);
 

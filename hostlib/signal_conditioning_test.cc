@@ -218,6 +218,38 @@ TEST(TwoRegisters, FloatAndLongFormsSplitLowWordFirst) {
   EXPECT_FALSE(two_registers(kSigD10));
 }
 
+// A value outside what the registers can hold is held at the edge of the range (or masked),
+// and the write says so; rounding to the register's resolution is no such change.
+TEST(Clamping, EveryConditioningSaysWhenTheValueDidNotFit) {
+  struct Case {
+    Conditioning c;
+    float value;
+    bool clamped;
+  };
+  Conditioning mask = make(kSigShiftMask);
+  mask.option_low = 4;
+  mask.option_range = 0xF;
+  Conditioning prop = make(kSigProp, 0, 100);
+  prop.option_low = 100;
+  prop.option_range = 400;
+  const Case cases[] = {
+      {make(kSigNone), 5.4f, false},        {make(kSigNone), -5.0f, true},          {make(kSigNone), 70000.0f, true},
+      {make(kSigNone, 0, 100, 1), -5.0f, false}, {make(kSigNone, 0, 100, 1), 40000.0f, true},
+      {make(kSigNone), std::nanf(""), true}, {make(kSigUint), 65535.0f, false},     {make(kSigUint), 65536.0f, true},
+      {make(kSigSint), -32768.0f, false},    {make(kSigSint), -32769.0f, true},     {make(kSigLin), 100.0f, false},
+      {make(kSigLin), 100.1f, true},         {make(kSigLin), -0.1f, true},          {make(kSig3Bcd, 0, 999), 999.0f, false},
+      {make(kSig3Bcd, 0, 999), 1000.0f, true}, {make(kSig4Bcd, 0, 9999), -1.0f, true}, {make(kSig12Bn), 100.0f, false},
+      {make(kSig12Bn), 101.0f, true},        {make(kSigLv12), -1.0f, true},         {make(kSigSq15), 100.0f, false},
+      {make(kSigSq15), 120.0f, true},        {prop, 50.0f, false},                  {prop, 150.0f, true},
+      {make(kSigD10), 6553.5f, false},       {make(kSigD10), 6553.6f, true},        {make(kSigD100), -0.01f, true},
+      {mask, 15.0f, false},                  {mask, 16.0f, true},                   {make(kSigFlt), 1e30f, false},
+      {make(kSigLong), 2147483520.0f, false}, {make(kSigLong), 1e10f, true},        {make(kSigUlng), -1.0f, true},
+      {make(kSigLd10), 2e8f, false}, {make(kSigLd10), 3e8f, true},          {make(kSigL100), -3e7f, true},
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(condition_write(k.c, k.value).clamped, k.clamped) << sig_cond_name(k.c.code) << " " << k.value;
+}
+
 TEST(SigCondNames, MatchOverTheirMatchLengths) {
   EXPECT_EQ(find_sig_cond("N"), kSigNone);
   EXPECT_EQ(find_sig_cond("NOPE"), kSigNone);

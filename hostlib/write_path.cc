@@ -1,6 +1,7 @@
 // Writes: the value goes into data area 2 of the point's poll record, its words or bits are
 // marked in data area 3, and the poll control entry's write request count tells the poller
 // how many bits wait. nio_sendEx and nio_sendVQT take VARIANTs, arrays included.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -98,7 +99,7 @@ bool analog_value(const NioValue& v, DataType dt, AnalogValue* out) {
   return true;
 }
 
-std::uint32_t long_value(const AnalogValue& a, DataType dt, std::int16_t sigcond) {
+std::uint32_t long_value(const AnalogValue& a, DataType dt, std::int16_t sigcond, bool* held) {
   const int scale = sigcond == kSigD10 ? 10 : sigcond == kSigD100 ? 100 : 1;
   // Held to the register's range: a value too large for it is sent as its largest value,
   // never as the low bits of a larger number.
@@ -112,21 +113,31 @@ std::uint32_t long_value(const AnalogValue& a, DataType dt, std::int16_t sigcond
   } else {
     // Each step rounded to a float, then half away from zero, negative values too.
     const float y = a.value * static_cast<float>(scale);
-    if (std::isnan(y)) return 0;
+    if (std::isnan(y)) {
+      *held = true;
+      return 0;
+    }
     n = y >= 9.2e18f ? high : y <= -9.2e18f ? low : static_cast<std::int64_t>(y >= 0 ? std::trunc(y + 0.5f) : std::trunc(y - 0.5f));
   }
+  if (n < low || n > high) *held = true;
   return static_cast<std::uint32_t>(n < low ? low : n > high ? high : n);
 }
+
+// The result word of a write that was made: kValueOutOfRange tells the caller the value was
+// changed to fit, while the status word says the write went through.
+NioStatus written(bool changed) { return changed ? kValueOutOfRange : kStatusOk; }
 
 }  // namespace
 
 NioStatus HostLibrary::nio_send(NioStatus* status, NioBlock* block, NioFormat* format, NioValue* value) {
   ImageHold hold = hold_image();
-  return send_point(hold.view(), status, block, format, value);
+  bool changed = false;
+  if (send_point(hold.view(), status, block, format, value, &changed) != kStatusOk) return *status;
+  return written(changed);
 }
 
 NioStatus HostLibrary::send_point(const ImageView& view, NioStatus* status, NioBlock* block, NioFormat* format,
-                                  NioValue* value) {
+                                  NioValue* value, bool* changed) {
   *status = kStatusOk;
   if (!usable(block) || format == nullptr) return *status = kStatusBadAddress;
   if (value == nullptr) return *status = kStatusWrongKind;
@@ -155,6 +166,7 @@ NioStatus HostLibrary::send_point(const ImageView& view, NioStatus* status, NioB
         Conditioning c{block->address->sigcond, static_cast<std::uint16_t>(dt), format->egu_low, format->egu_span,
                        format->decimals, block->driver_area->option_low, block->driver_area->option_range};
         RawRegisters regs = condition_write(c, a.value);
+        if (regs.clamped) *changed = true;
         if (regs.count == 2 && p.index + 1 >= p.head->length) {
           result = kStatusBadAddress;
         } else {
@@ -164,7 +176,8 @@ NioStatus HostLibrary::send_point(const ImageView& view, NioStatus* status, NioB
       } else if (dt == DataType::Float) {
         if (!target.write_long(p.index / 2, std::bit_cast<std::uint32_t>(a.value))) result = kStatusBadAddress;
       } else if (dt == DataType::LongUnsigned || dt == DataType::LongSigned) {
-        if (!target.write_long(p.index / 2, long_value(a, dt, block->address->sigcond))) result = kStatusBadAddress;
+        if (!target.write_long(p.index / 2, long_value(a, dt, block->address->sigcond, changed)))
+          result = kStatusBadAddress;
       } else {
         result = kStatusWrongKind;
       }
@@ -179,6 +192,9 @@ NioStatus HostLibrary::send_point(const ImageView& view, NioStatus* status, NioB
       } else {
         const std::int64_t room = static_cast<std::int64_t>(target.values.size) - 2 * p.index;
         std::int64_t n = std::min<std::int64_t>(value->size, room < 0 ? 0 : room);
+        // The record has no room for the rest: a change of the text unless the rest was padding.
+        const auto* bytes = static_cast<const std::uint8_t*>(value->data);
+        if (std::any_of(bytes + n, bytes + value->size, [](std::uint8_t b) { return b != 0; })) *changed = true;
         std::memcpy(target.values.data + 2 * p.index, value->data, static_cast<std::size_t>(n));
         if (n % 2 == 1) target.values.data[2 * p.index + n++] = 0;  // room is even, so this fits
         for (std::int64_t j = 0; j < n / 2 && result == kStatusOk; ++j)
@@ -214,6 +230,7 @@ NioStatus HostLibrary::send_variant(NioStatus* status, NioBlock* block, NioForma
 
   std::uint8_t data[kTextMax + 1] = {};
   NioValue value{0, 0, 0, data};
+  bool changed = false;
   com::VARIANT converted;
   com::VariantInit(&converted);
   switch (format->kind) {
@@ -243,6 +260,7 @@ NioStatus HostLibrary::send_variant(NioStatus* status, NioBlock* block, NioForma
       if (com::FAILED(com::VariantChangeType(&converted, variant, 0, com::VT_BSTR))) return *status = kStatusWrongKind;
       const std::u16string_view text = com::bstr_view(converted.bstrVal);
       const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), text.size());
+      if (n < text.size()) changed = true;  // longer than the item's text
       for (std::size_t i = 0; i < n; ++i) data[i] = static_cast<std::uint8_t>(text[i] & 0xFF);
       data[n] = 0;
       com::VariantClear(&converted);
@@ -255,7 +273,8 @@ NioStatus HostLibrary::send_variant(NioStatus* status, NioBlock* block, NioForma
   }
   std::lock_guard critical(critical_section_);
   ImageHold hold = hold_image();
-  return send_point(hold.view(), status, block, format, &value);
+  if (send_point(hold.view(), status, block, format, &value, &changed) != kStatusOk) return *status;
+  return written(changed);
 }
 
 NioStatus HostLibrary::send_array(NioStatus* status, NioBlock* block, NioFormat* format, std::int32_t count,
@@ -274,6 +293,7 @@ NioStatus HostLibrary::send_array(NioStatus* status, NioBlock* block, NioFormat*
   const bool analog = format->kind == kKindAnalog;
   std::lock_guard critical(critical_section_);
   ImageHold hold = hold_image();
+  bool changed = false;
   for (std::int32_t i = 0; i < count; ++i) {
     alignas(com::VARIANT) std::uint8_t raw[sizeof(com::VARIANT)] = {};
     com::LONG index = i;
@@ -343,10 +363,11 @@ NioStatus HostLibrary::send_array(NioStatus* status, NioBlock* block, NioFormat*
       break;
     }
     block->address->element = static_cast<std::uint16_t>(i);
-    send_point(hold.view(), status, block, format, &value);
+    send_point(hold.view(), status, block, format, &value, &changed);
   }
   block->address->element = 0;
-  return *status;
+  if (*status != kStatusOk) return *status;
+  return written(changed);
 }
 
 }  // namespace hbt::hostlib

@@ -367,6 +367,70 @@ TEST_F(Writes, ArrayWritesNeedTheirCountAndPutTheElementIndexBack) {
   EXPECT_EQ(send_ex(*p, &v, 1), kStatusBadRequest);
 }
 
+// A write whose value had to be changed to fit (held at the edge of its range, or a text cut
+// to its room) is still queued, and its result word says so; the status word stays 0.
+TEST_F(Writes, AValueChangedToFitIsWrittenAndSaidSo) {
+  NioStatus status = -1;
+  auto d = plant.point("PLC1:D:102", 1);
+  com::VARIANT v;
+  com::VariantInit(&v);
+  v.vt = com::VT_I4;
+  v.lVal = -5;
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &d->block, &d->format, 1, &v), kValueOutOfRange);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(plant.word(0, 2, 2), 0) << "held at the bottom of the unsigned register";
+  EXPECT_EQ(plant.word(0, 3, 2), 0xFFFF) << "and queued";
+  v.lVal = 77;
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &d->block, &d->format, 1, &v), 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(plant.host().nio_sendVQT(&status, &d->block, &d->format, 1, &v), 0);
+  v.lVal = 70000;
+  EXPECT_EQ(plant.host().nio_sendVQT(&status, &d->block, &d->format, 1, &v), kValueOutOfRange);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(plant.word(0, 2, 2), 0xFFFF);
+
+  float too_big = 1e10f;
+  NioValue raw{kValueFloat, 4, 0, &too_big};
+  EXPECT_EQ(plant.host().nio_send(&status, &d->block, &d->format, &raw), kValueOutOfRange);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(raw.status, 0) << "the value status of a write stays 0";
+  auto longs = plant.point("PLC1:D:700", 1);
+  EXPECT_EQ(plant.host().nio_send(&status, &longs->block, &longs->format, &raw), kValueOutOfRange);
+  float fine = 1e9f;
+  raw.data = &fine;
+  EXPECT_EQ(plant.host().nio_send(&status, &longs->block, &longs->format, &raw), 0);
+
+  // Eight characters to a text of four: the first four are written.
+  auto text = plant.point("PLC1:D:200", 3);
+  v.vt = com::VT_BSTR;
+  v.bstrVal = com::SysAllocString(u"ABCDEFGH");
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &text->block, &text->format, 4, &v), kValueOutOfRange);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(plant.area(1, 2)), 4), "ABCD");
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &text->block, &text->format, 8, &v), 0);
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &text->block, &text->format, 12, &v), 0) << "shorter is padded";
+  // The record's room cuts as well: D208 leaves four bytes.
+  auto tail = plant.point("PLC1:D:208", 3);
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &tail->block, &tail->format, 8, &v), kValueOutOfRange);
+  EXPECT_EQ(status, 0);
+  com::VariantClear(&v);
+
+  // An array with one element out of range: every element written, the write said changed.
+  v.vt = com::VT_ARRAY | com::VT_R4;
+  v.parray = com::SafeArrayCreateVector(com::VT_R4, 0, 3);
+  for (com::LONG i = 0; i < 3; ++i) {
+    float f = i == 1 ? -1.0f : 5.0f + i;
+    com::SafeArrayPutElement(v.parray, &i, &f);
+  }
+  auto a = plant.point("PLC1:D:105", 1);
+  EXPECT_EQ(plant.host().nio_sendEx(&status, &a->block, &a->format, 3, &v), kValueOutOfRange);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(plant.word(0, 2, 5), 5);
+  EXPECT_EQ(plant.word(0, 2, 6), 0);
+  EXPECT_EQ(plant.word(0, 2, 7), 7);
+  com::VariantClear(&v);
+}
+
 TEST_F(Writes, ReadsAfterAWriteStillShowTheCurrentValue) {
   plant.set_word(0, 0, 5);
   auto p = plant.point("PLC1:D:100", 1);

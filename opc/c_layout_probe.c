@@ -20,6 +20,17 @@ size_t opc_c_layout(int which) {
     case 11: return sizeof(IOPCAsyncIO3Vtbl) / sizeof(void*);
     case 12: return sizeof(VARIANT);
     case 13: return offsetof(OPCITEMPROPERTY, vValue);
+    case 14: return sizeof(IOPCServerListVtbl) / sizeof(void*);
+    case 18: return sizeof(IOPCBrowseVtbl) / sizeof(void*);
+    case 19: return sizeof(OPCBROWSEELEMENT);
+    case 20: return offsetof(OPCBROWSEELEMENT, ItemProperties);
+    case 21: return sizeof(OPCITEMPROPERTIES);
+    case 15: return sizeof(IOPCServerList2Vtbl) / sizeof(void*);
+    case 16: return sizeof(IOPCEnumGUIDVtbl) / sizeof(void*);
+    /* The names a client of the published headers uses for the categories. */
+    case 17: return IsEqualGUID(&IID_CATID_OPCDAServer10, &CATID_OPCDAServer10) &&
+                    IsEqualGUID(&IID_CATID_OPCDAServer20, &CATID_OPCDAServer20) &&
+                    IsEqualGUID(&IID_CATID_OPCDAServer30, &CATID_OPCDAServer30);
     default: return 0;
   }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com/bstr.h"
+#include "com/safearray.h"
 #include "com/variant.h"
 #include "opc/da1_stream_reader.h"
 
@@ -29,10 +30,41 @@ struct Input {
   FILETIME stamp;
 };
 
+// A one-dimensional array of `vt` with random elements.
+VARIANT random_array(std::mt19937& rng, VARTYPE vt) {
+  VARIANT v;
+  com::VariantInit(&v);
+  const ULONG n = rng() % 6;
+  SAFEARRAY* a = com::SafeArrayCreateVector(vt, static_cast<LONG>(rng() % 3), n);
+  for (ULONG i = 0; i < n; ++i) {
+    LONG index = a->rgsabound[0].lLbound + static_cast<LONG>(i);
+    if (vt == VT_BSTR) {
+      std::u16string text(rng() % 5, u'x');
+      BSTR b = com::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+      com::SafeArrayPutElement(a, &index, b);
+      com::SysFreeString(b);
+    } else if (vt == VT_BOOL) {
+      VARIANT_BOOL b = rng() % 2 ? VARIANT_TRUE : VARIANT_FALSE;
+      com::SafeArrayPutElement(a, &index, &b);
+    } else {
+      float f = std::uniform_real_distribution<float>(-1e6f, 1e6f)(rng);
+      com::SafeArrayPutElement(a, &index, &f);
+    }
+  }
+  v.vt = VT_ARRAY | vt;
+  v.parray = a;
+  return v;
+}
+
+bool good(WORD quality) { return (quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD; }
+
 VARIANT random_value(std::mt19937& rng) {
   VARIANT v;
   com::VariantInit(&v);
-  switch (rng() % 6) {
+  switch (rng() % 9) {
+    case 6: return random_array(rng, VT_R4);
+    case 7: return random_array(rng, VT_BOOL);
+    case 8: return random_array(rng, VT_BSTR);
     case 0:
       v.vt = VT_R4;
       v.fltVal = std::uniform_real_distribution<float>(-1e6f, 1e6f)(rng);
@@ -67,10 +99,13 @@ TEST(Da1Stream, RandomItemSetsDecodeToTheirInputs) {
   for (int run = 0; run < 400; ++run) {
     bool with_time = run % 2 == 0;
     std::vector<Input> inputs(rng() % 50);
+    bool all_good = true;
     for (auto& in : inputs) {
       in.client = static_cast<OPCHANDLE>(rng());
       in.value = random_value(rng);
-      in.quality = static_cast<WORD>(rng());
+      // Mostly good, so that blocks of good values alone come up too.
+      in.quality = rng() % 8 == 0 ? static_cast<WORD>(rng()) : static_cast<WORD>(0xC0 | rng() % 4);
+      all_good = all_good && good(in.quality);
       in.stamp = {static_cast<DWORD>(rng()), static_cast<DWORD>(rng())};
     }
     std::vector<StreamValue> values;
@@ -84,7 +119,7 @@ TEST(Da1Stream, RandomItemSetsDecodeToTheirInputs) {
     EXPECT_EQ(s.count, inputs.size());
     EXPECT_EQ(s.group, group);
     EXPECT_EQ(s.transaction, transaction);
-    EXPECT_EQ(s.status, 0u);
+    EXPECT_EQ(s.status, all_good ? 0u : 1u) << "S_FALSE when any quality is not good";
     ASSERT_EQ(s.items.size(), inputs.size());
     // The values follow the headers in item order with no gap, and end the block.
     std::size_t expected_offset = 20 + inputs.size() * (with_time ? 20 : 12);
@@ -120,6 +155,30 @@ TEST(Da1Stream, RandomItemSetsDecodeToTheirInputs) {
           EXPECT_EQ(d.text, std::u16string(in.value.bstrVal, com::SysStringLen(in.value.bstrVal)));
           break;
         default: break;
+      }
+      if (in.value.vt & VT_ARRAY) {
+        const SAFEARRAY* a = in.value.parray;
+        EXPECT_EQ(d.raw_value, 0u) << "no server address in the stream";
+        EXPECT_EQ(d.dims, 1);
+        EXPECT_EQ(d.element_size, a->cbElements);
+        EXPECT_EQ(d.locks, 0u);
+        EXPECT_EQ(d.data_pointer, 0u);
+        ASSERT_EQ(d.bounds.size(), 1u);
+        EXPECT_EQ(d.bounds[0].first, a->rgsabound[0].cElements);
+        EXPECT_EQ(d.bounds[0].second, a->rgsabound[0].lLbound);
+        const std::size_t n = a->rgsabound[0].cElements;
+        if (in.value.vt == (VT_ARRAY | VT_BSTR)) {
+          ASSERT_EQ(d.element_texts.size(), n);
+          for (std::size_t k = 0; k < n; ++k) {
+            BSTR e = static_cast<BSTR*>(a->pvData)[k];
+            EXPECT_EQ(d.element_texts[k], std::u16string(com::bstr_view(e)));
+          }
+        } else {
+          ASSERT_EQ(d.elements.size(), n * a->cbElements);
+          if (n != 0) {
+            EXPECT_EQ(std::memcmp(d.elements.data(), a->pvData, d.elements.size()), 0);
+          }
+        }
       }
       expected_offset = d.value_end;
     }
@@ -163,6 +222,132 @@ TEST(Da1Stream, AStringTakesTwentyBytesPlusItsCharacters) {
   EXPECT_EQ(s.count, 0u);
   GlobalFree(empty);
   com::VariantClear(&text);
+}
+
+// An array goes out as published DA 1.0 servers send it: the VARIANT, the SAFEARRAY descriptor
+// in its 32-bit layout with no address in it, then the elements, all inside the value area;
+// the next item's value follows right after the last element.
+TEST(Da1Stream, AnArrayIsFollowedByItsDescriptorAndItsElements) {
+  VARIANT array;
+  com::VariantInit(&array);
+  array.vt = VT_ARRAY | VT_R4;
+  array.parray = com::SafeArrayCreateVector(VT_R4, 0, 3);
+  const float elements[] = {1.5f, 2.5f, -3.0f};
+  for (LONG i = 0; i < 3; ++i) com::SafeArrayPutElement(array.parray, &i, &elements[i]);
+  VARIANT bits;
+  com::VariantInit(&bits);
+  bits.vt = VT_ARRAY | VT_BOOL;
+  bits.parray = com::SafeArrayCreateVector(VT_BOOL, 5, 2);
+  VARIANT_BOOL on = VARIANT_TRUE;
+  LONG six = 6;
+  com::SafeArrayPutElement(bits.parray, &six, &on);
+  VARIANT after;
+  com::VariantInit(&after);
+  after.vt = VT_R4;
+  after.fltVal = 42.0f;
+  StreamValue values[] = {{1, &array, 0xC0, {}}, {2, &bits, 0xC0, {}}, {3, &after, 0xC0, {}}};
+  HGLOBAL block = build_data_stream(false, 9, 0, values, 3);
+  ASSERT_NE(block, nullptr);
+  const std::size_t first = 20 + 3 * 12;
+  const std::size_t second = first + 16 + 24 + 3 * 4;
+  const std::size_t third = second + 16 + 24 + 2 * 2;
+  ASSERT_EQ(GlobalSize(block), third + 16);
+  const auto* p = static_cast<const unsigned char*>(GlobalLock(block));
+  EXPECT_EQ(u32_at(p + 20 + 4), first);
+  EXPECT_EQ(u32_at(p + 20 + 12 + 4), second);
+  EXPECT_EQ(u32_at(p + 20 + 24 + 4), third);
+  const unsigned char* v = p + first;
+  EXPECT_EQ(u16_at(v), VT_ARRAY | VT_R4);
+  EXPECT_EQ(u32_at(v + 8) | u32_at(v + 12), 0u) << "the VARIANT holds no address";
+  EXPECT_EQ(u16_at(v + 16), 1) << "cDims";
+  EXPECT_EQ(u32_at(v + 20), 4u) << "cbElements";
+  EXPECT_EQ(u32_at(v + 24), 0u) << "cLocks";
+  EXPECT_EQ(u32_at(v + 28), 0u) << "pvData";
+  EXPECT_EQ(u32_at(v + 32), 3u) << "cElements";
+  EXPECT_EQ(u32_at(v + 36), 0u) << "lLbound";
+  EXPECT_EQ(std::memcmp(v + 40, elements, sizeof elements), 0);
+  const unsigned char* b = p + second;
+  EXPECT_EQ(u16_at(b), VT_ARRAY | VT_BOOL);
+  EXPECT_EQ(u32_at(b + 20), 2u);
+  EXPECT_EQ(u32_at(b + 32), 2u);
+  EXPECT_EQ(static_cast<std::int32_t>(u32_at(b + 36)), 5);
+  EXPECT_EQ(u16_at(b + 40), 0);
+  EXPECT_EQ(u16_at(b + 42), 0xFFFF);
+  EXPECT_EQ(u16_at(p + third), VT_R4);
+  GlobalUnlock(block);
+  DecodedStream s = decode(block, false);
+  ASSERT_EQ(s.items.size(), 3u);
+  EXPECT_EQ(s.items[2].value_end, s.size);
+  GlobalFree(block);
+
+  // Elements of any size; strings with their lengths and characters.
+  VARIANT shorts;
+  com::VariantInit(&shorts);
+  shorts.vt = VT_ARRAY | VT_I2;
+  shorts.parray = com::SafeArrayCreateVector(VT_I2, 1, 3);
+  VARIANT texts;
+  com::VariantInit(&texts);
+  texts.vt = VT_ARRAY | VT_BSTR;
+  texts.parray = com::SafeArrayCreateVector(VT_BSTR, 0, 2);
+  BSTR word = com::SysAllocString(u"ab");
+  LONG zero = 0;
+  com::SafeArrayPutElement(texts.parray, &zero, word);
+  com::SysFreeString(word);
+  StreamValue more[] = {{4, &shorts, 0xC0, {}}, {5, &texts, 0xC0, {}}};
+  block = build_data_stream(true, 9, 0, more, 2);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(GlobalSize(block), 20u + 2 * 20 + (16 + 24 + 3 * 2) + (16 + 24 + (4 + 4) + 4));
+  s = decode(block, true);
+  ASSERT_EQ(s.items.size(), 2u);
+  EXPECT_EQ(s.items[0].bounds, (std::vector<std::pair<std::uint32_t, std::int32_t>>{{3, 1}}));
+  EXPECT_EQ(s.items[0].elements.size(), 6u);
+  EXPECT_EQ(s.items[1].element_texts, (std::vector<std::u16string>{u"ab", u""}));
+  EXPECT_EQ(s.items[1].value_end, s.size);
+  GlobalFree(block);
+  for (VARIANT* x : {&array, &bits, &after, &shorts, &texts}) com::VariantClear(x);
+}
+
+// A value that lives only behind a pointer the client could not follow (an interface, a
+// reference) goes out empty rather than as a type whose data is missing.
+TEST(Da1Stream, ValuesTheStreamCannotCarryGoOutEmpty) {
+  LONG target = 5;
+  VARIANT by_reference;
+  com::VariantInit(&by_reference);
+  by_reference.vt = VT_BYREF | VT_I4;
+  by_reference.plVal = &target;
+  VARIANT nothing;
+  com::VariantInit(&nothing);
+  nothing.vt = VT_ARRAY | VT_R4;
+  nothing.parray = nullptr;
+  StreamValue values[] = {{1, &by_reference, 0xC0, {}}, {2, &nothing, 0xC0, {}}};
+  HGLOBAL block = build_data_stream(false, 1, 0, values, 2);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(GlobalSize(block), 20u + 2 * 12 + 2 * 16);
+  DecodedStream s = decode(block, false);
+  ASSERT_EQ(s.items.size(), 2u);
+  EXPECT_EQ(s.items[0].vt, VT_EMPTY);
+  EXPECT_EQ(s.items[1].vt, VT_EMPTY);
+  EXPECT_EQ(s.items[0].raw_value, 0u);
+  GlobalFree(block);
+}
+
+// hrStatus tells at a glance whether every item of the block is good.
+TEST(Da1Stream, TheStatusIsFalseWhenAnyQualityIsNotGood) {
+  VARIANT v;
+  com::VariantInit(&v);
+  v.vt = VT_R4;
+  for (auto [qualities, status] : std::vector<std::pair<std::vector<WORD>, std::uint32_t>>{
+           {{0xC0, 0xC0}, 0u}, {{0xC0, 0xC3, 0xD8}, 0u}, {{0xC0, 0x1C}, 1u}, {{0x40}, 1u}, {{0x00, 0xC0}, 1u},
+           {{}, 0u}}) {
+    std::vector<StreamValue> values;
+    for (WORD q : qualities) values.push_back({1, &v, q, {}});
+    for (bool with_time : {false, true}) {
+      HGLOBAL block = build_data_stream(with_time, 1, 0, values.data(), values.size());
+      ASSERT_NE(block, nullptr);
+      EXPECT_EQ(decode(block, with_time).status, status) << qualities.size();
+      GlobalFree(block);
+    }
+  }
 }
 
 TEST(Da1Stream, WriteCompleteCarriesEveryItemsResult) {

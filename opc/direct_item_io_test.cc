@@ -107,6 +107,23 @@ TEST_F(DirectItemIoTest, ReadsEachIdFromTheDeviceAndSlotsTheIdsThatDoNotBind) {
   EXPECT_TRUE(recorded.messages.empty());
 }
 
+// Whatever makes an ID fail to bind, its slot carries the configuration-error quality: a text
+// length the host library cannot hold and an array size past its element index as well.
+TEST_F(DirectItemIoTest, EveryIdThatDoesNotBindReadsWithTheConfigurationErrorQuality) {
+  ReadOut r;
+  read({u"PLC1:D:400$200", u"PLC1:D:200$128", u"PLC1:D:100[70000]", u"PLC9:D:0", u"PLC1:D:100|BOGUS",
+        u"PLC1:D:200$127"},
+       &r);
+  ASSERT_EQ(r.hr, S_OK);
+  for (int bad = 0; bad < 5; ++bad) {
+    EXPECT_EQ(r.errors[bad], OPC_E_INVALIDITEMID) << bad;
+    EXPECT_EQ(r.qualities[bad], OPC_QUALITY_CONFIG_ERROR) << bad;
+    EXPECT_EQ(r.values[bad].vt, VT_EMPTY) << bad;
+  }
+  EXPECT_EQ(r.errors[5], S_OK);
+  EXPECT_EQ(r.values[5].vt, VT_BSTR);
+}
+
 TEST_F(DirectItemIoTest, ReadsWhileThePollerStandsStillAreOutOfService) {
   ReadOut r;
   read({u"PLC1:D:100"}, &r);
@@ -143,6 +160,24 @@ TEST_F(DirectItemIoTest, WritesQueueThroughTheHostLibrary) {
   EXPECT_EQ(errors, (std::vector<HRESULT>{OPC_E_BADTYPE, S_OK, E_FAIL}));
   EXPECT_EQ(plant->word(kWordRecord, 2, 6), 5);
   com::VariantClear(&bad[2].vDataValue);
+}
+
+TEST_F(DirectItemIoTest, WritesSayWhenTheValueWasClampedAndRefuseQualitiesAndTimestamps) {
+  std::vector<OPCITEMVQT> vqts(4);
+  for (auto& v : vqts) {
+    v.vDataValue.vt = VT_I4;
+    v.vDataValue.lVal = 12;
+  }
+  vqts[0].vDataValue.lVal = -1;
+  vqts[2].bQualitySpecified = TRUE;
+  vqts[3].bTimeStampSpecified = TRUE;
+  HRESULT hr = E_FAIL;
+  auto errors = write({u"PLC2:D:10|NONE", u"PLC2:D:11|NONE", u"PLC2:D:12|NONE", u"PLC2:D:13|NONE"}, vqts, &hr);
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(errors, (std::vector<HRESULT>{OPC_S_CLAMP, S_OK, OPC_E_NOTSUPPORTED, OPC_E_NOTSUPPORTED}));
+  EXPECT_EQ(plant->word(kPlc2Record, 2, 11), 12);
+  EXPECT_EQ(plant->word(kPlc2Record, 3, 12), 0);
+  EXPECT_EQ(plant->word(kPlc2Record, 3, 13), 0);
 }
 
 // An ID of blanks names no point: read and write answer it as an ID that does not bind,

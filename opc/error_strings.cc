@@ -10,7 +10,8 @@ struct Entry {
   std::string_view text;
 };
 
-// Texts as clients of this server have always seen them, the duplicated filter text included.
+// Texts as clients of this server have always seen them, the duplicated filter text included;
+// every code the server itself returns has one.
 constexpr Entry kTable[] = {
     {0x00000000, "Operation Successful"},
     {0x00000001, "Non Fatal / Partial Error"},
@@ -45,6 +46,11 @@ constexpr Entry kTable[] = {
     {0xC0040010, "The server's configuration file is an invalid format."},
     {0xC0040011, "The server could not locate the requested object."},
     {0xC0040203, "The server does not recognise the passed property ID."},
+    // Codes of the DA 3.0 interfaces this server returns, in their published wording.
+    {0xC0040400, "The item deadband has not been set for this item."},
+    {0xC0040401, "The item does not support deadband."},
+    {0xC0040403, "The continuation point is not valid."},
+    {0xC0040406, "The server does not support writing of quality and/or timestamp."},
 };
 
 }  // namespace

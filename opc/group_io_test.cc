@@ -1,5 +1,7 @@
 // IOPCSyncIO(2) and IOPCAsyncIO2/3 of a group: results per item, the completions made inside
 // the call, and the answers to bad handles, empty values and a missing callback.
+#include <cstring>
+
 #include "com/bstr.h"
 #include "com/safearray.h"
 #include "opc/data_test_support.h"
@@ -80,6 +82,65 @@ TEST_F(GroupIoTest, SyncReadsComeFromTheDeviceWhateverTheSource) {
   sync2->Release();
 }
 
+// A value that cannot become the requested type fails in its own slot of every read, and the
+// call says some slot failed: synchronous reads, completions and subscription callbacks alike.
+TEST_F(GroupIoTest, AValueThatCannotBecomeTheRequestedTypeFailsItsSlot) {
+  std::vector<OPCHANDLE> fits = add({u"PLC1:D:100|NONE"}, true, 1, nullptr, VT_I2);
+  std::vector<OPCHANDLE> overflows = add({u"PLC1:D:300|NONE"}, true, 2, nullptr, VT_I2);
+  std::vector<OPCHANDLE> not_a_number = add({u"PLC1:D:200$4"}, true, 3, nullptr, VT_R8);
+  plant->set_word(kWordRecord, 0, 12);
+  set_float(0, 1e6f);
+  std::memcpy(plant->area(1, 1), "ABCD", 4);
+  OPCHANDLE handles[3] = {fits[0], overflows[0], not_a_number[0]};
+  const std::vector<HRESULT> expected = {S_OK, OPC_E_RANGE, OPC_E_BADTYPE};
+
+  auto* sync = as<IOPCSyncIO2>(group, IID_IOPCSyncIO2);
+  OPCITEMSTATE* states = nullptr;
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(sync->Read(OPC_DS_DEVICE, 3, handles, &states, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  EXPECT_EQ(states[0].vDataValue.vt, VT_I2);
+  for (int i : {1, 2}) {
+    EXPECT_EQ(states[i].vDataValue.vt, VT_EMPTY) << i;
+    EXPECT_EQ(states[i].wQuality, OPC_QUALITY_BAD) << i;
+    EXPECT_EQ(states[i].hClient, static_cast<OPCHANDLE>(i + 1)) << i;
+  }
+  for (int i = 0; i < 3; ++i) com::VariantClear(&states[i].vDataValue);
+  com::CoTaskMemFree(states);
+  com::CoTaskMemFree(errors);
+  DWORD ages[3] = {};
+  VARIANT* values = nullptr;
+  WORD* qualities = nullptr;
+  FILETIME* stamps = nullptr;
+  ASSERT_EQ(sync->ReadMaxAge(3, handles, ages, &values, &qualities, &stamps, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  for (int i = 0; i < 3; ++i) com::VariantClear(&values[i]);
+  for (void* p : {static_cast<void*>(values), static_cast<void*>(qualities), static_cast<void*>(stamps),
+                  static_cast<void*>(errors)})
+    com::CoTaskMemFree(p);
+  sync->Release();
+
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  ASSERT_TRUE(eventually([&] { return sink.changed_items() >= 3; })) << "the first report of every item";
+  for (const Callback& c : sink.calls(Callback::kChange)) {
+    for (std::size_t i = 0; i < c.clients.size(); ++i) {
+      EXPECT_EQ(c.errors[i], expected[c.clients[i] - 1]) << "client " << c.clients[i];
+    }
+    EXPECT_EQ(c.master_error, S_FALSE);
+  }
+  auto* async = as<IOPCAsyncIO2>(group, IID_IOPCAsyncIO2);
+  DWORD cancel = 0;
+  ASSERT_EQ(async->Read(3, handles, 21, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  com::CoTaskMemFree(errors);
+  Callback read = sink.calls(Callback::kRead).back();
+  EXPECT_EQ(read.errors, expected);
+  EXPECT_EQ(read.master_error, S_FALSE);
+  EXPECT_EQ(read.master_quality, S_FALSE);
+  async->Release();
+  ASSERT_EQ(unadvise(group), S_OK);
+}
+
 TEST_F(GroupIoTest, SyncWritesAnswerPerItem) {
   std::vector<OPCHANDLE> h = add({u"PLC1:D:104|NONE", u"PLC1:D:200$4"});
   IOPCItemMgt* other_items = nullptr;
@@ -121,6 +182,88 @@ TEST_F(GroupIoTest, SyncWritesAnswerPerItem) {
   sync2->Release();
   other_items->Release();
   other->Release();
+}
+
+// A value held at the edge of its range, or a text cut to the item's length, is written and
+// reported as OPC_S_CLAMP: a success that tells the client the PLC has another value than sent.
+TEST_F(GroupIoTest, WritesThatHadToChangeTheValueSaySo) {
+  std::vector<OPCHANDLE> h = add({u"PLC1:D:104|NONE", u"PLC1:D:200$4", u"PLC1:D:105|NONE"}, true, 1);
+  VARIANT values[3];
+  for (VARIANT& v : values) com::VariantInit(&v);
+  values[0].vt = VT_I4;
+  values[0].lVal = -5;
+  values[1].vt = VT_BSTR;
+  values[1].bstrVal = com::SysAllocString(u"ABCDEFGH");
+  values[2].vt = VT_I4;
+  values[2].lVal = 9;
+  auto* sync = as<IOPCSyncIO>(group, IID_IOPCSyncIO);
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(sync->Write(3, h.data(), values, &errors), S_OK) << "every write was made";
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), (std::vector<HRESULT>{OPC_S_CLAMP, OPC_S_CLAMP, S_OK}));
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(plant->word(kWordRecord, 2, 4), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(plant->area(1, 2)), 4), "ABCD");
+  EXPECT_EQ(plant->word(kWordRecord, 2, 5), 9);
+  sync->Release();
+
+  auto* sync2 = as<IOPCSyncIO2>(group, IID_IOPCSyncIO2);
+  OPCITEMVQT vqt{};
+  vqt.vDataValue.vt = VT_R8;
+  vqt.vDataValue.dblVal = 1e6;
+  ASSERT_EQ(sync2->WriteVQT(1, h.data(), &vqt, &errors), S_OK);
+  EXPECT_EQ(errors[0], OPC_S_CLAMP);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(plant->word(kWordRecord, 2, 4), 65535);
+  sync2->Release();
+
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  auto* async = as<IOPCAsyncIO2>(group, IID_IOPCAsyncIO2);
+  DWORD cancel = 0;
+  ASSERT_EQ(async->Write(3, h.data(), values, 31, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), (std::vector<HRESULT>{OPC_S_CLAMP, OPC_S_CLAMP, S_OK}));
+  com::CoTaskMemFree(errors);
+  Callback write = sink.calls(Callback::kWrite).back();
+  EXPECT_EQ(write.errors, (std::vector<HRESULT>{OPC_S_CLAMP, OPC_S_CLAMP, S_OK}));
+  EXPECT_EQ(write.master_error, S_FALSE) << "not every item was written as it came";
+  async->Release();
+  ASSERT_EQ(unadvise(group), S_OK);
+  for (VARIANT& v : values) com::VariantClear(&v);
+}
+
+// This server writes values only: a WriteVQT entry that asks for a quality or a timestamp is
+// refused whole with OPC_E_NOTSUPPORTED, and its value is not written.
+TEST_F(GroupIoTest, QualityOrTimestampInAWriteIsNotSupported) {
+  std::vector<OPCHANDLE> h = add({u"PLC1:D:104|NONE", u"PLC1:D:105|NONE", u"PLC1:D:106|NONE"}, true, 1);
+  OPCITEMVQT vqt[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    vqt[i].vDataValue.vt = VT_I4;
+    vqt[i].vDataValue.lVal = 40 + i;
+  }
+  vqt[0].bQualitySpecified = TRUE;
+  vqt[0].wQuality = OPC_QUALITY_GOOD;
+  vqt[1].bTimeStampSpecified = 2;  // any non-zero BOOL
+  vqt[1].ftTimeStamp = {1, 2};
+  const std::vector<HRESULT> expected = {OPC_E_NOTSUPPORTED, OPC_E_NOTSUPPORTED, S_OK};
+  auto* sync2 = as<IOPCSyncIO2>(group, IID_IOPCSyncIO2);
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(sync2->WriteVQT(3, h.data(), vqt, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(plant->word(kWordRecord, 2, 4), 0) << "nothing written for a quality";
+  EXPECT_EQ(plant->word(kWordRecord, 2, 5), 0) << "nothing written for a timestamp";
+  EXPECT_EQ(plant->word(kWordRecord, 2, 6), 42);
+  EXPECT_EQ(plant->word(kWordRecord, 3, 4), 0) << "and nothing queued";
+  sync2->Release();
+
+  ASSERT_EQ(advise(group, &sink), S_OK);
+  auto* async = as<IOPCAsyncIO3>(group, IID_IOPCAsyncIO3);
+  DWORD cancel = 0;
+  ASSERT_EQ(async->WriteVQT(3, h.data(), vqt, 32, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(std::vector<HRESULT>(errors, errors + 3), expected);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(sink.calls(Callback::kWrite).back().errors, expected);
+  async->Release();
+  ASSERT_EQ(unadvise(group), S_OK);
 }
 
 TEST_F(GroupIoTest, AsyncRequestsCompleteInsideTheCall) {

@@ -128,14 +128,98 @@ TEST_F(GroupTest, BindingTableOfTheItemGrammar) {
   EXPECT_EQ(long_text.errors[0], OPC_E_INVALIDITEMID);
   EXPECT_EQ(long_text.errors[1], OPC_E_INVALIDITEMID);
 
-  // Arrays report their element type.
+  // Arrays report VT_ARRAY with their element type.
   Added arr = add({u"PLC1:D:100[10]"});
   ASSERT_EQ(arr.hr, S_OK);
-  EXPECT_EQ(arr.results[0].vtCanonicalDataType, VT_R4);
+  EXPECT_EQ(arr.results[0].vtCanonicalDataType, VT_ARRAY | VT_R4);
   COPCDrvItem* ar = item(arr.results[0].hServer);
   EXPECT_EQ(ar->element_count(), 10);
   EXPECT_EQ(ar->canonical_type(), VT_ARRAY | VT_R4);
   EXPECT_EQ(ar->cached_value().vt, VT_ARRAY | VT_R4);
+}
+
+// What AddItems and ValidateItems report of an item is what the attribute enumerator says of
+// it afterwards, arrays included.
+TEST_F(GroupTest, CanonicalTypesAgreeBetweenTheResultsAndTheEnumerator) {
+  const std::vector<std::u16string> ids = {u"PLC1:D:100[10]", u"PLC1:M:0[4]", u"PLC1:D:100[1]", u"PLC1:D:300[2]",
+                                           u"PLC1:M:3", u"PLC1:D:200$8"};
+  const std::vector<VARTYPE> expected = {VT_ARRAY | VT_R4, VT_ARRAY | VT_BOOL, VT_R4, VT_ARRAY | VT_R4, VT_BOOL,
+                                         VT_BSTR};
+  Added validated = add(ids, VT_EMPTY, true);
+  Added a = add(ids);
+  ASSERT_EQ(a.hr, S_OK);
+  ASSERT_EQ(validated.hr, S_OK);
+  auto list = attributes();
+  ASSERT_EQ(list.size(), ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(a.results[i].vtCanonicalDataType, expected[i]) << narrow(ids[i]);
+    EXPECT_EQ(validated.results[i].vtCanonicalDataType, expected[i]) << narrow(ids[i]);
+    EXPECT_EQ(list[i].vtCanonicalDataType, expected[i]) << narrow(ids[i]);
+  }
+  // The same when the first read finds the poll record failed and leaves the cache empty.
+  plant->record(0)->status = 4293;
+  Added failed = add({u"PLC1:D:100[3]"});
+  ASSERT_EQ(failed.hr, S_OK);
+  EXPECT_EQ(failed.results[0].vtCanonicalDataType, VT_ARRAY | VT_R4);
+  EXPECT_EQ(attributes().back().vtCanonicalDataType, VT_ARRAY | VT_R4);
+}
+
+// A requested type the item's value can never become is refused when it is asked for, by
+// AddItems and ValidateItems as by SetDatatypes; one that only some values cannot become is
+// taken, and such a value fails its read instead.
+TEST_F(GroupTest, RequestedTypesTheValueCanNeverBecomeAreRefused) {
+  struct Case {
+    std::u16string id;
+    VARTYPE requested;
+    HRESULT result;
+  };
+  const std::vector<Case> cases = {
+      {u"PLC1:D:100[3]", VT_BSTR, OPC_E_BADTYPE},          {u"PLC1:D:100[3]", VT_R8, OPC_E_BADTYPE},
+      {u"PLC1:D:100[3]", VT_ARRAY | VT_R8, OPC_E_BADTYPE}, {u"PLC1:D:100[3]", VT_ARRAY | VT_R4, S_OK},
+      {u"PLC1:M:0[4]", VT_ARRAY | VT_BOOL, S_OK},          {u"PLC1:M:0[4]", VT_I2, OPC_E_BADTYPE},
+      {u"PLC1:D:100", VT_ARRAY | VT_R4, OPC_E_BADTYPE},    {u"PLC1:D:100", VT_UI1, S_OK},
+      {u"PLC1:D:100", VT_DATE, S_OK},                      {u"PLC1:M:0", VT_BSTR, S_OK},
+      {u"PLC1:D:200$4", VT_I2, S_OK},                      {u"PLC1:D:200$4", VT_ARRAY | VT_BSTR, OPC_E_BADTYPE},
+  };
+  for (const Case& c : cases) {
+    for (bool validate : {true, false}) {
+      Added a = add({c.id}, c.requested, validate);
+      EXPECT_EQ(a.errors[0], c.result) << narrow(c.id) << " as " << c.requested << " validate " << validate;
+      EXPECT_EQ(a.hr, c.result == S_OK ? S_OK : S_FALSE);
+    }
+  }
+  EXPECT_EQ(recorded.count("OPC DLL: Invalid requested datatype (5)"), 2);
+
+  OPCHANDLE array = add_one(u"PLC1:D:100[3]");
+  OPCHANDLE scalar = add_one(u"PLC1:D:100");
+  OPCHANDLE handles[4] = {array, array, scalar, scalar};
+  VARTYPE types[4] = {VT_BSTR, VT_ARRAY | VT_R4, VT_ARRAY | VT_R4, VT_I1};
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(items->SetDatatypes(4, handles, types, &errors), S_FALSE);
+  EXPECT_EQ(errors[0], OPC_E_BADTYPE);
+  EXPECT_EQ(errors[1], S_OK);
+  EXPECT_EQ(errors[2], OPC_E_BADTYPE);
+  EXPECT_EQ(errors[3], S_OK);
+  com::CoTaskMemFree(errors);
+  EXPECT_EQ(item(array)->requested_type(), VT_ARRAY | VT_R4);
+  EXPECT_EQ(item(scalar)->requested_type(), VT_I1);
+}
+
+// The element index of the host library is 16 bits: a larger array size is refused, not
+// taken as a scalar.
+TEST_F(GroupTest, ArraySizesBeyondTheElementIndexAreRefused) {
+  const std::vector<std::u16string> ids = {u"PLC1:D:100[70000]", u"PLC1:D:100[65536]", u"PLC1:M:0[99999999999]",
+                                           u"PLC1:D:100[4294967297]|NONE"};
+  for (bool validate : {true, false}) {
+    Added a = add(ids, VT_EMPTY, validate);
+    EXPECT_EQ(a.hr, S_FALSE);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      EXPECT_EQ(a.errors[i], OPC_E_INVALIDITEMID) << narrow(ids[i]) << " validate " << validate;
+      EXPECT_EQ(a.results[i].hServer, 0u);
+    }
+  }
+  EXPECT_TRUE(attributes().empty());
+  EXPECT_EQ(item(add_one(u"PLC1:D:100[4]"))->element_count(), 4);
 }
 
 TEST_F(GroupTest, LabelsOfDigitalItems) {

@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::uint16_t kOutOfServiceBits = 0x3C;  // bits 2 to 5 of the quality
 constexpr std::size_t kMaxTextLength = 128;
+// The host library's element index is 16 bits wide.
+constexpr long kMaxArraySize = 0xFFFF;
 constexpr std::size_t kLabelChars = 7;
 constexpr std::size_t kUnitChars = 4;
 
@@ -24,6 +26,18 @@ void copy_cut(char* out, std::size_t chars, const std::string& text) {
   std::memcpy(out, text.data(), n);
   out[n] = 0;
 }
+
+// The canonical type of a bound item: what nio_readEx hands back for its kind and count.
+VARTYPE canonical_for(std::uint8_t kind, std::uint16_t count) {
+  switch (kind) {
+    case hostlib::kKindText: return VT_BSTR;
+    case hostlib::kKindDigital: return count > 1 ? VT_ARRAY | VT_BOOL : VT_BOOL;
+    default: return count > 1 ? VT_ARRAY | VT_R4 : VT_R4;
+  }
+}
+
+// A requested type of the array kind is judged against the item, once it is known.
+bool acceptable_before_binding(VARTYPE vt) { return (vt & VT_ARRAY) != 0 || COPCDrvItem::type_acceptable(vt); }
 
 }  // namespace
 
@@ -43,6 +57,23 @@ HRESULT COPCDrvItem::fail(const std::string& message, HRESULT code) {
   return code;
 }
 
+bool COPCDrvItem::type_possible(VARTYPE canonical, VARTYPE requested) {
+  if (requested == VT_EMPTY || requested == canonical) return true;
+  // Arrays convert only to their own type, and nothing converts to or from one.
+  if ((requested | canonical) & VT_ARRAY) return false;
+  if (!type_acceptable(requested)) return false;
+  // Whether a text converts depends on the text, so a text item takes every scalar type; a
+  // number or a BOOL converts to a type for all its values or for none.
+  if (canonical == VT_BSTR) return true;
+  VARIANT sample, converted;
+  com::VariantInit(&sample);
+  com::VariantInit(&converted);
+  sample.vt = canonical;
+  HRESULT hr = com::VariantChangeType(&converted, &sample, 0, requested);
+  com::VariantClear(&converted);
+  return hr != DISP_E_TYPEMISMATCH && hr != DISP_E_BADVARTYPE;
+}
+
 bool COPCDrvItem::type_acceptable(VARTYPE vt) {
   VARIANT empty, converted;
   com::VariantInit(&empty);
@@ -53,8 +84,9 @@ bool COPCDrvItem::type_acceptable(VARTYPE vt) {
 }
 
 HRESULT COPCDrvItem::set_requested_type(VARTYPE vt) {
-  if (!type_acceptable(vt)) return OPC_E_BADTYPE;
+  if (!acceptable_before_binding(vt)) return OPC_E_BADTYPE;
   std::lock_guard lock(mutex_);
+  if (!type_possible(canonical_type_, vt)) return OPC_E_BADTYPE;
   requested_type_ = vt;
   return S_OK;
 }
@@ -75,10 +107,11 @@ HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITE
   canonical_type_ = VT_EMPTY;
   quality_ = 0;
 
-  if (!type_acceptable(def.vtRequestedDataType)) {
+  const std::string bad_type_message =
+      "OPC DLL: Invalid requested datatype (" + std::to_string(def.vtRequestedDataType) + ")";
+  if (!acceptable_before_binding(def.vtRequestedDataType)) {
     lock.unlock();
-    return fail("OPC DLL: Invalid requested datatype (" + std::to_string(def.vtRequestedDataType) + ")",
-                OPC_E_BADTYPE);
+    return fail(bad_type_message, OPC_E_BADTYPE);
   }
   requested_type_ = def.vtRequestedDataType;
   format_.kind = hostlib::kKindAutomatic;
@@ -109,7 +142,10 @@ HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITE
       }
       length = s.string_length;
     }
-    if (length < 0 || static_cast<unsigned long>(length) >= kMaxTextLength) return OPC_E_INVALIDITEMID;
+    if (length < 0 || static_cast<unsigned long>(length) >= kMaxTextLength) {
+      lock.unlock();
+      return fail("", OPC_E_INVALIDITEMID);
+    }
     element_count_ = static_cast<std::uint16_t>(length);
     value_.vt = VT_BSTR;
     value_.bstrVal = com::SysAllocString(u"");
@@ -121,7 +157,11 @@ HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITE
     if (f.low.empty()) f.low = digital_defaults ? "OFF" : s.lo_egu;
     if (f.high.empty()) f.high = digital_defaults ? "ON" : s.hi_egu;
     if (f.hardware_options.empty()) f.hardware_options = s.hardware_options;
-    element_count_ = id.array_size >= 1 && id.array_size <= 0xFFFF ? static_cast<std::uint16_t>(id.array_size) : 1;
+    if (id.array_size > kMaxArraySize) {
+      lock.unlock();
+      return fail("", OPC_E_INVALIDITEMID);
+    }
+    element_count_ = id.array_size >= 1 ? static_cast<std::uint16_t>(id.array_size) : 1;
 
     if (format_.kind == hostlib::kKindAnalog) {
       format_.egu_low = static_cast<float>(leading_number(f.low));
@@ -151,6 +191,13 @@ HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITE
     }
   }
 
+  // Known before the first read, so that a read that fails leaves it right all the same.
+  canonical_type_ = canonical_for(format_.kind, element_count_);
+  if (!type_possible(canonical_type_, requested_type_)) {
+    lock.unlock();
+    return fail(bad_type_message, OPC_E_BADTYPE);
+  }
+
   server_handle_ = server_handle;
   client_handle_ = def.hClient;
   lock.unlock();
@@ -163,7 +210,8 @@ HRESULT COPCDrvItem::bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITE
   if (active_) pending_ = kPendingData | kPendingDataTime;
 
   result->hServer = server_handle;
-  result->vtCanonicalDataType = canonical_type_ & VT_TYPEMASK;
+  // With VT_ARRAY, as the item's attributes and its properties give it.
+  result->vtCanonicalDataType = canonical_type_ & ~VT_BYREF;
   result->dwAccessRights = OPC_READABLE | OPC_WRITEABLE;
   return S_OK;
 }

@@ -51,9 +51,13 @@ class COPCDrvItem {
   void hold_handle(HandleLease lease) { handle_lease_ = std::move(lease); }
 
   void set_active(bool active);
-  // OPC_E_BADTYPE when an empty value cannot become the type.
+  // OPC_E_BADTYPE when the item's value can never become the type.
   HRESULT set_requested_type(VARTYPE vt);
+  // Whether an empty value converts to the type.
   static bool type_acceptable(VARTYPE vt);
+  // Whether a value of the canonical type can become the requested one: false when none can
+  // (an array as a scalar, a number as an interface), true when some or all values can.
+  static bool type_possible(VARTYPE canonical, VARTYPE requested);
 
   // Deadband; false when the item is not analog.
   bool is_analog() const { return format_.kind == hostlib::kKindAnalog; }
@@ -95,8 +99,10 @@ class COPCDrvItem {
   // A client read: with kDevice the item is first read from the device into its cache (even
   // when inactive); then the cached value converted to the requested type into `*value`
   // (cleared first), with quality and timestamp. Returns the per-item result: S_OK, or
-  // OPC_S_INACTIVEITEM for a cache read of an inactive item. kReported delivers what the last
-  // change scan found (value, quality, timestamp) and reads nothing.
+  // OPC_S_INACTIVEITEM for a cache read of an inactive item; when the value cannot become the
+  // requested type, OPC_E_RANGE (out of its range) or OPC_E_BADTYPE with an empty value and a
+  // bad quality. kReported delivers what the last change scan found (value, quality,
+  // timestamp) and reads nothing.
   HRESULT read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp);
   ItemRead read(ReadSource source);
   // Device read into the cache only (nio_readEx): the quality and host status always follow
@@ -105,7 +111,9 @@ class COPCDrvItem {
   // watchdog stands still (the value the image still holds is kept all the same).
   void read_device();
   // Queues a write through nio_sendEx / nio_sendVQT: OPC_E_BADTYPE for VT_EMPTY (no host
-  // call), E_FAIL for a nonzero host status, else S_OK.
+  // call), E_FAIL for a nonzero host status, OPC_S_CLAMP when the host had to hold the value at
+  // the edge of its range or cut it to its room, else S_OK. A VQT entry with a quality or a
+  // timestamp is OPC_E_NOTSUPPORTED and writes nothing.
   HRESULT write(const VARIANT& value);
   HRESULT write_vqt(const OPCITEMVQT& vqt);
 
@@ -137,7 +145,7 @@ class COPCDrvItem {
   bool host_read_locked(VARIANT* value, FILETIME* stamp);
   // The two halves of a client read, with the item's mutex held.
   void read_device_locked();
-  void deliver_locked(const VARIANT& from, VARIANT* out) const;
+  HRESULT deliver_locked(const VARIANT& from, VARIANT* out) const;
 
   NioAddress address_{};
   NioDriverArea driver_area_{};

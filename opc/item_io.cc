@@ -26,11 +26,19 @@ bool scalar_number(const VARIANT& v, double* out) {
   return true;
 }
 
-void set_text(VARIANT* out, const std::string& text) {
+HRESULT set_text(VARIANT* out, const std::string& text) {
   BSTR b = com::bstr_from_utf8(text);
-  if (!b) return;  // out of memory: the value stays empty
+  if (!b) return E_OUTOFMEMORY;
   out->vt = VT_BSTR;
   out->bstrVal = b;
+  return S_OK;
+}
+
+// The per-item result of a conversion that failed.
+HRESULT conversion_failure(HRESULT hr) {
+  if (hr == DISP_E_OVERFLOW) return OPC_E_RANGE;
+  if (hr == E_OUTOFMEMORY) return E_OUTOFMEMORY;
+  return OPC_E_BADTYPE;
 }
 
 }  // namespace
@@ -70,31 +78,34 @@ void COPCDrvItem::read_device_locked() {
   }
 }
 
-void COPCDrvItem::deliver_locked(const VARIANT& from, VARIANT* out) const {
+HRESULT COPCDrvItem::deliver_locked(const VARIANT& from, VARIANT* out) const {
   com::VariantClear(out);
   if (requested_type_ == VT_EMPTY) {
-    if (FAILED(com::VariantCopy(out, &from))) com::VariantClear(out);
-    return;
+    HRESULT hr = com::VariantCopy(out, &from);
+    if (FAILED(hr)) com::VariantClear(out);
+    return FAILED(hr) ? E_OUTOFMEMORY : S_OK;
   }
   if (requested_type_ == VT_BSTR && format_.kind != hostlib::kKindText) {
     double number = 0;
     if (format_.kind == hostlib::kKindAnalog && scalar_number(from, &number)) {
       int decimals = format_.decimals;
       int n = std::snprintf(nullptr, 0, "%0.*f %s", decimals, number, units_);
-      if (n < 0) return;
+      if (n < 0) return OPC_E_BADTYPE;
       std::string text(static_cast<std::size_t>(n), '\0');
       std::snprintf(text.data(), text.size() + 1, "%0.*f %s", decimals, number, units_);
-      set_text(out, text);
-      return;
+      return set_text(out, text);
     }
-    if (format_.kind == hostlib::kKindDigital && scalar_number(from, &number)) {
-      set_text(out, number == 0 ? open_label_ : close_label_);
-      return;
-    }
+    if (format_.kind == hostlib::kKindDigital && scalar_number(from, &number))
+      return set_text(out, number == 0 ? open_label_ : close_label_);
   }
-  // Any other type, text items, and arrays: the standard conversion; a failure leaves the
-  // destination empty while the read itself still counts as done.
-  if (FAILED(com::VariantChangeType(out, &from, 0, requested_type_))) com::VariantClear(out);
+  // Any other type, and text items: the standard conversion. A value it cannot convert is no
+  // value of the type: the destination stays empty and the caller learns why.
+  HRESULT hr = com::VariantChangeType(out, &from, 0, requested_type_);
+  if (FAILED(hr)) {
+    com::VariantClear(out);
+    return conversion_failure(hr);
+  }
+  return S_OK;
 }
 
 void COPCDrvItem::read_device() {
@@ -105,15 +116,21 @@ void COPCDrvItem::read_device() {
 HRESULT COPCDrvItem::read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp) {
   std::lock_guard lock(mutex_);
   if (source == ReadSource::kReported) {
-    deliver_locked(reported_value_, value);
-    *quality = reported_quality_;
+    HRESULT converted = deliver_locked(reported_value_, value);
+    *quality = FAILED(converted) ? OPC_QUALITY_BAD : reported_quality_;
     *timestamp = reported_timestamp_;
-    return S_OK;
+    return converted;
   }
   if (source == ReadSource::kDevice) read_device_locked();
-  deliver_locked(value_, value);
+  HRESULT converted = deliver_locked(value_, value);
   *quality = quality_;
   *timestamp = timestamp_;
+  if (FAILED(converted)) {
+    // A client that looks only at the quality (a DA 1.0 stream has no per-item result) must
+    // not take the empty value for a good one.
+    *quality = OPC_QUALITY_BAD;
+    return converted;
+  }
   return source == ReadSource::kCache && !active_ ? OPC_S_INACTIVEITEM : S_OK;
 }
 
@@ -124,6 +141,17 @@ ItemRead COPCDrvItem::read(ReadSource source) {
   return r;
 }
 
+namespace {
+
+// The per-item result of a write the host library answered: made as sent, made with the value
+// held at the edge of its range or cut to its room (the result word says so), or refused.
+HRESULT write_result(NioStatus status, NioStatus result_word) {
+  if (status != 0) return E_FAIL;
+  return result_word == hostlib::kValueOutOfRange ? OPC_S_CLAMP : S_OK;
+}
+
+}  // namespace
+
 HRESULT COPCDrvItem::write(const VARIANT& value) {
   if (value.vt == VT_EMPTY) return OPC_E_BADTYPE;
   const HostApi& host = library().host;
@@ -132,21 +160,24 @@ HRESULT COPCDrvItem::write(const VARIANT& value) {
   VARIANT copy = value;
   std::lock_guard lock(mutex_);
   NioStatus status = 0;
-  host.sendEx(&status, &block_, &format_, nullptr, element_count_, &copy);
+  NioStatus result_word = host.sendEx(&status, &block_, &format_, nullptr, element_count_, &copy);
   host_status_ = status;
-  return status == 0 ? S_OK : E_FAIL;
+  return write_result(status, result_word);
 }
 
 HRESULT COPCDrvItem::write_vqt(const OPCITEMVQT& vqt) {
   if (vqt.vDataValue.vt == VT_EMPTY) return OPC_E_BADTYPE;
+  // Only values reach the PLC: a quality or timestamp the client asks for could not be kept,
+  // so the entry is refused whole rather than written without them.
+  if (vqt.bQualitySpecified || vqt.bTimeStampSpecified) return OPC_E_NOTSUPPORTED;
   const HostApi& host = library().host;
   if (!host.sendVQT) return E_FAIL;
   OPCITEMVQT copy = vqt;
   std::lock_guard lock(mutex_);
   NioStatus status = 0;
-  host.sendVQT(&status, &block_, &format_, element_count_, &copy);
+  NioStatus result_word = host.sendVQT(&status, &block_, &format_, element_count_, &copy);
   host_status_ = status;
-  return status == 0 ? S_OK : E_FAIL;
+  return write_result(status, result_word);
 }
 
 std::uint16_t COPCDrvItem::pending() const {

@@ -132,7 +132,10 @@ TEST_F(ItemIoTest, DigitalTextIsTheContactLabel) {
   }
 }
 
-TEST_F(ItemIoTest, OtherTypesConvertOrStayEmpty) {
+// Other requested types go through the standard conversion. A value that cannot become the
+// type fails its read with the reason (out of range, or no such value), an empty value and a
+// bad quality, never as a success with nothing in it.
+TEST_F(ItemIoTest, OtherTypesConvertOrSayWhyNot) {
   WatchdogTicker poller(*plant);
   wait_alive(1);
   plant->set_word(kWordRecord, 0, 1234);
@@ -146,28 +149,46 @@ TEST_F(ItemIoTest, OtherTypesConvertOrStayEmpty) {
 
   COPCDrvItem* as_int = add(u"PLC1:D:100|NONE", VT_I2);
   r = as_int->read(ReadSource::kDevice);
+  EXPECT_EQ(r.result, S_OK);
   EXPECT_EQ(r.value.vt, VT_I2);
   EXPECT_EQ(r.value.iVal, 1234);
   com::VariantClear(&r.value);
 
-  // 70000 does not fit a VT_I2: the value stays empty, the read itself succeeded.
+  // 70000 does not fit a VT_I2, nor -250 a VT_UI1.
   set_float(0, 70000.0f);
+  set_float(1, -250.0f);
   COPCDrvItem* too_big = add(u"PLC1:D:300|NONE", VT_I2);
+  COPCDrvItem* negative = add(u"PLC1:D:302|NONE", VT_UI1);
+  for (COPCDrvItem* item : {too_big, negative}) {
+    for (ReadSource source : {ReadSource::kDevice, ReadSource::kCache}) {
+      r = item->read(source);
+      EXPECT_EQ(r.result, OPC_E_RANGE);
+      EXPECT_EQ(r.quality, OPC_QUALITY_BAD);
+      EXPECT_EQ(r.value.vt, VT_EMPTY);
+      com::VariantClear(&r.value);
+    }
+  }
+  set_float(0, 250.0f);
   r = too_big->read(ReadSource::kDevice);
-  EXPECT_EQ(r.result, S_OK);
+  EXPECT_EQ(r.result, S_OK) << "the same item reads again once its value fits";
   EXPECT_EQ(r.quality, OPC_QUALITY_GOOD);
-  EXPECT_EQ(r.value.vt, VT_EMPTY);
-  com::VariantClear(&r.value);
+  EXPECT_EQ(r.value.iVal, 250);
 
-  // A text item read as text is the text; as a number it fails to convert.
+  // A text item read as text is the text; as a number it converts when it holds one.
   std::memcpy(plant->area(1, 1), "AB12", 4);
   COPCDrvItem* text = add(u"PLC1:D:200$4", VT_BSTR);
   EXPECT_EQ(text_of(text), "AB12");
   COPCDrvItem* text_number = add(u"PLC1:D:200$4", VT_R8);
   r = text_number->read(ReadSource::kDevice);
-  EXPECT_EQ(r.result, S_OK);
+  EXPECT_EQ(r.result, OPC_E_BADTYPE);
+  EXPECT_EQ(r.quality, OPC_QUALITY_BAD);
   EXPECT_EQ(r.value.vt, VT_EMPTY);
   com::VariantClear(&r.value);
+  std::memcpy(plant->area(1, 1), "12.5", 4);
+  r = text_number->read(ReadSource::kDevice);
+  EXPECT_EQ(r.result, S_OK);
+  EXPECT_EQ(r.value.vt, VT_R8);
+  EXPECT_EQ(r.value.dblVal, 12.5);
 }
 
 TEST_F(ItemIoTest, CacheReadsOfInactiveItemsSaySo) {

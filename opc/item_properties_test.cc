@@ -146,8 +146,8 @@ TEST_F(ItemPropertiesTest, AnalogValues) {
       if (kItemProperties[i].id == id) return v.values[i];
     return v.values[0];
   };
-  EXPECT_EQ(at(1).vt, VT_UI2);
-  EXPECT_EQ(at(1).uiVal, VT_R4);
+  EXPECT_EQ(at(1).vt, VT_I2) << "the type QueryAvailableProperties announces";
+  EXPECT_EQ(at(1).iVal, VT_R4);
   ASSERT_EQ(at(2).vt, VT_R4);
   EXPECT_EQ(at(2).fltVal, 500.0f);
   EXPECT_EQ(at(3).vt, VT_I2);
@@ -175,10 +175,11 @@ TEST_F(ItemPropertiesTest, AnalogValues) {
   EXPECT_EQ(offset.values[2].lVal, 2);
   EXPECT_EQ(bstr_text(offset.values[3]), u"NONE");
 
-  // An array reports its element type and count, and its value is the whole array.
+  // An array reports its canonical type as AddItems does, its count, and the whole array.
   Values array = values(u"PLC1:D:100[10]", {1, 5005, 2});
   ASSERT_EQ(array.hr, S_OK);
-  EXPECT_EQ(array.values[0].uiVal, VT_R4);
+  EXPECT_EQ(array.values[0].vt, VT_I2);
+  EXPECT_EQ(array.values[0].iVal, VT_ARRAY | VT_R4);
   EXPECT_EQ(array.values[1].lVal, 10);
   EXPECT_EQ(array.values[2].vt, VT_ARRAY | VT_R4);
 }
@@ -200,7 +201,7 @@ TEST_F(ItemPropertiesTest, DigitalAndTextValues) {
   EXPECT_EQ(d.values[1].dblVal, 0.0);
   EXPECT_EQ(bstr_text(d.values[2]), u"Running");
   EXPECT_EQ(bstr_text(d.values[3]), u"Stopped");
-  EXPECT_EQ(d.values[4].uiVal, VT_BOOL);
+  EXPECT_EQ(d.values[4].iVal, VT_BOOL);
   EXPECT_EQ(d.errors[5], OPC_E_INVALID_PID);
   EXPECT_EQ(d.values[5].vt, VT_EMPTY);
   EXPECT_EQ(bstr_text(d.values[6]), u"PLC1:M:10");
@@ -218,7 +219,7 @@ TEST_F(ItemPropertiesTest, DigitalAndTextValues) {
 
   Values t = values(u"PLC1:D:200$20", {1, 5002, 5005, 5001, 2, 102, 103});
   ASSERT_EQ(t.hr, S_OK);
-  EXPECT_EQ(t.values[0].uiVal, VT_BSTR);
+  EXPECT_EQ(t.values[0].iVal, VT_BSTR);
   EXPECT_EQ(t.values[1].lVal, 20);
   EXPECT_EQ(t.values[2].lVal, 20);
   EXPECT_EQ(bstr_text(t.values[3]), u"NA");
@@ -340,7 +341,7 @@ TEST_F(ItemPropertiesTest, LookupItemIdsAnswersNoItemIdWithoutBinding) {
 }
 
 // Random item IDs of the grammar: the two methods bind alike, and an item's values have the
-// types its list announces (identifier 1 comes as VT_UI2, 2 in whatever type the value has).
+// types its list announces (identifier 2 in whatever type the value has).
 TEST_F(ItemPropertiesTest, RandomItemsAgreeWithTheirOwnLists) {
   std::mt19937 random(4242);
   const char* devices[] = {"PLC1", "PLC2", "PLC3", "plc1", "PLC4", ""};
@@ -366,7 +367,7 @@ TEST_F(ItemPropertiesTest, RandomItemsAgreeWithTheirOwnLists) {
     ASSERT_TRUE(a.ids.size() == 10 || a.ids.size() == 14);
     for (std::size_t i = 0; i < std::size(kItemProperties); ++i) {
       EXPECT_EQ(v.errors[i], S_OK) << kItemProperties[i].id;
-      const VARTYPE want = kItemProperties[i].id == 1 ? VARTYPE{VT_UI2} : kItemProperties[i].type;
+      const VARTYPE want = kItemProperties[i].type;
       if (want != VT_VARIANT) {
         EXPECT_EQ(v.values[i].vt, want) << kItemProperties[i].id;
       }
@@ -378,15 +379,15 @@ TEST_F(ItemPropertiesTest, RandomItemsAgreeWithTheirOwnLists) {
     };
     EXPECT_EQ(value_of(5002).lVal, value_of(5005).lVal);
     EXPECT_GE(value_of(5005).lVal, 1);
-    // The value's element type is the canonical type.
+    // The value's type is the canonical type.
     const VARIANT& value = value_of(2);
     if (value.vt != VT_EMPTY) {
-      EXPECT_EQ(value.vt & VT_TYPEMASK, value_of(1).uiVal);
+      EXPECT_EQ(value.vt, static_cast<VARTYPE>(value_of(1).iVal));
     }
     // A text item's list has the string length; an analog one the engineering range.
     const bool has_length = std::find(a.ids.begin(), a.ids.end(), 5002u) != a.ids.end();
     const bool has_range = std::find(a.ids.begin(), a.ids.end(), 102u) != a.ids.end();
-    EXPECT_EQ(has_length, value_of(1).uiVal == VT_BSTR);
+    EXPECT_EQ(has_length, value_of(1).iVal == VT_BSTR);
     if (!has_range) {
       EXPECT_EQ(value_of(102).dblVal, 1.0);
     }

@@ -13,6 +13,7 @@
 #include "opc/direct_item_io.h"
 #include "opc/group.h"
 #include "opc/handle_table.h"
+#include "opc/item_browser.h"
 #include "opc/item_properties.h"
 #include "opc/library.h"
 #include "opc/persist_file.h"
@@ -81,6 +82,9 @@ HRESULT COPCDrvServer::QueryInterface(REFIID riid, void** object) {
     } else if (is(riid, IID_IOPCBrowseServerAddressSpace)) {
       if (!browse_if_) browse_if_ = std::make_unique<CImpIOPCBrowseServer>(this);
       *object = static_cast<IOPCBrowseServerAddressSpace*>(browse_if_.get());
+    } else if (is(riid, IID_IOPCBrowse)) {
+      if (!browse3_if_) browse3_if_ = std::make_unique<CImpIOPCBrowse>(this);
+      *object = static_cast<IOPCBrowse*>(browse3_if_.get());
     } else if (is(riid, IID_IOPCItemProperties)) {
       if (!properties_if_) properties_if_ = std::make_unique<CImpIItemProperties>(this);
       *object = static_cast<IOPCItemProperties*>(properties_if_.get());
@@ -147,6 +151,7 @@ void COPCDrvServer::destroy() {
     common_if_.reset();
     cpc_.reset();
     browse_if_.reset();
+    browse3_if_.reset();
     properties_if_.reset();
     item_io_if_.reset();
     persist_if_.reset();

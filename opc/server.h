@@ -22,6 +22,7 @@ class CImpIOPCServer;
 class CImpICommon;
 class ImplCPC;
 class CImpIOPCBrowseServer;
+class CImpIOPCBrowse;
 class CImpIItemProperties;
 class CImpIOPCItemIO;
 class CImpIPersistFile;
@@ -125,6 +126,7 @@ class COPCDrvServer final : public IUnknown {
   std::unique_ptr<CImpICommon> common_if_;
   std::unique_ptr<ImplCPC> cpc_;
   std::unique_ptr<CImpIOPCBrowseServer> browse_if_;
+  std::unique_ptr<CImpIOPCBrowse> browse3_if_;
   std::unique_ptr<CImpIItemProperties> properties_if_;
   std::unique_ptr<CImpIOPCItemIO> item_io_if_;
   std::unique_ptr<CImpIPersistFile> persist_if_;

@@ -248,10 +248,20 @@ TEST_F(ServerTest, GetErrorStringCoversItsTableAndNothingElse) {
   EXPECT_EQ(server->GetErrorString(static_cast<HRESULT>(0xC0040002), 1033, &text), E_FAIL);
   EXPECT_EQ(text, nullptr);
   EXPECT_EQ(server->GetErrorString(0, 0, nullptr), E_INVALIDARG);
+  // The codes the server itself returns have their texts: the deadband results of
+  // IOPCItemDeadbandMgt, written values that were not taken as they came, the continuation
+  // points of IOPCBrowse.
+  for (std::uint32_t own : {0xC0040400u, 0xC0040401u, 0xC0040403u, 0xC0040406u, 0x0004000Eu}) {
+    LPWSTR t = nullptr;
+    EXPECT_EQ(server->GetErrorString(static_cast<HRESULT>(own), 0, &t), S_OK) << std::hex << own;
+    EXPECT_FALSE(take_string(t).empty()) << std::hex << own;
+  }
+  ASSERT_EQ(server->GetErrorString(OPC_E_DEADBANDNOTSET, 0, &text), S_OK);
+  EXPECT_EQ(take_string(text), u"The item deadband has not been set for this item.");
   // Every code of the table, whatever the locale; some codes around them are unknown.
   int known = 0;
   for (std::uint32_t base : {0x00000000u, 0x00040000u, 0x00048000u, 0x80004000u, 0x80010100u, 0x80040000u,
-                             0x80040100u, 0x80040200u, 0x80070000u, 0xC0040000u, 0xC0040200u}) {
+                             0x80040100u, 0x80040200u, 0x80070000u, 0xC0040000u, 0xC0040200u, 0xC0040400u}) {
     for (std::uint32_t low = 0; low < 0x80; ++low) {
       HRESULT code = static_cast<HRESULT>(base + low);
       LPWSTR t = nullptr;
@@ -267,7 +277,7 @@ TEST_F(ServerTest, GetErrorStringCoversItsTableAndNothingElse) {
       }
     }
   }
-  EXPECT_EQ(known, 33);  // every entry of the table was met
+  EXPECT_EQ(known, 37);  // every entry of the table was met
 }
 
 TEST_F(ServerTest, CommonLocalesAndErrorTexts) {
@@ -420,8 +430,8 @@ TEST_F(ServerTest, StatusReportsSuspendedUntilTheWatchdogMoves) {
 
 TEST_F(ServerTest, UnknownInterfacesAndNullOutputs) {
   void* out = reinterpret_cast<void*>(1);
-  for (const IID* iid : {&IID_IOPCBrowse, &IID_IOPCServerPublicGroups, &IID_IOPCGroupStateMgt, &IID_IClassFactory,
-                         &IID_IOPCItemMgt, &IID_IOPCDataCallback}) {
+  for (const IID* iid : {&IID_IOPCServerPublicGroups, &IID_IOPCGroupStateMgt, &IID_IClassFactory, &IID_IOPCItemMgt,
+                         &IID_IOPCDataCallback}) {
     EXPECT_EQ(server->QueryInterface(*iid, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
   }
@@ -431,6 +441,13 @@ TEST_F(ServerTest, UnknownInterfacesAndNullOutputs) {
   auto* common = query<IOPCCommon>(server, IID_IOPCCommon);
   IUnknown* b = query<IUnknown>(common, IID_IUnknown);
   EXPECT_EQ(a, b);
+  // The DA 3.0 browser is one of the object's interfaces too: a DA 3.0 client's first call.
+  auto* browse = query<IOPCBrowse>(server, IID_IOPCBrowse);
+  ASSERT_NE(browse, nullptr);
+  IUnknown* c = query<IUnknown>(browse, IID_IUnknown);
+  EXPECT_EQ(a, c);
+  c->Release();
+  browse->Release();
   a->Release();
   b->Release();
   common->Release();

@@ -218,6 +218,7 @@ OPC_FORWARD(IOPCDataCallback);
 OPC_FORWARD(IOPCItemProperties);
 OPC_FORWARD(IOPCItemDeadbandMgt);
 OPC_FORWARD(IOPCItemIO);
+OPC_FORWARD(IOPCBrowse);
 
 #undef INTERFACE
 #define INTERFACE IOPCServer
@@ -433,6 +434,19 @@ DECLARE_INTERFACE_(IOPCItemIO, IUnknown) {
   STDMETHOD(Read)(THIS_ DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
                    WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) PURE;
   STDMETHOD(WriteVQT)(THIS_ DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) PURE;
+};
+
+#undef INTERFACE
+#define INTERFACE IOPCBrowse
+DECLARE_INTERFACE_(IOPCBrowse, IUnknown) {
+  OPC_IUNKNOWN_METHODS
+  STDMETHOD(GetProperties)(THIS_ DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
+                            DWORD dwPropertyCount, DWORD* pdwPropertyIDs, OPCITEMPROPERTIES** ppItemProperties) PURE;
+  STDMETHOD(Browse)(THIS_ LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
+                     OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                     BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                     DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
+                     OPCBROWSEELEMENT** ppBrowseElements) PURE;
 };
 
 #undef INTERFACE

@@ -1,6 +1,7 @@
 // hbtopc browse [PATH] [--flat] [--filter F]: the server's address space through
 // IOPCBrowseServerAddressSpace. The root holds the PLCs (branches); a PLC holds its poll-record
-// ranges (leaves), each with the item ID GetItemID makes of it.
+// ranges (leaves), each with the item ID GetItemID makes of it. With --da3 the same through
+// IOPCBrowse (cmd_browse_da3.cc).
 #include "arguments.h"
 #include "commands.h"
 #include "session.h"
@@ -45,8 +46,16 @@ std::string first_item(const std::string& range) { return range.substr(0, range.
 int cmd_browse(const Options& options, const std::vector<std::string>& args) {
   CommandArguments a;
   std::string error;
-  if (!parse_arguments(args, {"--filter"}, {"--flat"}, &a, &error)) return command_usage_error("browse", error);
+  if (!parse_arguments(args, {"--filter", "--vendor", "--max"},
+                       {"--flat", "--da3", "--items", "--branches", "--props", "--values"}, &a, &error))
+    return command_usage_error("browse", error);
   if (a.positional.size() > 1) return command_usage_error("browse", "browse takes at most one path");
+  if (a.has("--da3")) {
+    if (a.has("--flat")) return command_usage_error("browse", "--flat is not part of DA 3.0 browsing");
+    return browse_da3(options, a);
+  }
+  for (const char* da3_only : {"--vendor", "--max", "--items", "--branches", "--props", "--values"})
+    if (a.has(da3_only)) return command_usage_error("browse", std::string(da3_only) + " needs --da3");
   const std::string path = a.positional.empty() ? "" : a.positional[0];
   const bool flat = a.has("--flat");
   if (flat && a.values.count("--filter"))

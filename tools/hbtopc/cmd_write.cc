@@ -99,13 +99,12 @@ int cmd_write(const Options& options, const std::vector<std::string>& args) {
     print_value(options, session, v);
     return 1;
   }
-  // The server names an array item by its element type until it has read it; a value given
-  // as a list (brackets or commas) is an array of that type, except for text items, whose
-  // text may hold commas.
+  // A value given as a list (brackets or commas) is an array of the item's element type,
+  // whether or not the server names the item an array, except for text items, whose text may
+  // hold commas; a single value is written as one.
   VARTYPE type = item.canonical;
-  if (!(type & VT_ARRAY) && type != VT_BSTR && type != VT_EMPTY &&
-      (text.find(',') != std::string::npos || text.find('[') != std::string::npos))
-    type |= VT_ARRAY;
+  const bool list = text.find(',') != std::string::npos || text.find('[') != std::string::npos;
+  if ((type & VT_TYPEMASK) != VT_BSTR && type != VT_EMPTY) type = list ? type | VT_ARRAY : type & ~VT_ARRAY;
   VARIANT value;
   if (!parse_value(text, type, &value, &error))
     return failure("cannot write " + id + " (" + vartype_name(type) + "): " + error);

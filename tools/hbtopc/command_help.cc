@@ -23,10 +23,19 @@ const std::map<std::string, const char*> kHelp = {
      "Adds the named groups (\"\" lets the server name one), lists every group, removes the added ones.\n"},
     {"browse",
      "usage: hbtopc browse [PATH] [--flat] [--filter F]\n"
+     "       hbtopc browse --da3 [ITEM] [--filter F] [--vendor V] [--max N] [--items|--branches]\n"
+     "                           [--props] [--values]\n"
      "The server's address space. Without PATH: the branches at the root (the PLCs); with a PLC\n"
      "name: its leaves (poll-record ranges) with the item ID of each.\n"
      "  --flat       every leaf below PATH (or of every PLC) in one list\n"
-     "  --filter F   only names that match F: TEXT, TEXT*, *TEXT, *TEXT* (case-sensitive)\n"},
+     "  --filter F   only names that match F: TEXT, TEXT*, *TEXT, *TEXT* (case-sensitive)\n"
+     "With --da3 through the DA 3.0 interface IOPCBrowse: the elements below ITEM (default the root),\n"
+     "each with its item ID and whether it is an item or has children.\n"
+     "  --filter F   element names that match the Like pattern F (? * # [a-z] [!a-z])\n"
+     "  --vendor V   item IDs that match the Like pattern V\n"
+     "  --max N      N elements per call, the rest through the server's continuation points\n"
+     "  --items, --branches   only items, or only branches\n"
+     "  --props      every property of each element; --values with their values\n"},
     {"props",
      "usage: hbtopc props ITEM [ID...]\n"
      "The item's properties (IOPCItemProperties): every one the server offers, or the numbered ones.\n"

@@ -17,6 +17,9 @@ int cmd_status(const Options& options);
 int cmd_validate(const Options& options, const std::vector<std::string>& items);
 int cmd_groups(const Options& options, const std::vector<std::string>& names);
 int cmd_browse(const Options& options, const std::vector<std::string>& args);
+struct CommandArguments;
+// browse --da3: through IOPCBrowse (cmd_browse_da3.cc).
+int browse_da3(const Options& options, const CommandArguments& args);
 int cmd_props(const Options& options, const std::vector<std::string>& args);
 int cmd_read(const Options& options, const std::vector<std::string>& args);
 int cmd_write(const Options& options, const std::vector<std::string>& args);

@@ -16,8 +16,8 @@ T read_at(const unsigned char* block, std::size_t offset) {
   return value;
 }
 
-// Types whose 16 bytes hold the whole value; anything with a pointer in it (arrays, strings,
-// interfaces, references) would point into the server's memory.
+// Types whose 16 bytes hold the whole value (and array elements this reader takes); anything
+// with a pointer in it (interfaces, references) would point into the server's memory.
 bool self_contained(VARTYPE vt) {
   switch (vt) {
     case VT_EMPTY: case VT_NULL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
@@ -26,6 +26,88 @@ bool self_contained(VARTYPE vt) {
       return true;
   }
   return false;
+}
+
+// A string after its VARIANT (or as an array element): its byte length and characters.
+bool decode_text(const unsigned char* block, std::size_t size, std::size_t* at, std::u16string* text,
+                 std::string* error) {
+  if (*at > size || size - *at < 4) {
+    *error = "a string's length lies beyond the end of the block";
+    return false;
+  }
+  const auto bytes = read_at<std::uint32_t>(block, *at);
+  if (bytes % 2 != 0 || bytes > size - *at - 4) {
+    *error = "a string of " + std::to_string(bytes) + " bytes does not fit the block";
+    return false;
+  }
+  text->assign(bytes / 2, u'\0');
+  std::memcpy(text->data(), block + *at + 4, bytes);
+  *at += 4 + bytes;
+  return true;
+}
+
+// An array after its VARIANT: the SAFEARRAY descriptor in the 32-bit layout published DA 1.0
+// servers send (cDims, fFeatures, cbElements, cLocks, a 4-byte pvData, then cElements and
+// lLbound per dimension) and the elements. A one-dimensional array of numbers, BOOLs or
+// strings becomes the item's value; anything else is checked against the block and named.
+bool decode_array(const unsigned char* block, std::size_t size, std::size_t at, VARTYPE vt, StreamItem* item,
+                  std::string* error) {
+  constexpr std::size_t kDescriptor = 16;
+  if (at > size || size - at < kDescriptor) {
+    *error = "an array's descriptor lies beyond the end of the block";
+    return false;
+  }
+  const auto dims = read_at<std::uint16_t>(block, at);
+  const auto element_size = read_at<std::uint32_t>(block, at + 4);
+  at += kDescriptor;
+  if (dims == 0 || static_cast<std::size_t>(dims) > (size - at) / 8) {
+    *error = "an array of " + std::to_string(dims) + " dimensions does not fit the block";
+    return false;
+  }
+  std::uint64_t count = 1;
+  LONG lower = 0;
+  for (std::uint16_t d = 0; d < dims; ++d, at += 8) {
+    count *= read_at<std::uint32_t>(block, at);
+    if (d == 0) lower = read_at<std::int32_t>(block, at + 4);
+    if (count > size) {
+      *error = "an array of more elements than the block has bytes";
+      return false;
+    }
+  }
+  const VARTYPE element = vt & VT_TYPEMASK;
+  std::vector<std::u16string> texts;
+  if (element == VT_BSTR) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+      texts.emplace_back();
+      if (!decode_text(block, size, &at, &texts.back(), error)) return false;
+    }
+  } else {
+    if (element_size == 0 || element_size > size || count * element_size > size - at) {
+      *error = "an array's elements do not fit the block";
+      return false;
+    }
+  }
+  if (dims != 1 || !self_contained(element)) return true;  // named, not taken
+  SAFEARRAY* a = SafeArrayCreateVector(element, lower, static_cast<ULONG>(count));
+  if (a == nullptr) return true;
+  if (element != VT_BSTR && SafeArrayGetElemsize(a) != element_size) {
+    SafeArrayDestroy(a);
+    *error = "an array of " + std::to_string(element_size) + "-byte elements of type " + std::to_string(element);
+    return false;
+  }
+  for (std::uint64_t i = 0; i < count; ++i) {
+    LONG index = lower + static_cast<LONG>(i);
+    if (element == VT_BSTR) {
+      BSTR text = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(texts[i].data()), static_cast<UINT>(texts[i].size()));
+      SafeArrayPutElement(a, &index, text);
+      SysFreeString(text);
+    } else {
+      SafeArrayPutElement(a, &index, const_cast<unsigned char*>(block + at + i * element_size));
+    }
+  }
+  item->value.vt = vt;
+  item->value.parray = a;
+  return true;
 }
 
 bool decode_value(const unsigned char* block, std::size_t size, std::size_t offset, StreamItem* item,
@@ -39,22 +121,15 @@ bool decode_value(const unsigned char* block, std::size_t size, std::size_t offs
   item->sent_type = raw.vt;
   VariantInit(&item->value);
   if (raw.vt == VT_BSTR) {
-    const std::size_t prefix = offset + sizeof(VARIANT);
-    if (size - offset < sizeof(VARIANT) + 4) {
-      *error = "a string's length lies beyond the end of the block";
-      return false;
-    }
-    const auto bytes = read_at<std::uint32_t>(block, prefix);
-    if (bytes % 2 != 0 || bytes > size - prefix - 4) {
-      *error = "a string of " + std::to_string(bytes) + " bytes does not fit the block";
-      return false;
-    }
-    std::u16string text(bytes / 2, u'\0');
-    std::memcpy(text.data(), block + prefix + 4, bytes);
+    std::size_t at = offset + sizeof(VARIANT);
+    std::u16string text;
+    if (!decode_text(block, size, &at, &text, error)) return false;
     item->value.vt = VT_BSTR;
-    item->value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), bytes / 2);
+    item->value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
     return true;
   }
+  if ((raw.vt & VT_ARRAY) && !(raw.vt & VT_BYREF))
+    return decode_array(block, size, offset + sizeof(VARIANT), raw.vt, item, error);
   if (self_contained(raw.vt)) item->value = raw;
   return true;
 }

@@ -1,7 +1,8 @@
 // Reading the blocks an OPC DA 1.0 server hands to IAdviseSink::OnDataChange: a group header,
 // one item header per item, then the values (16 bytes of VARIANT each; a string follows its
-// VARIANT as a 4-byte byte length and the UTF-16 characters). Every offset and length is
-// checked against the block, so a malformed block is refused, never read past its end.
+// VARIANT as a 4-byte byte length and the UTF-16 characters, an array as its SAFEARRAY
+// descriptor in the 32-bit layout and its elements). Every offset and length is checked
+// against the block, so a malformed block is refused, never read past its end.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +20,7 @@ struct StreamItem {
   WORD quality = 0;
   FILETIME timestamp{};  // data-with-time only
   VARIANT value{};       // owned; VT_EMPTY when the block cannot carry the value
-  VARTYPE sent_type = VT_EMPTY;  // the type the block names (arrays are named but not carried)
+  VARTYPE sent_type = VT_EMPTY;  // the type the block names (some are named but not carried)
   HRESULT error = S_OK;  // write-complete only
 };
 

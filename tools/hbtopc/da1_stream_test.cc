@@ -21,7 +21,10 @@ struct Sent {
   float number;
   bool bit;
   std::u16string text;
+  std::vector<float> elements;  // VT_ARRAY | VT_R4
 };
+
+constexpr VARTYPE kFloats = VT_ARRAY | VT_R4;
 
 void put32(std::vector<unsigned char>& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
@@ -32,11 +35,13 @@ void put16(std::vector<unsigned char>& b, std::size_t at, std::uint16_t v) {
 }
 
 // Little-endian, field by field, as OPC DA 1.0 lays out the block: 20-byte group
-// header, 20-byte (with time) or 12-byte item headers, 16-byte VARIANTs, strings after theirs.
+// header, 20-byte (with time) or 12-byte item headers, 16-byte VARIANTs, strings after theirs,
+// arrays' SAFEARRAY descriptors (32-bit layout, one dimension) and elements after theirs.
 std::vector<unsigned char> lay_out(bool with_time, OPCHANDLE group, DWORD transaction, const std::vector<Sent>& items) {
   const std::size_t item_header = with_time ? 20 : 12;
   std::size_t size = 20 + items.size() * item_header;
-  for (const auto& s : items) size += 16 + (s.vt == VT_BSTR ? 4 + 2 * s.text.size() : 0);
+  for (const auto& s : items)
+    size += 16 + (s.vt == VT_BSTR ? 4 + 2 * s.text.size() : 0) + (s.vt == kFloats ? 24 + 4 * s.elements.size() : 0);
   std::vector<unsigned char> b(size, 0xEE);  // filler the reader must not take for data
   put32(b, 0, static_cast<std::uint32_t>(size));
   put32(b, 4, static_cast<std::uint32_t>(items.size()));
@@ -73,22 +78,40 @@ std::vector<unsigned char> lay_out(bool with_time, OPCHANDLE group, DWORD transa
       for (std::size_t k = 0; k < s.text.size(); ++k) put16(b, value_at + 4 + 2 * k, s.text[k]);
       value_at += 4 + 2 * s.text.size();
     }
+    if (s.vt == kFloats) {
+      put16(b, value_at, 1);       // cDims
+      put16(b, value_at + 2, 0);   // fFeatures
+      put32(b, value_at + 4, 4);   // cbElements
+      put32(b, value_at + 8, 0);   // cLocks
+      put32(b, value_at + 12, 0);  // pvData
+      put32(b, value_at + 16, static_cast<std::uint32_t>(s.elements.size()));
+      put32(b, value_at + 20, 0);  // lLbound
+      value_at += 24;
+      for (float f : s.elements) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        put32(b, value_at, bits);
+        value_at += 4;
+      }
+    }
   }
   return b;
 }
 
 std::vector<Sent> random_items(std::mt19937& rng) {
   std::vector<Sent> items(rng() % 40);
-  const VARTYPE types[] = {VT_R4, VT_BOOL, VT_BSTR, VT_I2};
+  const VARTYPE types[] = {VT_R4, VT_BOOL, VT_BSTR, VT_I2, kFloats};
   for (auto& s : items) {
     s.client = rng();
     s.quality = static_cast<WORD>(rng() & 0xFF);
     s.time = {static_cast<DWORD>(rng()), static_cast<DWORD>(rng())};
-    s.vt = types[rng() % 4];
+    s.vt = types[rng() % 5];
     s.number = static_cast<float>(static_cast<int>(rng() % 60000) - 30000) / 8.0f;
     if (s.vt == VT_I2) s.number = static_cast<float>(static_cast<int>(rng() % 60000) - 30000);
     s.bit = rng() & 1;
     for (std::size_t k = rng() % 30; k > 0; --k) s.text.push_back(static_cast<char16_t>(0x20 + rng() % 0x3000));
+    if (s.vt == kFloats)
+      for (std::size_t k = rng() % 12; k > 0; --k) s.elements.push_back(static_cast<float>(rng() % 1000) / 4.0f);
   }
   return items;
 }
@@ -109,6 +132,14 @@ void expect_same(const Sent& s, const StreamItem& r, bool with_time) {
       ASSERT_EQ(SysStringLen(r.value.bstrVal), s.text.size());
       EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(r.value.bstrVal), s.text.size()), s.text);
       break;
+    case kFloats: {
+      const SAFEARRAY* a = r.value.parray;
+      ASSERT_NE(a, nullptr);
+      ASSERT_EQ(a->rgsabound[0].cElements, s.elements.size());
+      EXPECT_EQ(a->rgsabound[0].lLbound, 0);
+      for (std::size_t k = 0; k < s.elements.size(); ++k) EXPECT_EQ(static_cast<const float*>(a->pvData)[k], s.elements[k]);
+      break;
+    }
   }
 }
 
@@ -186,15 +217,31 @@ TEST(HbtopcDa1Stream, DamagedBlocksAreRefusedWithoutReadingPastTheirEnd) {
   EXPECT_GT(refused, 200);
 }
 
-TEST(HbtopcDa1Stream, ArraysAreNamedButNotTakenFromTheServersPointer) {
-  std::vector<Sent> items = {{7, 0xC0, {1, 2}, VT_R4, 1.5f, false, u""}};
+// An array's elements come from the descriptor and data after its VARIANT, never from the
+// pointer in it (an address in the server); an array whose elements would run past the block
+// is refused.
+TEST(HbtopcDa1Stream, ArraysAreReadFromTheDescriptorAndTheElementsAfterTheirVariant) {
+  std::vector<Sent> items = {{7, 0xC0, {1, 2}, kFloats, 0, false, u"", {1.5f, -2.0f, 8.25f}},
+                             {8, 0xC0, {1, 2}, VT_R4, 3.5f, false, u"", {}}};
   auto block = lay_out(false, 1, 0, items);
-  put16(block, 20 + 12, VT_ARRAY | VT_R4);
+  put32(block, 20 + 24 + 8, 0xDEADBEEF);  // a pointer of the server's own in the VARIANT
   DecodedStream out;
   std::string error;
   ASSERT_TRUE(decode_stream(StreamFormat::kData, block.data(), block.size(), &out, &error)) << error;
-  EXPECT_EQ(out.items[0].sent_type, VT_ARRAY | VT_R4);
-  EXPECT_EQ(out.items[0].value.vt, VT_EMPTY);
+  ASSERT_EQ(out.items.size(), 2u);
+  expect_same(items[0], out.items[0], false);
+  EXPECT_EQ(out.items[0].sent_type, kFloats);
+  expect_same(items[1], out.items[1], false);
+
+  // Claims of more elements than the block holds, or of element sizes the type does not have.
+  for (auto [field, value] : std::vector<std::pair<std::size_t, std::uint32_t>>{
+           {16 + 16, 100}, {16 + 16, 0xFFFFFFFF}, {16 + 4, 0x40000000}, {16 + 4, 2}, {16, 0x2000}}) {
+    auto damaged = block;
+    put32(damaged, 20 + 24 + field, value);
+    DecodedStream refused;
+    EXPECT_FALSE(decode_stream(StreamFormat::kData, damaged.data(), damaged.size(), &refused, &error))
+        << field << " " << value;
+  }
 }
 
 TEST(HbtopcDa1Stream, WriteCompleteBlocks) {

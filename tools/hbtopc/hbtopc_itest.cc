@@ -90,7 +90,8 @@ TEST_F(Hbtopc, ValidatesItemsWithTheServersOwnTexts) {
   EXPECT_NE(v.output.find("{\"item\":\"PLC9:D:1\",\"valid\":false,\"result\":\"0xC0040008\","
                           "\"text\":\"Item ID was invalid and not found.\"}"),
             std::string::npos);
-  EXPECT_NE(v.output.find("\"item\":\"PLC1:D:100[4]\",\"valid\":true,\"type\":\"VT_R4\""), std::string::npos);
+  EXPECT_NE(v.output.find("\"item\":\"PLC1:D:100[4]\",\"valid\":true,\"type\":\"VT_ARRAY|VT_R4\""), std::string::npos)
+      << v.output;
 
   auto good = hbtopc({"validate", "PLC1:D:101"});
   EXPECT_EQ(good.exit_code, 0);

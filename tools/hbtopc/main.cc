@@ -19,6 +19,8 @@ const char kUsage[] =
     "                     remove the added ones\n"
     "  browse [PATH] [--flat] [--filter F]\n"
     "                     the address space: PLCs, their poll-record ranges and item IDs\n"
+    "  browse --da3 [ITEM] [--filter F] [--vendor V] [--max N] [--props] [--values]\n"
+    "                     the same through DA 3.0 IOPCBrowse, with properties\n"
     "  props ITEM [ID...] the item's properties\n"
     "  read ITEM... [--device|--cache]\n"
     "                     read the items once: value, quality, timestamp, result\n"

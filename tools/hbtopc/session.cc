@@ -82,20 +82,21 @@ std::string narrow(const OLECHAR* text) { return text ? com::utf8_from_utf16(tex
 std::u16string widen(const std::string& text) { return com::utf16_from_utf8(text); }
 
 std::string vartype_name(VARTYPE vt) {
-  std::string base;
-  switch (vt & VT_TYPEMASK) {
-    case VT_EMPTY: base = "VT_EMPTY"; break;
-    case VT_I2: base = "VT_I2"; break;
-    case VT_I4: base = "VT_I4"; break;
-    case VT_R4: base = "VT_R4"; break;
-    case VT_R8: base = "VT_R8"; break;
-    case VT_BSTR: base = "VT_BSTR"; break;
-    case VT_BOOL: base = "VT_BOOL"; break;
-    case VT_UI1: base = "VT_UI1"; break;
-    case VT_UI2: base = "VT_UI2"; break;
-    case VT_UI4: base = "VT_UI4"; break;
-    default: base = "VT_" + std::to_string(vt & VT_TYPEMASK); break;
-  }
+  static constexpr struct {
+    VARTYPE vt;
+    const char* name;
+  } kNames[] = {
+      {VT_EMPTY, "VT_EMPTY"}, {VT_NULL, "VT_NULL"}, {VT_I2, "VT_I2"}, {VT_I4, "VT_I4"}, {VT_R4, "VT_R4"},
+      {VT_R8, "VT_R8"}, {VT_CY, "VT_CY"}, {VT_DATE, "VT_DATE"}, {VT_BSTR, "VT_BSTR"}, {VT_DISPATCH, "VT_DISPATCH"},
+      {VT_ERROR, "VT_ERROR"}, {VT_BOOL, "VT_BOOL"}, {VT_VARIANT, "VT_VARIANT"}, {VT_UNKNOWN, "VT_UNKNOWN"},
+      {VT_DECIMAL, "VT_DECIMAL"}, {VT_I1, "VT_I1"}, {VT_UI1, "VT_UI1"}, {VT_UI2, "VT_UI2"}, {VT_UI4, "VT_UI4"},
+      {VT_I8, "VT_I8"}, {VT_UI8, "VT_UI8"}, {VT_INT, "VT_INT"}, {VT_UINT, "VT_UINT"},
+  };
+  const VARTYPE base_type = vt & VT_TYPEMASK;
+  std::string base = "VT_" + std::to_string(base_type);
+  for (const auto& known : kNames)
+    if (known.vt == base_type) base = known.name;
+  if (vt & VT_BYREF) base = "VT_BYREF|" + base;
   return (vt & VT_ARRAY) ? "VT_ARRAY|" + base : base;
 }
 

@@ -83,8 +83,8 @@ void SubscriptionPrinter::stream(const char* format, DWORD size, OPCHANDLE group
     v.quality = item.quality;
     v.has_timestamp = with_time;
     v.timestamp = item.timestamp;
-    // A stream carries the 16 bytes of each VARIANT: an array's are a pointer into the
-    // server, which is not read.
+    // A stream carries what a client can read of a value; what it only names (an interface,
+    // an array of several dimensions) is shown by its type.
     if (item.sent_type != item.value.vt) {
       v.value = nullptr;
       v.note = vartype_name(item.sent_type) + " is not carried by the stream";

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "quality.h"
+#include "session.h"
 
 namespace hbt::hbtopc {
 namespace {
@@ -140,6 +141,20 @@ TEST(HbtopcQuality, NamesTheOpcQualitiesAndTheirLimitBits) {
     const std::string want = cls == 0xC0 ? "good" : cls == 0x40 ? "uncertain" : cls == 0 ? "bad" : "invalid";
     EXPECT_EQ(name.compare(0, want.size(), want), 0) << q;
   }
+}
+
+TEST(HbtopcTypeNames, EveryAutomationTypeHasItsName) {
+  EXPECT_EQ(vartype_name(VT_DATE), "VT_DATE");
+  EXPECT_EQ(vartype_name(VT_ARRAY | VT_DATE), "VT_ARRAY|VT_DATE");
+  EXPECT_EQ(vartype_name(VT_ARRAY | VT_R4), "VT_ARRAY|VT_R4");
+  EXPECT_EQ(vartype_name(VT_BYREF | VT_I4), "VT_BYREF|VT_I4");
+  // No type a server hands out in a VARIANT shows as a bare number.
+  for (VARTYPE vt : {VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_ERROR,
+                     VT_BOOL, VT_VARIANT, VT_UNKNOWN, VT_DECIMAL, VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT,
+                     VT_UINT}) {
+    EXPECT_NE(vartype_name(vt), "VT_" + std::to_string(vt)) << vt;
+  }
+  EXPECT_EQ(vartype_name(0x3F), "VT_63");  // a number no type has stays a number
 }
 
 }  // namespace
