@@ -79,6 +79,7 @@ typedef struct hbt_points_options {
   const char* host_library;   /* path of HBTSTSR.so; NULL: the one beside this library */
   const char* tag_file;       /* extra item IDs with conditioning or suffixes; NULL: none */
   uint32_t update_ms;         /* how often the session looks at the image; 0: 50 ms */
+  uint32_t stall_ms;          /* a watchdog standing still this long is a stalled poller; 0: 1000 ms */
 } hbt_points_options;
 
 typedef struct hbt_device_info {

@@ -1,11 +1,11 @@
 // The item-ID grammar: separators, text items, array sizes and the option fields.
-#include "opc/item_id.h"
+#include "hostlib/item_id.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-namespace hbt::opc {
+namespace hbt::hostlib {
 namespace {
 
 TEST(ItemIdGrammar, SeparatorsSplitAtTheFirstOneAfterTheFirstCharacter) {
@@ -104,4 +104,4 @@ TEST(ItemIdGrammar, SplittingLosesNothingOnRandomTexts) {
 }
 
 }  // namespace
-}  // namespace hbt::opc
+}  // namespace hbt::hostlib

@@ -1,9 +1,9 @@
-#include "opc/item_id.h"
+#include "hostlib/item_id.h"
 
 #include <cctype>
 #include <cstdlib>
 
-namespace hbt::opc {
+namespace hbt::hostlib {
 
 std::string trim(std::string_view text) {
   auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
@@ -66,4 +66,4 @@ OptionFields split_option_fields(std::string_view options) {
   return f;
 }
 
-}  // namespace hbt::opc
+}  // namespace hbt::hostlib
