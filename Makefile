@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
 
-.PHONY: all deps configure build demo demo-opc test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
+.PHONY: all deps configure build demo demo-opc demo-ua test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
 
 all: build
 
@@ -20,6 +20,12 @@ demo: build
 # The demo plant through the OPC server: hbtopc browses, reads and subscribes.
 demo-opc: build
 	@scripts/demo-opc.sh
+
+# The demo plant through the OPC UA server hbtua: hbtua-client browses, reads, writes and
+# subscribes. Builds only what it runs.
+demo-ua: configure
+	cmake --build --preset default -j $(JOBS) --target hbtua hbtpoints HBTSPOLL HBTSTSR mcsim hbtio hbtcfg hbtreg
+	@scripts/demo-ua.sh
 
 # The configuration editor HBTDIDW on the demo plant (needs a display).
 editor: build

@@ -25,6 +25,7 @@ const kSettings = Object.freeze({
   max_monitored_items: { kind: 'count', default: 500000, help: 'monitored items at once, all sessions' },
   max_monitored_items_per_subscription: { kind: 'count', default: 200000, help: 'monitored items of one subscription' },
   update_ms: { kind: 'count', default: 20, help: 'how often the driver\'s image is looked at for changes (ms)' },
+  stall_ms: { kind: 'count', default: 1000, help: 'a poller whose watchdog stands still this long (ms) is stalled: every value goes bad' },
   host_library: { kind: 'path', default: '', help: 'the host library HBTSTSR.so (default: the one beside the service)' },
   log_level: { kind: 'level', default: 'info', help: 'error, warning, info or debug' },
 });

@@ -22,10 +22,11 @@ function make_log(level = 'info', write = (line) => process.stderr.write(line)) 
 // its own internals; they show at level debug, its errors as warnings.
 function route_sdk_logs(sdk, log) {
   const text = (args) => args.map((a) => (typeof a === 'string' ? a : String(a))).join(' ').trim();
-  sdk.setWarningLogger((_ctx, ...args) => log.debug(`opcua: ${text(args)}`));
-  sdk.setErrorLogger((_ctx, ...args) => log.warn(`opcua: ${text(args)}`));
-  sdk.setDebugLogger((_ctx, ...args) => log.debug(`opcua: ${text(args)}`));
-  sdk.setTraceLogger((_ctx, ...args) => log.debug(`opcua: ${text(args)}`));
+  const set = (name, sink) => { if (typeof sdk[name] === 'function') sdk[name]((_ctx, ...args) => sink(`opcua: ${text(args)}`)); };
+  set('setWarningLogger', log.debug);
+  set('setErrorLogger', log.warn);
+  set('setDebugLogger', log.debug);
+  set('setTraceLogger', log.debug);
 }
 
 module.exports = { make_log, route_sdk_logs };

@@ -45,6 +45,7 @@ async function serve(settings, portFile, log) {
   }
   const session = PointsSession.open({
     hostLibrary: settings.host_library || null, tagFile: settings.tag_file || null, updateMs: settings.update_ms,
+    stallMs: settings.stall_ms,
   });
   let service;
   try {

@@ -6,7 +6,6 @@
 // A session is used by one caller at a time: the caller serialises (see SessionQueue). Only
 // wait() runs off the main thread (on koffi's worker), so nothing else may be called on the
 // session until its promise settles.
-const fs = require('node:fs');
 const path = require('node:path');
 const koffi = require('koffi');
 
@@ -43,11 +42,7 @@ function resultName(code) {
 function default_library_path(env = process.env) {
   if (env.HBT_POINTS_LIBRARY) return env.HBT_POINTS_LIBRARY;
   const lib = path.resolve(__dirname, '..', '..');
-  for (const name of ['libhbt_points.so', 'libpoints.so', 'libhbtpoints.so', 'hbt_points.so']) {
-    const candidate = path.join(lib, name);
-    if (fs.existsSync(candidate)) return candidate;
-  }
-  return path.join(lib, 'libhbt_points.so');
+  return path.join(lib, 'libhbtpoints.so');
 }
 
 let bound = null;
@@ -56,7 +51,7 @@ function bind(libraryPath) {
   if (bound && bound.path === libraryPath) return bound;
   const lib = koffi.load(libraryPath);
   const Options = koffi.struct('hbt_points_options', {
-    size: 'uint32_t', host_library: 'const char *', tag_file: 'const char *', update_ms: 'uint32_t',
+    size: 'uint32_t', host_library: 'const char *', tag_file: 'const char *', update_ms: 'uint32_t', stall_ms: 'uint32_t',
   });
   const DeviceInfo = koffi.struct('hbt_device_info', {
     id: 'uint32_t', channel: 'uint32_t', name: 'const char *', description: 'const char *',
@@ -121,11 +116,12 @@ function c_text(chars) {
 
 class PointsSession {
   // Opens a session; throws PointsError with the library's own text when it cannot.
-  static open({ library = default_library_path(), hostLibrary = null, tagFile = null, updateMs = 0 } = {}) {
+  static open({ library = default_library_path(), hostLibrary = null, tagFile = null, updateMs = 0, stallMs = 0 } = {}) {
     const api = bind(library);
     const handle = [null];
     const options = {
       size: koffi.sizeof(api.types.Options), host_library: hostLibrary, tag_file: tagFile, update_ms: updateMs,
+      stall_ms: stallMs,
     };
     const rc = api.open(options, handle);
     if (rc !== Result.OK || !handle[0]) {
