@@ -5,6 +5,8 @@
 const { DataType, NodeId, NodeIdType, StatusCodes, Variant } = require('node-opcua');
 
 const kMessagesKept = 100;
+// What the driver reports is for reading only (the SDK makes variables writable otherwise).
+const kReadOnly = Object.freeze({ accessLevel: 'CurrentRead', userAccessLevel: 'CurrentRead' });
 
 // OPC UA event severities (1..1000) of the driver's message colour codes.
 function severity_of(colour) {
@@ -67,7 +69,7 @@ class Diagnostics {
     this.channelsFolder_ = namespace.addFolder(this.root_, { nodeId: this.id_('Diagnostics/Channels'), browseName: 'Channels' });
     this.messagesNode_ = namespace.addVariable({
       componentOf: this.root_, nodeId: this.id_('Diagnostics/Messages'), browseName: 'Messages',
-      dataType: 'String', valueRank: 1, minimumSamplingInterval: 0,
+      dataType: 'String', valueRank: 1, minimumSamplingInterval: 0, ...kReadOnly,
     });
     this.messagesNode_.setValueFromSource(new Variant({ dataType: DataType.String, arrayType: 1, value: [] }));
     this.addressSpace_.rootFolder.objects.server.addReference({ referenceType: 'HasNotifier', nodeId: this.root_ });
@@ -80,7 +82,7 @@ class Diagnostics {
     for (const [name, dataType, read] of table) {
       const node = this.ns_.addVariable({
         componentOf: parent, nodeId: this.id_(`${prefix}/${name}`), browseName: name, dataType: DataType[dataType],
-        minimumSamplingInterval: 0,
+        minimumSamplingInterval: 0, ...kReadOnly,
       });
       node.setValueFromSource(new Variant({ dataType, value: dataType === DataType.String ? '' : dataType === DataType.Boolean ? false : 0 }),
         StatusCodes.BadWaitingForInitialData);

@@ -7,7 +7,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const {
-  MessageSecurityMode, OPCUACertificateManager, OPCUAServer, SecurityPolicy, UserNameIdentityToken,
+  MessageSecurityMode, OPCUACertificateManager, OPCUAServer, SecurityPolicy, StatusCodes, UserNameIdentityToken,
 } = require('node-opcua');
 
 const kApplicationName = 'HBT OPC UA Server';
@@ -105,7 +105,6 @@ async function create_server(settings, { users, log }) {
     securityPolicies: policies,
     securityModes: modes,
     allowAnonymous: settings.allow_anonymous,
-    disableDiscovery: true,
     maxConnectionsPerEndpoint: settings.max_connections,
     serverInfo: {
       applicationUri: application_uri(hostname),
@@ -143,6 +142,26 @@ async function create_server(settings, { users, log }) {
     throw new StartupError(`cannot set up the server: ${err.message}`);
   }
   secure_private_key(pki.privateKeyFile, log);
+  // A refused client certificate is the administrator's business: say so once per
+  // certificate, and where it waits to be trusted.
+  const rejected = path.join(settings.data_dir, 'pki', 'rejected');
+  const told = new Set();
+  for (const endpoint of server.endpoints) {
+    endpoint.onAdjustCertificateStatus = (statusCode, certificate) => {
+      const print = certificate ? crypto.createHash('sha1').update(certificate).digest('hex') : '';
+      if (!told.has(print)) {
+        told.add(print);
+        const hint = statusCode === StatusCodes.BadCertificateUntrusted
+          ? `: it waits in ${rejected}; move it to ${path.join(settings.data_dir, 'pki', 'trusted', 'certs')} to trust it` : '';
+        log.warn(`refused a client certificate (sha1 ${print}): ${statusCode.name}${hint}`);
+      }
+      return statusCode;
+    };
+  }
+  server.on('session_activated', (session) => {
+    const token = session.userIdentityToken;
+    log.debug(`session for ${token instanceof UserNameIdentityToken ? token.userName : 'an anonymous client'}`);
+  });
   if (!pki.hadCertificate) log.info(`created the application certificate ${pki.certificateFile}`);
   const namespace = server.engine.addressSpace.registerNamespace(kNamespaceUri);
   return { server, namespace, certificateFile: pki.certificateFile };

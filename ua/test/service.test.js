@@ -227,6 +227,11 @@ test('diagnostics: the driver, its channels and its messages', async (t) => {
   const diag = (name) => client.session.read({ nodeId: client.nodeId(`Diagnostics/${name}`), attributeId: AttributeIds.Value });
   assert.ok(await eventually(async () => (await diag('Channels/Channel 1/TX')).value.value === 10));
   assert.equal((await diag('Channels/Channel 1/RX')).value.value, 9);
+  const overwrite = await client.session.write({
+    nodeId: client.nodeId('Diagnostics/Channels/Channel 1/TX'), attributeId: AttributeIds.Value,
+    value: { value: new Variant({ dataType: DataType.UInt32, value: 0 }) },
+  });
+  assert.equal(overwrite, StatusCodes.BadNotWritable, 'what the driver reports cannot be overwritten');
   assert.equal((await diag('Channels/Channel 1/PollsPerSecond')).value.value, 12.5);
   assert.equal((await diag('Channels/Channel 1/LastError')).value.value, 'end code 0xC056');
   assert.equal((await diag('Channels/Channel 1/Address')).value.value, '127.0.0.1:5000');

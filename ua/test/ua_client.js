@@ -69,7 +69,10 @@ async function subscribe(s, itemIds, { interval = 50, samplingInterval = 0, filt
     const item = ClientMonitoredItem.create(subscription,
       { nodeId: s.nodeId(itemId), attributeId: AttributeIds.Value },
       { samplingInterval, discardOldest: true, queueSize, filter }, TimestampsToReturn.Both);
-    item.on('changed', (dv) => values.push({ value: dv.value.value, status: dv.statusCode, source: dv.sourceTimestamp, at: Date.now() }));
+    item.on('changed', (dv) => values.push({
+      value: dv.value.value, status: dv.statusCode, source: dv.sourceTimestamp, at: Date.now(),
+      mono: Number(process.hrtime.bigint()) / 1e6,
+    }));
     await new Promise((resolve, reject) => {
       item.once('initialized', resolve);
       item.once('err', (m) => reject(new Error(`${itemId}: ${m}`)));
