@@ -47,6 +47,19 @@ set_target_properties(${hbt_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIG
 install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin)
 install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib)
 
+# The OPC UA service (Linux only, beside the installation media's own files): the libraries
+# it loads, its launchers, and its folder with the npm packages as npm ci installed them.
+if(TARGET hbtua AND TARGET hbtpoints)
+  set_target_properties(hbtpoints PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS hbtpoints LIBRARY DESTINATION lib)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/bin/hbtua ${CMAKE_BINARY_DIR}/bin/hbtua-client DESTINATION bin)
+  install(CODE "if(NOT EXISTS \"${HBTUA_DIR}/node_modules/.hbt-installed\")
+    message(WARNING \"the npm packages of hbtua are not installed: bin/hbtua will not run\")
+  endif()")
+  install(DIRECTORY ${HBTUA_DIR}/ DESTINATION lib/hbtua USE_SOURCE_PERMISSIONS
+    PATTERN .install.lock EXCLUDE)
+endif()
+
 # HBT.inf of this build: the shipped file with the files not built here commented out.
 set(hbt_media_inf ${CMAKE_BINARY_DIR}/setup/HBT.inf)
 add_custom_command(OUTPUT ${hbt_media_inf}
@@ -76,6 +89,9 @@ add_custom_target(dist
   COMMENT "Installation media in ${CMAKE_BINARY_DIR}/dist"
   VERBATIM)
 add_dependencies(dist hbt_media_files hbtmedia ${hbt_installed_programs} ${hbt_installed_libraries})
+if(TARGET hbtua AND TARGET hbtpoints)
+  add_dependencies(dist hbtua hbtpoints)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME hbt)

@@ -119,7 +119,7 @@ test('malformed and unknown NodeIds, bad attributes and writes to what is not a 
 });
 
 test('start-up faults: a port in use, an unreadable certificate, bad usage', async () => {
-  const busy = plant.run_server_once(['--port', String(plant.port), '--data-dir', plant.path('ua-data2'), '--allow-anonymous']);
+  const busy = plant.run_server_once(['--port', String(plant.port), '--data-dir', plant.path('ua-data'), '--allow-anonymous']);
   assert.equal(busy.code, 1, busy.output);
   assert.match(busy.output, new RegExp(`port ${plant.port} is in use`));
   const data = plant.path('ua-data3');
@@ -128,6 +128,14 @@ test('start-up faults: a port in use, an unreadable certificate, bad usage', asy
   const broken = plant.run_server_once(['--port', '0', '--data-dir', data, '--allow-anonymous']);
   assert.equal(broken.code, 1, broken.output);
   assert.match(broken.output, /certificate .*certificate\.pem is not a valid PEM file/);
+  if (process.getuid() !== 0) {
+    // (root reads a file of mode 000 all the same)
+    fs.copyFileSync(plant.path('ua-data/pki/own/certs/certificate.pem'), path.join(data, 'pki/own/certs/certificate.pem'));
+    fs.chmodSync(path.join(data, 'pki/own/certs/certificate.pem'), 0);
+    const locked = plant.run_server_once(['--port', '0', '--data-dir', data, '--allow-anonymous']);
+    assert.equal(locked.code, 1, locked.output);
+    assert.match(locked.output, /cannot read the certificate .*certificate\.pem: permission denied/);
+  }
   const usage = plant.run_server_once(['--frobnicate']);
   assert.equal(usage.code, 2);
   assert.match(usage.output, /unknown argument '--frobnicate'/);

@@ -26,20 +26,22 @@ const kPlant = {
   ] }],
 };
 
+// One certificate store for the file: making a key pair for each test costs seconds.
+const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'hbtua-service-'));
+test.after(() => fs.rmSync(dataDir, { recursive: true, force: true }));
+
 async function with_service(t, { settings = {}, spec = kPlant } = {}) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hbtua-service-'));
   const session = new FakeSession(spec);
   const lines = [];
   const log = make_log('info', (line) => lines.push(line));
   const service = await start_service({
-    ...defaults(), port: 0, data_dir: dir, allow_insecure: true, allow_anonymous: true, anonymous_role: 'operator',
+    ...defaults(), port: 0, data_dir: dataDir, allow_insecure: true, allow_anonymous: true, anonymous_role: 'operator',
     shutdown_ms: 0, ...settings,
   }, { session, users: null, log, diagnosticsMs: 50 });
   const client = await open_session({ url: service.endpointUrl });
   t.after(async () => {
     await close_session(client);
     await service.stop();
-    fs.rmSync(dir, { recursive: true, force: true });
   });
   return { session, service, client, lines };
 }
