@@ -35,7 +35,7 @@ async function serve(settings, portFile, log) {
   // Loaded here, after the command line was checked: the SDK takes seconds to load.
   const sdk = require('node-opcua');
   require('./log').route_sdk_logs(sdk, log);
-  const { PointsSession } = require('./points');
+  const { PointsSession, Result } = require('./points');
   const { UserBook } = require('./users');
   const { start_service } = require('./service');
 
@@ -43,10 +43,19 @@ async function serve(settings, portFile, log) {
   if (!users && !settings.allow_anonymous) {
     log.warn('no users_file and no --allow-anonymous: no client can open a session');
   }
-  const session = PointsSession.open({
-    hostLibrary: settings.host_library || null, tagFile: settings.tag_file || null, updateMs: settings.update_ms,
-    stallMs: settings.stall_ms,
-  });
+  let session;
+  try {
+    session = PointsSession.open({
+      hostLibrary: settings.host_library || null, tagFile: settings.tag_file || null, updateMs: settings.update_ms,
+      stallMs: settings.stall_ms,
+    });
+  } catch (err) {
+    if (err.code === Result.NO_DRIVER) {
+      err.message += ` (is the driver configured: "ConfigFile" and "DriverExe" in the registry ` +
+        `${process.env.HBT_REGISTRY_DIR || '~/.config/hbt/registry'}?)`;
+    }
+    throw err;
+  }
   let service;
   try {
     service = await start_service(settings, { session, users, log });
