@@ -85,7 +85,17 @@ async function clients(url, itemsFile, processes, index, seconds, out) {
     sessions.push({ client, session, subscription });
   }
   process.stdout.write(`ready ${mine.length} clients\n`);
+  // The first process also asks the server how late values reach its variables.
+  const lagTimer = index === 0 ? setInterval(async () => {
+    const s = sessions[0].session;
+    const ns = (await s.readNamespaceArray()).indexOf('urn:hbt:driver');
+    const dvs = await s.read(['FeedLagMs', 'FeedLagMaxMs', 'ValuesPerSecond'].map((n) => ({
+      nodeId: new sdk.NodeId(sdk.NodeIdType.STRING, `Diagnostics/Service/${n}`, ns), attributeId: sdk.AttributeIds.Value,
+    }))).catch(() => null);
+    if (dvs) process.stdout.write(`service ${dvs.map((d) => Number(d.value.value).toFixed(1)).join(' ')}\n`);
+  }, 1000) : null;
   await sleep(seconds * 1000);
+  if (lagTimer) clearInterval(lagTimer);
   for (const s of sessions) {
     await s.subscription.terminate().catch(() => {});
     await s.session.close().catch(() => {});

@@ -108,9 +108,9 @@ echo "== load average: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores; $(wc -l
 
 # hbtua: start-up with 100,000 variables.
 start=$(date +%s.%N)
-node_options=""
-[ "${PROFILE:-0}" = 1 ] && node_options="--cpu-prof --cpu-prof-dir=$work/profile"
-NODE_OPTIONS=$node_options "$bin/hbtua" --port 0 --port-file "$work/port" --data-dir "$work/data" \
+hook=""
+[ "${PROFILE:-0}" = 1 ] && hook="--require $root/bench/ua/profile_hook.js"
+UA_PROFILE_FILE=$work/serving.cpuprofile NODE_OPTIONS=$hook "$bin/hbtua" --port 0 --port-file "$work/port" --data-dir "$work/data" \
   --allow-insecure --allow-anonymous 2>"$work/hbtua.log" &
 server=$!
 pids+=("$server")
@@ -135,9 +135,16 @@ done
 echo "clients: 10 sessions in $processes processes, subscribed; hbtua RSS $(rss_mb "$server") MB"
 node "$load" moves "$work/mcsim.ctl" "$work/moves.txt"
 sleep 3
-cpu0=$(cpu_s "$server"); read -r main0 rest0 < <(thread_cpu_s "$server"); t0=$(date +%s.%N)
+[ "${PROFILE:-0}" = 1 ] && kill -USR2 "$server"
+clients_cpu() { local sum=0 p; for p in "${client_pids[@]}"; do sum=$(awk -v s="$sum" -v c="$(cpu_s "$p")" 'BEGIN { print s + c }'); done; echo "$sum"; }
+cpu0=$(cpu_s "$server"); read -r main0 rest0 < <(thread_cpu_s "$server"); t0=$(date +%s.%N); cc0=$(clients_cpu)
 sleep "$seconds"
-cpu1=$(cpu_s "$server"); read -r main1 rest1 < <(thread_cpu_s "$server"); t1=$(date +%s.%N)
+cpu1=$(cpu_s "$server"); read -r main1 rest1 < <(thread_cpu_s "$server"); t1=$(date +%s.%N); cc1=$(clients_cpu)
+[ "${PROFILE:-0}" = 1 ] && kill -USR2 "$server"
+echo "clients' processes: CPU $(awk -v a="$cc0" -v b="$cc1" -v s="$t0" -v e="$t1" 'BEGIN { printf "%.1f", 100 * (b - a) / (e - s) }') % of one core"
+echo "service's feed (value read → pushed into its variable, ms, per second: mean, largest, values/s):"
+grep -h '^service' "$work"/clients.* | tail -n "$seconds" | awk '{ m += $2; if ($3 > x) x = $3; v += $4; n++ }
+  END { if (n) printf "  mean %.1f, largest %.1f, %.0f values/s\n", m / n, x, v / n }'
 awk -v a="$cpu0" -v b="$cpu1" -v m0="$main0" -v m1="$main1" -v r0="$rest0" -v r1="$rest1" -v s="$t0" -v e="$t1" \
   -v rss="$(rss_mb "$server")" -v hwm="$(hwm_mb "$server")" 'BEGIN {
   w = e - s
@@ -147,7 +154,8 @@ for p in "${client_pids[@]}"; do wait "$p" || true; done
 kill -TERM "$server"; wait "$server" || true
 echo "latency (mcsim change → notification, ms): $(node "$load" latency "$work/history.txt" "$work"/notes.*)"
 if [ "${PROFILE:-0}" = 1 ]; then
-  node "$load" profile "$(ls "$work"/profile/*.cpuprofile | head -1)"
+  for _ in $(seq 50); do [ -s "$work/serving.cpuprofile" ] && break; sleep 0.1; done
+  echo "hbtua while serving, $(node "$load" profile "$work/serving.cpuprofile")"
 fi
 
 # The points library alone on the same moving plant: a session that only drains the feed.

@@ -47,8 +47,19 @@ const kChannelVariables = Object.freeze([
   ['RecordCount', DataType.UInt32, (c) => c.recordCount],
 ]);
 
+// The service's own figures over the last period.
+const kServiceVariables = Object.freeze([
+  ['Variables', DataType.UInt32, (f) => f.variables],
+  ['ValuesPerSecond', DataType.Double, (f) => f.valuesPerSecond],
+  ['FeedLagMs', DataType.Double, (f) => f.lagMs],
+  ['FeedLagMaxMs', DataType.Double, (f) => f.lagMaxMs],
+  ['Reloads', DataType.UInt32, (f) => f.reloads],
+]);
+
 class Diagnostics {
-  constructor({ addressSpace, namespace, session, queue, log, periodMs = 1000 }) {
+  // feed: the ChangeFeed (its take_window() figures); variables(): how many the address
+  // space holds.
+  constructor({ addressSpace, namespace, session, queue, log, periodMs = 1000, feed = null, variables = () => 0 }) {
     this.addressSpace_ = addressSpace;
     this.ns_ = namespace;
     this.session_ = session;
@@ -66,6 +77,10 @@ class Diagnostics {
     });
     this.driverFolder_ = namespace.addFolder(this.root_, { nodeId: this.id_('Diagnostics/Driver'), browseName: 'Driver' });
     this.driver_ = this.add_variables_(this.driverFolder_, 'Diagnostics/Driver', kDriverVariables);
+    this.feed_ = feed;
+    this.variables_ = variables;
+    this.serviceFolder_ = namespace.addFolder(this.root_, { nodeId: this.id_('Diagnostics/Service'), browseName: 'Service' });
+    this.service_ = this.add_variables_(this.serviceFolder_, 'Diagnostics/Service', kServiceVariables);
     this.channelsFolder_ = namespace.addFolder(this.root_, { nodeId: this.id_('Diagnostics/Channels'), browseName: 'Channels' });
     this.messagesNode_ = namespace.addVariable({
       componentOf: this.root_, nodeId: this.id_('Diagnostics/Messages'), browseName: 'Messages',
@@ -116,6 +131,7 @@ class Diagnostics {
     const { cursor, messages } = this.session_.messages(this.messageCursor_);
     this.messageCursor_ = cursor;
     if (messages.length) this.add_messages_(messages);
+    if (this.feed_) this.set_all_(this.service_, { ...this.feed_.take_window(), variables: this.variables_() });
     this.failed_ = false;
   }
 

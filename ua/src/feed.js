@@ -58,6 +58,7 @@ class ChangeFeed {
     this.stopped_ = false;
     this.running_ = null;
     this.stats = { batches: 0, values: 0, reloads: 0 };
+    this.window_ = { since: Date.now(), values: 0, lagSum: 0, lagCount: 0, lagMax: 0 };
   }
 
   // The address space of the present configuration with every value in it.
@@ -104,6 +105,32 @@ class ChangeFeed {
     return diff;
   }
 
+  // How long after the poller's read a value reached its variable, for the diagnostics.
+  measure_lag_(values) {
+    const w = this.window_;
+    const now = Date.now();
+    w.values += values.length;
+    for (const v of values) {
+      if (!(v.sourceTime > 0)) continue;
+      const lag = now - v.sourceTime;
+      w.lagSum += lag;
+      w.lagCount += 1;
+      if (lag > w.lagMax) w.lagMax = lag;
+    }
+  }
+
+  // The figures since the last call: values per second, mean and largest lag (ms).
+  take_window() {
+    const w = this.window_;
+    const now = Date.now();
+    const seconds = Math.max(0.001, (now - w.since) / 1000);
+    this.window_ = { since: now, values: 0, lagSum: 0, lagCount: 0, lagMax: 0 };
+    return {
+      valuesPerSecond: w.values / seconds, lagMs: w.lagCount ? w.lagSum / w.lagCount : 0, lagMaxMs: w.lagMax,
+      reloads: this.stats.reloads,
+    };
+  }
+
   // Everything changed since the cursor, batch by batch, letting clients in between.
   async drain_() {
     for (;;) {
@@ -117,6 +144,7 @@ class ChangeFeed {
         this.space_.set_values(r.values);
         this.stats.batches += 1;
         this.stats.values += r.values.length;
+        this.measure_lag_(r.values);
       }
       if (!r.more) return;
       await yield_to_clients();

@@ -41,6 +41,7 @@ async function start_service(settings, { session, users, log, diagnosticsMs = 10
     await feed.load();
     diagnostics = new Diagnostics({
       addressSpace: server.engine.addressSpace, namespace, session, queue, log, periodMs: diagnosticsMs,
+      feed, variables: () => space.variableCount,
     });
     const port = await start_listening(server, settings.port);
     feed.start();

@@ -238,6 +238,9 @@ test('diagnostics: the driver, its channels and its messages', async (t) => {
   assert.equal((await diag('Channels/Channel 1/LastError')).value.value, 'end code 0xC056');
   assert.equal((await diag('Channels/Channel 1/Address')).value.value, '127.0.0.1:5000');
   assert.equal((await diag('Driver/PointCount')).value.value, 11);
+  assert.equal((await diag('Service/Variables')).value.value, 11);
+  session.set('QPLC1:D:1', { integer: 5, sourceTime: Date.now() - 30 });
+  assert.ok(await eventually(async () => (await diag('Service/FeedLagMaxMs')).value.value >= 30), 'the feed lag is measured');
   assert.equal((await diag('Driver/ConfigFile')).value.value, '/fake/PLANT.HBT');
   assert.ok(await eventually(async () => (await diag('Messages')).value.value.length === 1));
   assert.deepEqual((await diag('Messages')).value.value, ['Communication Failure Chan 1 Dev =QPLC1 Pollrec 1']);
