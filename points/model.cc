@@ -17,30 +17,24 @@ namespace {
 constexpr char kDefaultLowEgu[] = "0.0";
 constexpr char kDefaultHighEgu[] = "65535.0";
 
-// A host enumeration buffer of `count` texts of 128 bytes, handed back with nio_Free.
-class Enumeration {
- public:
-  Enumeration(const HostExports& host, const char* device) : host_(host) {
-    NioStatus status = -1;
-    if (device == nullptr)
-      host.Enum_Devices(&status, &count_, &buffer_);
-    else
-      host.Enum_PollRecs(&status, device, &count_, &buffer_);
-    ok_ = status == 0 && count_ >= 0 && (count_ == 0 || buffer_ != nullptr);
+// A host enumeration: `count` texts of 128 bytes, copied and handed back with nio_Free at once,
+// because the host frees only the buffer it handed out last.
+bool enumerate(const HostExports& host, const char* device, std::vector<std::string>* out) {
+  NioStatus status = -1;
+  std::int32_t count = 0;
+  char* buffer = nullptr;
+  if (device == nullptr)
+    host.Enum_Devices(&status, &count, &buffer);
+  else
+    host.Enum_PollRecs(&status, device, &count, &buffer);
+  const bool ok = status == 0 && count >= 0 && (count == 0 || buffer != nullptr);
+  out->clear();
+  if (ok) {
+    for (std::int32_t i = 0; i < count; ++i) out->emplace_back(buffer + 128 * i, strnlen(buffer + 128 * i, 128));
   }
-  ~Enumeration() {
-    if (buffer_) host_.Free(buffer_);
-  }
-  bool ok() const { return ok_; }
-  int count() const { return count_; }
-  std::string_view text(int i) const { return std::string_view(buffer_ + 128 * i, strnlen(buffer_ + 128 * i, 128)); }
-
- private:
-  const HostExports& host_;
-  std::int32_t count_ = 0;
-  char* buffer_ = nullptr;
-  bool ok_ = false;
-};
+  if (buffer) host.Free(buffer);
+  return ok;
+}
 
 std::string_view fixed_text(const char* p, std::size_t n) { return std::string_view(p, strnlen(p, n)); }
 
@@ -86,8 +80,8 @@ struct Builder {
 };
 
 bool Builder::devices_and_records() {
-  Enumeration devices(host, nullptr);
-  if (!devices.ok() || devices.count() != view.devices) {
+  std::vector<std::string> devices, ranges;
+  if (!enumerate(host, nullptr, &devices) || devices.size() != static_cast<std::size_t>(view.devices)) {
     *error = "the host library and the image disagree on the devices";
     return false;
   }
@@ -98,6 +92,19 @@ bool Builder::devices_and_records() {
     for (int j = ch->first_device; j < ch->first_device + ch->device_count && j < view.devices; ++j) channel_of[j] = c;
   }
   m.plan_of_image_record.assign(static_cast<std::size_t>(view.records), -1);
+  // The lists' sizes, known from the records, spare the index and the lists their growing.
+  std::size_t expected = 0;
+  for (int k = 0; k < view.records; ++k) {
+    if (const PollRecordHead* head = view.record(k)) {
+      const RecordShape shape{address_register_type(head->address_word), address_start(head->address_word),
+                              head->length, head->data_type, 0};
+      expected += layout_of(shape).point_count;
+    }
+  }
+  m.points.reserve(expected);
+  m.index.reserve(expected);
+  m.records.reserve(static_cast<std::size_t>(view.records));
+  m.plans.reserve(static_cast<std::size_t>(view.records));
   for (int j = 0; j < view.devices; ++j) {
     const DeviceRecord* d = view.device(j);
     if (d == nullptr) {
@@ -105,7 +112,7 @@ bool Builder::devices_and_records() {
       return false;
     }
     const std::string_view name = hostlib::device_name(d);
-    if (devices.text(j) != name) {
+    if (devices[static_cast<std::size_t>(j)] != name) {
       *error = "the host library and the image disagree on the devices";
       return false;
     }
@@ -121,8 +128,7 @@ bool Builder::devices_and_records() {
     m.device_areas.push_back(area);
 
     const std::string device_text(name);
-    Enumeration ranges(host, device_text.c_str());
-    if (!ranges.ok() || ranges.count() != d->poll_record_count) {
+    if (!enumerate(host, device_text.c_str(), &ranges) || ranges.size() != d->poll_record_count) {
       *error = "the host library and the image disagree on the poll records of " + device_text;
       return false;
     }
@@ -151,7 +157,7 @@ bool Builder::devices_and_records() {
       hbt_record_info r{};
       r.id = static_cast<std::uint32_t>(m.records.size());
       r.device = info.id;
-      r.range = m.strings.add(ranges.text(i));
+      r.range = m.strings.add(ranges[static_cast<std::size_t>(i)]);
       r.data_type = head->data_type;
       r.length = head->length;
       r.poll_time_cs = head->poll_time;

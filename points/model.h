@@ -71,7 +71,7 @@ struct Model {
   std::vector<int> plan_of_image_record;       // image record index -> plan, or -1
 
   StringArena strings;
-  ItemIndex index{[this](std::uint32_t p) { return std::string_view(points[p].item_id); }};
+  ItemIndex index{[this](std::uint32_t p) { return points[p].item_id; }};
   std::vector<std::string> notes;  // tag lines that do not bind, records without points
 
   Model() = default;

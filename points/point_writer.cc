@@ -77,9 +77,16 @@ double value_of_raw(const Model& m, std::uint32_t p, const Stored& s, std::uint1
   hostlib::Conditioning c{t.address.sigcond, plan.shape.data_type, t.format.egu_low, t.format.egu_span,
                           t.format.decimals, t.area.option_low, t.area.option_range};
   const double v = hostlib::condition_read(c, w0, s.w1).value;
-  const double up = hostlib::condition_read(c, static_cast<std::uint16_t>(w0 + 1), s.w1).value;
-  const double down = hostlib::condition_read(c, static_cast<std::uint16_t>(w0 - 1), s.w1).value;
-  *step = std::max(std::fabs(up - v), std::fabs(v - down));
+  // The resolution of the raw value, before LIN rounds to its decimals.
+  hostlib::Conditioning fine = c;
+  fine.decimals = 7;
+  const double at = hostlib::condition_read(fine, w0, s.w1).value;
+  const double up = hostlib::condition_read(fine, static_cast<std::uint16_t>(w0 + 1), s.w1).value - at;
+  const double down = at - hostlib::condition_read(fine, static_cast<std::uint16_t>(w0 - 1), s.w1).value;
+  // One count either way; at the end of the raw range one neighbour wraps to the other end,
+  // so the smaller step is the resolution.
+  const double a = std::fabs(up), b = std::fabs(down);
+  *step = a == 0 ? b : b == 0 ? a : std::min(a, b);
   return v;
 }
 

@@ -163,6 +163,8 @@ bool Session::attach(std::string* error) {
   // The history still in the ring is there to read with a cursor of 0.
   PointerBlock* b = niolib_->pointer_block();
   ring_ = std::make_unique<RingReader>(b, (ring_index(b) + 1) % kMessageRingEntries);
+  std::lock_guard lock(mutex_);
+  drain_ring();
   return true;
 }
 
@@ -202,7 +204,8 @@ std::int32_t Session::state(hbt_driver_state* out) {
   s.size = size;
   char text[128] = {};
   host_.get_ServerStatus(text, nullptr);
-  std::snprintf(s.status_text, sizeof s.status_text, "%s", text);
+  // The host's line is up to 127 characters; the state holds what fits.
+  std::memcpy(s.status_text, text, std::min(strnlen(text, sizeof text), sizeof s.status_text - 1));
   {
     std::lock_guard lock(mutex_);
     s.generation = generation_;
@@ -309,7 +312,7 @@ std::int32_t Session::read(const std::uint32_t* ids, std::uint32_t count, hbt_po
       st.time_ms = request_time(plan, control ? poll_countdown(control) : 0, now_unix);
     }
     const Quality q = quality_of(status, r.has_value ? r.value_status : 0, false);
-    st.quality = q.quality;
+    st.quality = plan.bound ? q.quality : static_cast<std::uint8_t>(HBT_QUALITY_CONFIG);
     st.status = q.status;
     fill_value(m.points[p], st, &text, id, &out[i]);
   }

@@ -75,6 +75,8 @@ void Session::install(std::shared_ptr<const Model> model) {
 
   // Every value once, from the image as it stands.
   std::vector<Update> updates;
+  updates.reserve(m.points.size());
+  touched_points_.reserve(m.points.size());
   for (std::uint32_t r = 0; r < m.plans.size(); ++r) {
     LookRecord& lr = look_records_[r];
     if (lr.head == nullptr) continue;
@@ -154,6 +156,8 @@ void Session::read_points_of_record(std::uint32_t r, bool all, const std::vector
   const Model& m = *look_model_;
   const RecordPlan& plan = m.plans[r];
   const hbt_record_info& info = m.records[r];
+  // Points of a record the host does not resolve stay CONFIG.
+  if (!plan.bound) return;
   if (all) {
     for (std::uint32_t p = info.first_point; p < info.first_point + info.point_count; ++p) points->push_back(p);
     for (std::uint32_t t = plan.first_tag; t < plan.first_tag + plan.tag_count; ++t)

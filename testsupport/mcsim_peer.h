@@ -114,6 +114,7 @@ class PollerProcess {
   ~PollerProcess() { stop(); }
 
   bool mapped() const { return mapped_; }
+  int pid() const { return process_->pid(); }
   image::Niolib& image() { return client_; }
   image::PollRecordHead& record(int k) { return *client_.nio_map_dit(k); }
   image::PollControlEntry& entry(int k) { return *client_.nio_map_ptr(k); }

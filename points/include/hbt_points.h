@@ -126,7 +126,7 @@ typedef struct hbt_point_value {
   uint16_t status;            /* the host's status word, 0 when good */
   int64_t source_time_ms;     /* Unix time in ms of the read that gave the value */
   int64_t integer;            /* BOOL (0/1), INT16, UINT16, INT32, UINT32 */
-  double real;                /* FLOAT, DOUBLE */
+  double real;                /* FLOAT, DOUBLE; for the integer types the same number */
   const char* text;           /* STRING: not NUL-terminated necessarily, see text_length */
   uint32_t text_length;
   uint32_t reserved;
@@ -205,6 +205,8 @@ HBT_POINTS_EXPORT int32_t hbt_points_wait(hbt_points* session, uint32_t timeout_
 HBT_POINTS_EXPORT int32_t hbt_points_write(hbt_points* session, const hbt_point_value* values, uint32_t count,
                                            int32_t* results);
 
+/* One entry per channel of the configuration, at most `capacity`; with no room (out NULL or
+ * capacity 0) *count is the number of channels. */
 HBT_POINTS_EXPORT int32_t hbt_points_channels(hbt_points* session, hbt_channel_diag* out, uint32_t capacity,
                                               uint32_t* count);
 
