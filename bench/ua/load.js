@@ -2,10 +2,12 @@
 // Parts of the OPC UA load run (bench/ua/run.sh), one subcommand each:
 //   moves SOCKET FILE         starts mcsim's moving registers (lines of FILE) in 50 batches
 //                             over one second, so that their changes spread over the second
-//   clients URL FILE N K S OUT  clients K, K+N, ... of 10 subscribe each to its share of the
-//                             item IDs in FILE for S seconds; every notification goes to OUT
-//                             as "ITEM VALUE RECEIVED_MS" (CLOCK_MONOTONIC)
-//   latency HISTORY OUT...    PLC change → notification delays from mcsim's history, split
+//   clients URL FILE N K S OUT [C]  clients K, K+N, ... of C (10) subscribe each to its share
+//                             of the item IDs in FILE until SIGTERM (at most S seconds);
+//                             every notification goes to OUT as "ITEM VALUE RECEIVED_MS
+//                             SOURCE_MS" (CLOCK_MONOTONIC)
+//   latency FROM TO HISTORY OUT...  PLC change → notification delays of the notifications
+//                             received from FROM to TO (CLOCK_MONOTONIC ms), split
 //                             at the source timestamp: change → the poller's read (read_*),
 //                             the read → the client (deliver_*: library, service, SDK, client)
 //   feed SECONDS              a points session alone drains the change feed (the library's
@@ -46,12 +48,11 @@ async function moves(socketPath, file) {
   if (failed || replies < lines.length) throw new Error(`mcsim: ${failed || `${replies} of ${lines.length} replies`}`);
 }
 
-async function clients(url, itemsFile, processes, index, seconds, out) {
+async function clients(url, itemsFile, processes, index, seconds, out, total = 10) {
   const sdk = require('node-opcua');
   const quiet = () => {};
   for (const f of ['setWarningLogger', 'setDebugLogger']) if (sdk[f]) sdk[f](quiet);
   const items = fs.readFileSync(itemsFile, 'utf8').split('\n').filter(Boolean);
-  const total = 10;
   const sink = fs.createWriteStream(out);
   // Source timestamps are wall-clock time; the history's and the receipts' are monotonic.
   const clockOffset = Date.now() - mono();
@@ -94,7 +95,11 @@ async function clients(url, itemsFile, processes, index, seconds, out) {
     }))).catch(() => null);
     if (dvs) process.stdout.write(`service ${dvs.map((d) => Number(d.value.value).toFixed(1)).join(' ')}\n`);
   }, 1000) : null;
-  await sleep(seconds * 1000);
+  // Until the run ends (SIGTERM), at most `seconds`.
+  await new Promise((resolve) => {
+    const timer = setTimeout(resolve, seconds * 1000);
+    process.once('SIGTERM', () => { clearTimeout(timer); resolve(); });
+  });
   if (lagTimer) clearInterval(lagTimer);
   for (const s of sessions) {
     await s.subscription.terminate().catch(() => {});
@@ -106,7 +111,7 @@ async function clients(url, itemsFile, processes, index, seconds, out) {
 
 // The delay of each notification after the PLC change it shows: the moment mcsim's history
 // gave the register that value (the first time, at or before the receipt), up to the receipt.
-function latency(historyFile, outs) {
+function latency(from, to, historyFile, outs) {
   const itemReg = (item) => {
     const m = /^[^:]+:D:(\d+)$/.exec(item);
     return m ? `D${m[1]}` : null;
@@ -123,6 +128,7 @@ function latency(historyFile, outs) {
     else changes.set(key, [Number(ms)]);
   }
   const delays = [];
+  const windows = new Map();  // 5-second windows of receipt time → delays
   const readDelays = [];
   const deliverDelays = [];
   let unmatched = 0;
@@ -135,10 +141,13 @@ function latency(historyFile, outs) {
       const times = reg && changes.get(`${reg}=${value}`);
       if (!times) { unmatched += 1; continue; }
       const t = Number(received);
+      if (t < from || t > to) continue;
       let best = null;
       for (const m of times) if (m <= t && (best === null || m > best)) best = m;
       if (best === null) { initial += 1; continue; }
       delays.push(t - best);
+      const bucket = Math.floor(t / 5000);
+      (windows.get(bucket) || windows.set(bucket, []).get(bucket)).push(t - best);
       if (Number(source) > 0) {
         readDelays.push(Number(source) - best);
         deliverDelays.push(t - Number(source));
@@ -153,6 +162,7 @@ function latency(historyFile, outs) {
     count: delays.length, unmatched, initial, p50: q(delays, 0.5), p90: q(delays, 0.9), p99: q(delays, 0.99),
     max: q(delays, 1), read_p50: q(readDelays, 0.5), read_p99: q(readDelays, 0.99),
     deliver_p50: q(deliverDelays, 0.5), deliver_p99: q(deliverDelays, 0.99),
+    by_5s: [...windows.keys()].sort((a, b) => a - b).map((k) => `${windows.get(k).length}:${q(windows.get(k), 0.5).toFixed(0)}/${q(windows.get(k), 0.99).toFixed(0)}`).join(','),
   };
 }
 
@@ -224,9 +234,10 @@ function profile(file) {
 async function main([command, ...args]) {
   switch (command) {
     case 'moves': return moves(args[0], args[1]);
-    case 'clients': return clients(args[0], args[1], Number(args[2]), Number(args[3]), Number(args[4]), args[5]);
+    case 'clients': return clients(args[0], args[1], Number(args[2]), Number(args[3]), Number(args[4]), args[5],
+      Number(args[6] || 10));
     case 'latency': {
-      const r = latency(args[0], args.slice(1));
+      const r = latency(Number(args[0]), Number(args[1]), args[2], args.slice(3));
       process.stdout.write(`${Object.entries(r).map(([k, v]) => `${k}=${typeof v === 'number' && !Number.isInteger(v) ? v.toFixed(1) : v}`).join(' ')}\n`);
       return undefined;
     }

@@ -8,7 +8,7 @@
 # PROFILE=1 also hbtua's CPU profile by package.
 # Usage: bench/ua/run.sh [BUILD_DIR] [SECONDS]   (not part of make test)
 # Environment: UA_SAMPLING_MS (clients' sampling interval, default 0: on change),
-# UA_PUBLISH_MS (default 100), UA_CLIENT_PROCESSES (default 2).
+# UA_PUBLISH_MS (default 100), UA_CLIENT_PROCESSES (default 2), KEEP=1 keeps the run's files.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build}
@@ -30,7 +30,7 @@ cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   "$bin/hbtio" shutdown >/dev/null 2>&1 || true
   wait 2>/dev/null || true
-  if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "bench/ua: failed; its files are in $work"; fi
+  if [ "$status" -eq 0 ] && [ "${KEEP:-0}" != 1 ]; then rm -rf "$work"; else echo "bench/ua: its files are in $work"; fi
 }
 trap cleanup EXIT
 
@@ -123,12 +123,19 @@ echo "hbtua: ready in $(awk -v a="$start" -v b="$ready" 'BEGIN { printf "%.1f", 
 # The clients subscribe (the initial values are not part of the figures), then the plant moves.
 client_pids=()
 for i in $(seq 0 $((processes - 1))); do
-  node "$load" clients "$url" "$work/items.txt" "$processes" "$i" $((seconds + 20)) "$work/notes.$i" >"$work/clients.$i" 2>&1 &
+  node "$load" clients "$url" "$work/items.txt" "$processes" "$i" 3600 "$work/notes.$i" >"$work/clients.$i" 2>&1 &
   client_pids+=($!)
   pids+=($!)
 done
+# A probe: one more session, in a process of its own, on 50 moving items only: its delays
+# are the server's, whatever the ten big clients' processes make of their share.
+awk '{ sub(/^move D/, ""); split($0, w, " "); n = w[1] } NR % 200 == 1 { print n }' "$work/moves.txt" |
+  while read -r d; do grep -m1 ":D:$d\$" "$work/items.txt"; done >"$work/probe-items.txt"
+node "$load" clients "$url" "$work/probe-items.txt" 1 0 3600 "$work/probe.notes" 1 >"$work/probe.out" 2>&1 &
+client_pids+=($!)
+pids+=($!)
 for _ in $(seq 3000); do
-  [ "$(cat "$work"/clients.* 2>/dev/null | grep -c '^ready')" -eq "$processes" ] && break
+  [ "$(cat "$work"/clients.* "$work/probe.out" 2>/dev/null | grep -c '^ready')" -eq $((processes + 1)) ] && break
   sleep 0.1
 done
 [ "$(cat "$work"/clients.* | grep -c '^ready')" -eq "$processes" ] || { echo "clients did not subscribe"; cat "$work"/clients.*; exit 1; }
@@ -137,9 +144,13 @@ node "$load" moves "$work/mcsim.ctl" "$work/moves.txt"
 sleep 3
 [ "${PROFILE:-0}" = 1 ] && kill -USR2 "$server"
 clients_cpu() { local sum=0 p; for p in "${client_pids[@]}"; do sum=$(awk -v s="$sum" -v c="$(cpu_s "$p")" 'BEGIN { print s + c }'); done; echo "$sum"; }
+# CLOCK_MONOTONIC in ms (the clock of the history and of the receipts), for the window.
+mono_ms() { node -e 'process.stdout.write(String(Math.round(Number(process.hrtime.bigint()) / 1e6)))'; }
+m0=$(mono_ms)
 cpu0=$(cpu_s "$server"); read -r main0 rest0 < <(thread_cpu_s "$server"); t0=$(date +%s.%N); cc0=$(clients_cpu)
 sleep "$seconds"
 cpu1=$(cpu_s "$server"); read -r main1 rest1 < <(thread_cpu_s "$server"); t1=$(date +%s.%N); cc1=$(clients_cpu)
+m1=$(mono_ms)
 [ "${PROFILE:-0}" = 1 ] && kill -USR2 "$server"
 echo "clients' processes: CPU $(awk -v a="$cc0" -v b="$cc1" -v s="$t0" -v e="$t1" 'BEGIN { printf "%.1f", 100 * (b - a) / (e - s) }') % of one core"
 echo "service's feed (value read → pushed into its variable, ms, per second: mean, largest, values/s):"
@@ -150,14 +161,16 @@ awk -v a="$cpu0" -v b="$cpu1" -v m0="$main0" -v m1="$main1" -v r0="$rest0" -v r1
   w = e - s
   printf "hbtua serving: CPU %.1f %% of one core (main thread %.1f %%, other threads %.1f %%), RSS %s MB (peak %s MB)\n",
     100 * (b - a) / w, 100 * (m1 - m0) / w, 100 * (r1 - r0) / w, rss, hwm }'
+# The clients end (the SDK then takes their monitored items down), then hbtua; the points
+# library alone runs on the same moving plant while the poller is still up.
+for p in "${client_pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
 for p in "${client_pids[@]}"; do wait "$p" || true; done
 kill -TERM "$server"; wait "$server" || true
-echo "latency (mcsim change → notification, ms): $(node "$load" latency "$work/history.txt" "$work"/notes.*)"
+node "$load" feed "$seconds" >"$work/feed.out" 2>&1 || true
+# Only what arrived within the window.
+echo "latency (mcsim change → notification, ms): $(node "$load" latency "$m0" "$m1" "$work/history.txt" "$work"/notes.*)"
+echo "latency of the probe (50 items, a session alone): $(node "$load" latency "$m0" "$m1" "$work/history.txt" "$work/probe.notes")"
 if [ "${PROFILE:-0}" = 1 ]; then
-  for _ in $(seq 50); do [ -s "$work/serving.cpuprofile" ] && break; sleep 0.1; done
   echo "hbtua while serving, $(node "$load" profile "$work/serving.cpuprofile")"
 fi
-
-# The points library alone on the same moving plant: a session that only drains the feed.
-node "$load" feed "$seconds" >"$work/feed.out" 2>&1 || true
 echo "points library alone: $(cat "$work/feed.out")"

@@ -71,19 +71,14 @@ class DriverAddressSpace {
     return diff;
   }
 
-  // Pushes point values (PointsSession.changes) into their variables. A value within the
-  // point's deadband of the last one pushed, with the same status, is left out.
+  // Pushes point values (PointsSession.changes) into their variables. The feed has already
+  // held back what stayed within a point's dead band.
   set_values(pointValues) {
     for (const v of pointValues) {
       const entry = this.byPoint_[v.id];
       if (!entry) continue;
       const status = values.status_of(v.quality, v.status);
       const value = values.js_value_of(v);
-      const deadband = entry.spec.deadband;
-      if (deadband > 0 && status === entry.status && typeof value === 'number' && typeof entry.value === 'number' &&
-          Math.abs(value - entry.value) <= deadband) {
-        continue;
-      }
       entry.value = value;
       entry.status = status;
       entry.node.setValueFromSource(new Variant({ dataType: entry.dataType, value }), status,

@@ -64,8 +64,7 @@ function plan_of(lists) {
     variables.set(id, {
       nodeId: id, parent, browseName: point.name || id, pointId: point.id, type: point.type,
       writable: point.writable !== 0, analog: point.analog !== 0, euLow: point.eu_low, euHigh: point.eu_high,
-      units: point.eu_units || '', deadband: point.deadband > 0 ? point.deadband : 0,
-      textLength: point.text_length,
+      units: point.eu_units || '', textLength: point.text_length,
     });
   }
   return { generation: lists.generation, folders, variables, skipped };

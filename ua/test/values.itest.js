@@ -71,12 +71,12 @@ test('every kind of value reads as mcsim holds it', async (t) => {
     ['QPLC1:D:40', 4000000000, DataType.UInt32], ['QPLC1:D:50$8', 'HBT OK', DataType.String], ['QPLC1:D:50$4', 'HBT ', DataType.String],
     ['QPLC1:M:3', true, DataType.Boolean], ['QPLC1:M:4', false, DataType.Boolean], ['QPLC1:D:3:0', true, DataType.Boolean],
     ['QPLC1:D:3:7', false, DataType.Boolean], ['QPLC1:D:3:2', true, DataType.Boolean], ['QPLC1:D:0|LIN,0,100,,degC', 100, DataType.Double]];
-  try {
-    await until(async () => (await read('QPLC1:D:3:2')).value.value === true && (await read('QPLC1:D:0')).value.value === 65535, 10000, 'values');
-  } catch (err) {
-    t.diagnostic(dump());
-    throw err;
-  }
+  // Records are read one after another: wait until every value is there (the assertions
+  // below then say which one is not).
+  await until(async () => {
+    for (const [id, value] of want) if ((await read(id)).value.value !== value) return false;
+    return true;
+  }, 10000, 'every value').catch((err) => t.diagnostic(`${err.message}\n${dump()}`));
   for (const [id, value, type] of want) {
     const dv = await read(id);
     assert.equal(dv.statusCode, StatusCodes.Good, id);
@@ -116,7 +116,7 @@ test('writes of every kind reach the PLC', async () => {
   }
   // And what the PLC now holds comes back through the variables.
   await until(async () => (await read('QPLC1:D:30')).value.value === -70000, 10000, 'D30 read back');
-  assert.equal((await read('QPLC1:D:50$8')).value.value, 'WRITTEN');
+  await until(async () => (await read('QPLC1:D:50$8')).value.value === 'WRITTEN', 10000, 'D50 read back');
 });
 
 test('wrong writes are refused with the status that says why, and nothing reaches the PLC', async () => {
@@ -152,8 +152,6 @@ test('subscriptions deliver each change as mcsim made it, in order, ending at wh
     }
     await sleep(20 + random() % 130);
   }
-  await sleep(1500);
-  const history = new History(plant.path('history.txt'));
   const expected = {
     'QPLC1:D:0': (r) => r('D0'),
     'QPLC1:D:10': (r) => (r('D10') << 16) >> 16,
@@ -162,6 +160,13 @@ test('subscriptions deliver each change as mcsim made it, in order, ending at wh
     'QPLC1:D:50$8': (r) => text_of([r('D50'), r('D51'), r('D52'), r('D53')]),
     'QPLC1:M:3': (r) => r('M3') !== 0,
   };
+  // Every item settles at what the PLC now holds (generous on a loaded machine).
+  let history = null;
+  await until(() => {
+    history = new History(plant.path('history.txt'));
+    const now = history.at(monotonic_ms());
+    return items.every((id) => JSON.stringify(sub.items.get(id).values.at(-1)?.value) === JSON.stringify(expected[id](now)));
+  }, 15000, 'the last values').catch(() => {});
   let total = 0;
   for (const id of items) {
     const got = sub.items.get(id).values.filter((v) => v.mono >= start && v.status === StatusCodes.Good);
