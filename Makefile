@@ -1,7 +1,10 @@
 # Front door: `make demo` and `make test` do everything, from missing packages to results.
 JOBS ?= 2
+# Demos build only the programs they run; a new demo is a name here, a line in
+# cmake/demos.cmake and its scripts/NAME.sh.
+DEMOS := demo demo-opc demo-ua editor
 
-.PHONY: all deps configure build demo demo-opc demo-ua test test-asan test-tsan test-clang-asan bench dist package fuzz soak bench-peers clean
+.PHONY: all deps configure build $(DEMOS) test test-asan test-tsan test-clang-asan bench dist package test-package fuzz soak bench-peers clean
 
 all: build
 
@@ -14,22 +17,14 @@ configure: deps
 build: configure
 	cmake --build --preset default -j $(JOBS)
 
-demo: build
-	@scripts/demo.sh
-
-# The demo plant through the OPC server: hbtopc browses, reads and subscribes.
-demo-opc: build
-	@scripts/demo-opc.sh
-
-# The demo plant through the OPC UA server hbtua: hbtua-client browses, reads, writes and
-# subscribes. Builds only what it runs.
-demo-ua: configure
-	cmake --build --preset default -j $(JOBS) --target hbtua hbtpoints HBTSPOLL HBTSTSR mcsim hbtio hbtcfg hbtreg
-	@scripts/demo-ua.sh
-
-# The configuration editor HBTDIDW on the demo plant (needs a display).
-editor: build
-	@scripts/editor.sh
+# Demos build only the programs they run (the CMake target NAME-programs, cmake/demos.cmake),
+# then run scripts/NAME.sh: demo is the simulated plant with a live table, demo-opc the same
+# plant through the OPC server, demo-ua through the OPC UA server hbtua (hbtua-client
+# browses, reads, writes and subscribes), editor the configuration editor on it (needs a
+# display).
+$(DEMOS): configure
+	cmake --build --preset default -j $(JOBS) --target $@-programs
+	@scripts/$@.sh
 
 test: build
 	ctest --preset default
@@ -54,12 +49,19 @@ test-clang-asan: deps
 bench: build
 	@scripts/bench.sh
 
-# Installation media in build/dist; a Debian package in build/package.
+# Installation media in build/dist; a Debian package in build/package (checked with lintian
+# when it is installed).
 dist: build
 	cmake --build --preset default --target dist
 
 package: build
 	cmake --build --preset default --target package
+
+# The Debian package built twice, checked with lintian, unpacked and run, and installed,
+# upgraded, removed and purged in a scratch root (the maintainer scripts; needs root).
+test-package: build
+	@scripts/install-deps.sh package
+	build/tests/hbt_package_test
 
 # Coverage-guided fuzzing of every reader of outside bytes: FUZZ_SECONDS per target (30).
 fuzz: deps

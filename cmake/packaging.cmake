@@ -1,7 +1,7 @@
 # The installed tree: programs in bin/, libraries in lib/, DEFAULT.HBT and the help page in
 # share/hbt/, and HBT.inf at its root naming those folders. It is at once the installation
 # media (`make dist` writes it to build/dist) and the content of the Debian package
-# (`make package`, under /opt/hbt). Run paths are relative ($ORIGIN), so the programs find
+# (`make package`, under /opt/hbt, with the package's own files from packaging/). Run paths are relative ($ORIGIN), so the programs find
 # the libraries both in this tree and in the flat folder InstallDriver copies them to.
 
 # File named in HBT.inf -> targets that may build it (the first that exists wins).
@@ -44,19 +44,20 @@ endif()
 
 set_target_properties(${hbt_installed_programs} PROPERTIES INSTALL_RPATH "$ORIGIN:$ORIGIN/../lib")
 set_target_properties(${hbt_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
-install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin)
-install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib)
+install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin COMPONENT media)
+install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib COMPONENT media)
 
 # The OPC UA service (Linux only, beside the installation media's own files): the libraries
 # it loads, its launchers, and its folder with the npm packages as npm ci installed them.
 if(TARGET hbtua AND TARGET hbtpoints)
   set_target_properties(hbtpoints PROPERTIES INSTALL_RPATH "$ORIGIN")
-  install(TARGETS hbtpoints LIBRARY DESTINATION lib)
-  install(PROGRAMS ${CMAKE_BINARY_DIR}/bin/hbtua ${CMAKE_BINARY_DIR}/bin/hbtua-client DESTINATION bin)
+  install(TARGETS hbtpoints LIBRARY DESTINATION lib COMPONENT media)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/bin/hbtua ${CMAKE_BINARY_DIR}/bin/hbtua-client DESTINATION bin
+    COMPONENT media)
   install(CODE "if(NOT EXISTS \"${HBTUA_DIR}/node_modules/.hbt-installed\")
     message(WARNING \"the npm packages of hbtua are not installed: bin/hbtua will not run\")
-  endif()")
-  install(DIRECTORY ${HBTUA_DIR}/ DESTINATION lib/hbtua USE_SOURCE_PERMISSIONS
+  endif()" COMPONENT media)
+  install(DIRECTORY ${HBTUA_DIR}/ DESTINATION lib/hbtua USE_SOURCE_PERMISSIONS COMPONENT media
     PATTERN .install.lock EXCLUDE)
 endif()
 
@@ -79,12 +80,12 @@ add_custom_command(OUTPUT ${hbt_default_config}
   COMMENT "DEFAULT.HBT from setup/media/DEFAULT.csv")
 add_custom_target(hbt_media_files ALL DEPENDS ${hbt_media_inf} ${hbt_default_config})
 
-install(FILES ${hbt_media_inf} DESTINATION .)
-install(FILES ${CMAKE_SOURCE_DIR}/setup/media/HBTDOC.html ${hbt_default_config} DESTINATION share/hbt)
+install(FILES ${hbt_media_inf} DESTINATION . COMPONENT media)
+install(FILES ${CMAKE_SOURCE_DIR}/setup/media/HBTDOC.html ${hbt_default_config} DESTINATION share/hbt COMPONENT media)
 
 add_custom_target(dist
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/dist
-  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/dist --strip
+  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/dist --component media --strip
   COMMAND hbtmedia check ${CMAKE_BINARY_DIR}/dist
   COMMENT "Installation media in ${CMAKE_BINARY_DIR}/dist"
   VERBATIM)
@@ -93,21 +94,83 @@ if(TARGET hbtua AND TARGET hbtpoints)
   add_dependencies(dist hbtua hbtpoints)
 endif()
 
+# ---- The Debian package -------------------------------------------------------------------
+# Besides the /opt tree: the systemd units of the network services, the documentation Debian
+# asks of every package, and example configurations. They have absolute paths and their own
+# component, so that `make dist` and the media tests (component media) never put them into the
+# build machine's system folders; the package holds both components.
+set(hbt_packaging ${CMAKE_SOURCE_DIR}/packaging)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(HBT_DEB_VERSION ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
+configure_file(${hbt_packaging}/debian/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+set(hbt_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_command(OUTPUT ${hbt_changelog}
+  COMMAND gzip -9 -n -k -f changelog.Debian
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/packaging
+  COMMENT "changelog.Debian.gz"
+  VERBATIM)
+add_custom_target(hbt_debian_files ALL DEPENDS ${hbt_changelog})
+install(FILES ${hbt_packaging}/debian/copyright ${hbt_changelog}
+  DESTINATION /usr/share/doc/hbt COMPONENT debian)
+install(FILES ${hbt_packaging}/debian/lintian-overrides
+  DESTINATION /usr/share/lintian/overrides RENAME hbt COMPONENT debian)
+install(FILES ${hbt_packaging}/examples/hbtua.conf ${hbt_packaging}/examples/hbtmqtt.conf
+  DESTINATION /usr/share/doc/hbt/examples COMPONENT debian)
+install(FILES ${hbt_packaging}/systemd/hbtua.service ${hbt_packaging}/systemd/hbtmqtt.service
+  DESTINATION /lib/systemd/system COMPONENT debian)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME hbt)
 set(CPACK_PACKAGE_VENDOR Velmora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Brenlow Ethernet Driver (HBT) for Mitsubishi MELSEC PLCs")
-set(CPACK_PACKAGING_INSTALL_PREFIX /opt/hbt)
+set(CPACK_PACKAGE_DESCRIPTION "\
+The Brenlow Ethernet Driver connects SCADA hosts, OPC clients and network
+services to Mitsubishi MELSEC A-series and Q-series PLCs over Ethernet (MC
+protocol, 1E and 3E frames, UDP or TCP). It holds the poller HBTSPOLL, the
+host data-access library HBTSTSR.so, an in-process OPC DA server, the
+configuration editor HBTDIDW, an installer and command-line tools, under
+/opt/hbt, and systemd units for its OPC UA server and MQTT Sparkplug B edge
+node, which run as the user hbt once configured in /etc/hbt.")
+# Installed with DESTDIR, so that the absolute paths above land in the package and not on the
+# machine that builds it; the prefix is then CPACK_INSTALL_PREFIX.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /opt/hbt)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmora support <support@velmora.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmora.invalid/brenlow")
+# adduser makes the services' user; the help launcher opens its page with xdg-open.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${hbt_packaging}/debian/postinst ${hbt_packaging}/debian/prerm ${hbt_packaging}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# `make package` checks the package with lintian when it is installed (cpack -D
+# CPACK_HBT_LINTIAN=OFF leaves it out).
+set(CPACK_HBT_LINTIAN ON)
+set(CPACK_POST_BUILD_SCRIPTS ${hbt_packaging}/lintian_check.cmake)
 include(CPack)
 
 if(TARGET setup_itest)
   add_dependencies(setup_itest hbt_media_files hbtmedia ${hbt_installed_programs} ${hbt_installed_libraries})
+endif()
+
+# The package's tests build it twice, check it with lintian, and install, upgrade, remove and
+# purge it in a scratch root: minutes, so `make test-package` runs them, not `make test`.
+if(HBT_BUILD_TESTS)
+  file(GLOB hbt_package_tests CONFIGURE_DEPENDS ${hbt_packaging}/tests/*.cc)
+  add_executable(hbt_package_test ${hbt_package_tests})
+  target_include_directories(hbt_package_test PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(hbt_package_test PRIVATE testsupport GTest::gtest GTest::gtest_main)
+  set_target_properties(hbt_package_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(hbt_package_test PRIVATE
+    HBT_CPACK="${CMAKE_CPACK_COMMAND}" HBT_BUILD_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(hbt_package_test hbt_media_files hbt_debian_files ${hbt_installed_programs}
+                   ${hbt_installed_libraries})
 endif()

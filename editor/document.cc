@@ -58,6 +58,8 @@ CDrvSpecificDevice* CDidDoc::add_default_device() {
 }
 
 Message CDidDoc::rename_device(CDevice& device, std::string_view name, bool dialog) const {
+  // The host addresses data by the name, and the list shows it: a device needs one.
+  if (name.empty()) return message(kMsgDeviceNameEmpty);
   static constexpr std::string_view kCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
   for (char c : name) {
     if (kCharacters.find(c) == std::string_view::npos) return message(kMsgDeviceNameCharacters);
@@ -123,6 +125,7 @@ void CDidDoc::delete_contents() {
   path_.clear();
   title_ = "Untitled";
   modified_ = false;
+  ++contents_generation_;
 }
 
 void CDidDoc::set_path(std::string path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,6 +60,9 @@ class CDidDoc {
 
   // Deletes the whole tree and resets the document state.
   void delete_contents();
+  // Counts delete_contents(): a window that remembers the count it drew knows whether the
+  // tree it shows still exists (a failed Open empties the document too).
+  std::uint64_t contents_generation() const { return contents_generation_; }
 
   const std::string& path() const { return path_; }
   void set_path(std::string path);  // also puts it on top of the recent files
@@ -82,6 +86,7 @@ class CDidDoc {
   bool saved_since_start_ = false;
   bool log_flag_ = false;
   std::vector<std::string> recent_files_;
+  std::uint64_t contents_generation_ = 0;
 };
 
 // Asks "This will delete the Device and all associated Poll Records..." and on Yes deletes

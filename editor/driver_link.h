@@ -12,6 +12,11 @@ namespace hbt::editor {
 struct ChannelCounters {
   std::uint16_t transmitted = 0;
   std::uint16_t received = 0;
+  // Which run of the poller counted them: counters start from zero with every image the
+  // poller loads (a new generation) and with every poller process (its alive counter
+  // starts again), so two readings compare only when both agree.
+  std::uint32_t generation = 0;
+  std::uint32_t alive_counter = 0;
 };
 
 struct DriverMessage {

@@ -15,7 +15,9 @@ class FakeDriverLink final : public DriverLink {
   int attach_calls = 0;
   int records = 0;
   bool readable = true;   // false: every read fails, as with a driver that stopped
-  std::map<int, ChannelCounters> channel_counters;
+  std::map<int, ChannelCounters> channel_counters;  // generation and alive counter come from below
+  std::uint32_t generation = 0;     // image generation the counters are read from
+  std::uint32_t alive_counter = 0;  // the poller's alive counter at the reading
   std::map<int, std::uint16_t> statuses;
   std::deque<DriverMessage> messages;
   std::vector<std::string> reloads;
@@ -27,7 +29,10 @@ class FakeDriverLink final : public DriverLink {
   int poll_record_count() override { return readable ? records : 0; }
   std::optional<ChannelCounters> counters(int index) override {
     if (!readable || !channel_counters.count(index)) return std::nullopt;
-    return channel_counters[index];
+    ChannelCounters c = channel_counters[index];
+    c.generation = generation;
+    c.alive_counter = alive_counter;
+    return c;
   }
   std::optional<std::uint16_t> status(int record) override {
     if (!readable || !statuses.count(record)) return std::nullopt;

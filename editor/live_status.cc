@@ -38,22 +38,32 @@ LiveStatus::Tick LiveStatus::tick(const CDidDoc& doc) {
     image_channels_ = link_.attach();
     if (image_channels_ == 0) image_channels_ = -1;
   }
-  const CDrvSpecificChannel* channel = doc.current_channel();
-  if (image_channels_ > 0 && channel != nullptr) {
-    int index = -1;
-    for (std::size_t i = 0; i < doc.channels().size(); ++i) {
-      if (doc.channels()[i].get() == channel) index = static_cast<int>(i);
-    }
-    if (index >= 0 && index < image_channels_) {
-      if (auto counters = link_.counters(index)) {
-        // 16-bit counters wrap; their difference over the 2 s tick is taken on 16 bits too.
-        std::uint16_t delta = static_cast<std::uint16_t>(counters->transmitted - previous_tx_);
-        previous_tx_ = counters->transmitted;
-        result.traffic = traffic_text(counters->transmitted, counters->received, delta / 2);
-      }
-    }
+  int index = -1;
+  for (std::size_t i = 0; i < doc.channels().size(); ++i) {
+    if (doc.channels()[i].get() == doc.current_channel()) index = static_cast<int>(i);
   }
+  std::optional<ChannelCounters> counters;
+  if (image_channels_ > 0 && index >= 0 && index < image_channels_) counters = link_.counters(index);
+  if (counters) {
+    // A count of another channel, of an earlier run of the poller, or from before a missed
+    // tick says nothing about this one: no rate until the next tick.
+    int rate = 0;
+    if (previous_ && previous_->channel == index && previous_->counters.generation == counters->generation &&
+        counters->alive_counter >= previous_->counters.alive_counter) {
+      // 16-bit counters wrap; their difference over the 2 s tick is taken on 16 bits too.
+      rate = static_cast<std::uint16_t>(counters->transmitted - previous_->counters.transmitted) / 2;
+    }
+    previous_ = Reading{index, *counters};
+    result.traffic = traffic_text(counters->transmitted, counters->received, rate);
+  } else {
+    previous_.reset();
+  }
+  result.changed_rows = read_rows(doc);
+  return result;
+}
 
+std::vector<int> LiveStatus::read_rows(const CDidDoc& doc) {
+  std::vector<int> changed;
   const CDevice* device = doc.current_device();
   std::size_t rows = device ? device->iorecs().size() : 0;
   if (device != shown_device_ || shown_.size() != rows) {
@@ -65,10 +75,10 @@ LiveStatus::Tick LiveStatus::tick(const CDidDoc& doc) {
     int icon = status_icon_for(*device->iorecs()[i], image_records);
     if (icon != shown_[i]) {
       shown_[i] = icon;
-      result.changed_rows.push_back(static_cast<int>(i));
+      changed.push_back(static_cast<int>(i));
     }
   }
-  return result;
+  return changed;
 }
 
 int LiveStatus::row_icon(int row) const {

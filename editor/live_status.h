@@ -34,6 +34,10 @@ class LiveStatus {
   };
   // One status tick for the document's current channel and device.
   Tick tick(const CDidDoc& doc);
+  // The rows part of a tick alone: the current device's states read now, for a list that
+  // was just drawn for another channel or device (or had rows added or removed). Returns
+  // the rows whose icon changed.
+  std::vector<int> read_rows(const CDidDoc& doc);
 
   // The icon now shown for row `row` of the current device (after the tick's redraws).
   int row_icon(int row) const;
@@ -47,9 +51,16 @@ class LiveStatus {
  private:
   int status_icon_for(const CIORec& record, int image_records);
 
+  // The traffic counters of the last tick, for the rate of the next one. A rate needs two
+  // readings of the same channel in the same run of the poller, two seconds apart.
+  struct Reading {
+    int channel = -1;
+    ChannelCounters counters;
+  };
+
   DriverLink& link_;
   int image_channels_ = 0;
-  std::uint16_t previous_tx_ = 0;
+  std::optional<Reading> previous_;
   const CDevice* shown_device_ = nullptr;
   std::vector<int> shown_;  // icon last shown per row
 };

@@ -60,10 +60,33 @@ TEST_F(LiveStatusTest, PollsPerSecondIsTheHalfDifferenceOn16Bits) {
   }
 }
 
-TEST_F(LiveStatusTest, FirstTickShowsTheWholeCount) {
+TEST_F(LiveStatusTest, ARateNeedsAnEarlierCountOfTheSameChannelAndRun) {
   driver.channel_counters[0] = {1000, 998};
   status.start();
-  EXPECT_EQ(*status.tick(doc).traffic, "TX=1000 RX=998 Polls/Sec=500");
+  // The count since the poller started is no rate: nothing earlier to compare with yet.
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=1000 RX=998 Polls/Sec=0");
+  driver.channel_counters[0] = {1100, 1098};
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=1100 RX=1098 Polls/Sec=50");
+  // A tick without counters: the next count is four seconds after the last, no rate yet.
+  driver.readable = false;
+  EXPECT_FALSE(status.tick(doc).traffic);
+  driver.readable = true;
+  driver.alive_counter = 400;
+  driver.channel_counters[0] = {1300, 1298};
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=1300 RX=1298 Polls/Sec=0");
+  driver.alive_counter = 600;
+  driver.channel_counters[0] = {1500, 1498};
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=1500 RX=1498 Polls/Sec=100");
+  // A restarted poller counts from zero again; so does one that loaded another generation.
+  driver.alive_counter = 3;
+  driver.channel_counters[0] = {12, 12};
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=12 RX=12 Polls/Sec=0");
+  driver.generation = 1;
+  driver.alive_counter = 300;
+  driver.channel_counters[0] = {30, 30};
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=30 RX=30 Polls/Sec=0");
+  driver.channel_counters[0] = {50, 50};
+  EXPECT_EQ(*status.tick(doc).traffic, "TX=50 RX=50 Polls/Sec=10");
 }
 
 TEST_F(LiveStatusTest, RowsAreRedrawnOnlyWhenTheirIconChanges) {

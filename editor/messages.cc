@@ -45,6 +45,7 @@ std::string_view message_text(MessageId id) {
     case kMsgDeviceNameExistsDialog: return "Device Name Already Exists";
     case kMsgDeviceNameExists: return "Device Name already Exists";
     case kMsgDeviceNameTooLong: return "DEVICE NAME is more than the maximum length.";
+    case kMsgDeviceNameEmpty: return "A PLC name must be entered.";
     case kMsgDeviceNameForbidden:
       return "The devicename may not include any of the following characters \":,|&\"";
     case kMsgDescriptionTooLong: return "DEVICE DESCRIPTION is more than the maximum length.";

@@ -55,6 +55,7 @@ enum MessageId : int {
   kMsgDeleteDevice,
   kMsgInvalidCpuType,
   kMsgInvalidProtocol,
+  kMsgDeviceNameEmpty,
   // Configuration file.
   kMsgFileOpenError = 401,
   kMsgOlderFileFormat,

@@ -51,7 +51,9 @@ std::optional<ChannelCounters> NiolibDriverLink::counters(int index) {
   if (!niolib_.nio_map_hdr() || index >= niolib_.channel_count()) return std::nullopt;
   const image::ChannelRecord* record = niolib_.nio_map_chan(index);
   if (!record) return std::nullopt;
-  return ChannelCounters{record->stats.requests_sent, record->stats.replies_received};
+  std::uint32_t alive = std::atomic_ref<std::uint32_t>(niolib_.pointer_block()->alive_counter).load();
+  return ChannelCounters{record->stats.requests_sent, record->stats.replies_received, niolib_.mapped_generation(),
+                         alive};
 }
 
 std::optional<std::uint16_t> NiolibDriverLink::status(int record) {

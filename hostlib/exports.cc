@@ -15,7 +15,7 @@ HostLibrary* library = nullptr;
 
 __attribute__((constructor)) void process_attach() {
   try {
-    library = new HostLibrary();
+    library = new HostLibrary(hbt::hostlib::load_options_from_environment());
   } catch (...) {
     library = nullptr;
   }

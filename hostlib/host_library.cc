@@ -1,6 +1,7 @@
 // Process attach and detach, the image hold, and addresses: parsing, display and resolution.
 #include "hostlib/host_library.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -34,7 +35,18 @@ std::string upper_case(std::string_view text) {
 
 }  // namespace
 
+HostOptions load_options_from_environment() {
+  HostOptions options;
+  const char* registration_only = std::getenv("HBT_REGISTRATION_ONLY");
+  if (registration_only != nullptr && *registration_only != '\0' && std::strcmp(registration_only, "0") != 0) {
+    options.attach_at_load = false;
+    options.start_poller = false;
+  }
+  return options;
+}
+
 HostLibrary::HostLibrary(HostOptions options) : options_(options), niolib_(client_options(options), messages_) {
+  if (!options_.attach_at_load) return;
   std::unique_lock lock(image_mutex_);
   // Opening the block first lets the attach messages reach the ring; a block this process
   // creates also starts the poller.

@@ -28,7 +28,16 @@ namespace hbt::hostlib {
 struct HostOptions {
   // Start "DriverExe" when this process is the first to open the driver pointer block.
   bool start_poller = true;
+  // Attach the image (and count this process as a client) when the library is loaded. A
+  // library loaded only to be registered leaves the driver alone; its exports still attach
+  // on first use.
+  bool attach_at_load = true;
 };
+
+// The options of the library's own process attach: a registration program that loads the
+// library only to call its registration entry points sets HBT_REGISTRATION_ONLY=1 first, and
+// then neither the image is attached nor the poller started.
+HostOptions load_options_from_environment();
 
 // A shared hold on the mapped image; the view stays valid while it lives.
 class ImageHold {

@@ -40,7 +40,12 @@ void complete_request(PollContext& ctx, ChannelBlock& block, const TickOutcome& 
     case ChannelEvent::kNone:
       return;
     case ChannelEvent::kFailed:
-      set_status(ctx, channel, k, kStatusCommFailure);
+      // Silence speaks for the whole PLC; a refusal (an abnormal end code, a reply that
+      // fails its checks) only for the range asked.
+      if (outcome.timed_out)
+        set_device_failed(ctx, channel, k);
+      else
+        set_status(ctx, channel, k, kStatusCommFailure);
       return;
     case ChannelEvent::kReplyGood:
       // A write reply leaves the status as it is, Q-series or A-series: it vouches for the

@@ -242,6 +242,80 @@ TEST_F(Faults, ATcpChannelWithoutRetriesComesBackAsSoonAsItsPlcAnswersAndKeepsIt
   EXPECT_EQ(poller.status(0), image::kStatusGood);
 }
 
+// PLCs with many records each that stop answering, one after the other: every record of the
+// silent PLC shows communication failure once the request that was out and its retries have
+// timed out, (retries + 1) x reply timeout after the silence began (give or take a tick), not
+// one such cycle per record; the other PLCs stay good, and every record comes back once the
+// PLC answers again.
+TEST_F(Faults, ASilentPlcShowsEveryRecordFailedAfterOneRequestsRetries) {
+  constexpr int kRecordsPerPlc = 24;
+  constexpr int kRetries = 2, kTimeoutTicks = 20, kDelayTicks = 100;
+  const std::vector<std::string> listens = {"udp:0:3e-binary", "tcp:0:1e-ascii", "udp:0:1e-binary"};
+  McsimPeer plc(env.dir(), listens);
+  ASSERT_TRUE(plc.ready());
+  ConfigSpec plan;
+  plan.channels.clear();
+  for (std::size_t c = 0; c < listens.size(); ++c) {
+    const bool q = c == 0;
+    ChannelSpec ch = channel_to(plc.port(c), listens[c].starts_with("tcp"), q ? CpuType::QSeries : CpuType::AnA,
+                                c == 1 ? image::Coding::Ascii : image::Coding::Binary, "PLC" + std::to_string(c + 1));
+    ch.retries = kRetries;
+    ch.reply_timeout = kTimeoutTicks;
+    ch.delay = kDelayTicks;
+    auto& recs = ch.devices[0].records;
+    recs.clear();
+    for (int r = 0; r < kRecordsPerPlc; ++r) {
+      RecordSpec rec{RegisterType::D, static_cast<std::uint32_t>(10 * r), 2, DataType::Unsigned};
+      rec.poll_time = 0;
+      recs.push_back(rec);
+    }
+    plan.channels.push_back(ch);
+  }
+  PollerProcess poller(env, plan);
+  ASSERT_TRUE(poller.mapped());
+  auto count_status = [&](std::size_t c, std::uint16_t status) {
+    int n = 0;
+    for (int r = 0; r < kRecordsPerPlc; ++r) n += poller.status(static_cast<int>(c) * kRecordsPerPlc + r) == status;
+    return n;
+  };
+  auto all_good = [&] {
+    for (std::size_t c = 0; c < listens.size(); ++c)
+      if (count_status(c, image::kStatusGood) != kRecordsPerPlc) return false;
+    return true;
+  };
+  ASSERT_TRUE(poller.eventually(all_good, 10000)) << poller.output();
+  const double cycle_ms = (kRetries + 1) * kTimeoutTicks * 10.0;
+  for (std::size_t c = 0; c < listens.size(); ++c) {
+    SCOPED_TRACE(listens[c]);
+    const std::string ep = (listens[c].starts_with("tcp") ? "tcp:" : "udp:") + std::to_string(plc.port(c));
+    const std::int64_t silent_at = platform::monotonic_ns();
+    ASSERT_TRUE(plc.ok("fault " + ep + " silent on"));
+    bool others_good = true;
+    ASSERT_TRUE(poller.eventually(
+        [&] {
+          for (std::size_t o = 0; o < listens.size(); ++o)
+            if (o != c && count_status(o, image::kStatusGood) != kRecordsPerPlc) others_good = false;
+          return count_status(c, image::kStatusCommFailure) == kRecordsPerPlc;
+        },
+        30000))
+        << poller.output();
+    const double failed_ms = static_cast<double>(platform::monotonic_ns() - silent_at) / 1e6;
+    EXPECT_TRUE(others_good) << "a PLC that kept answering lost its good status";
+    ASSERT_TRUE(plc.ok("fault " + ep + " clear"));
+    const std::int64_t back_at = platform::monotonic_ns();
+    ASSERT_TRUE(poller.eventually(all_good, 10000)) << poller.output();
+    const double back_ms = static_cast<double>(platform::monotonic_ns() - back_at) / 1e6;
+    std::printf("%s: all %d records failed %.0f ms after the PLC fell silent ((retries + 1) x timeout = %.0f ms, "
+                "a tick 10 ms); good again %.0f ms after it answered (DELAY %d ms)\n",
+                listens[c].c_str(), kRecordsPerPlc, failed_ms, cycle_ms, back_ms, kDelayTicks * 10);
+    // A record at a time would take kRecordsPerPlc cycles; 400 ms for a loaded machine.
+    EXPECT_LT(failed_ms, cycle_ms + 10 + 400);
+    EXPECT_EQ(poller.count("Communication Failure Chan " + std::to_string(c + 1) + " Dev =PLC" + std::to_string(c + 1) +
+                           " Pollrec " + std::to_string(kRecordsPerPlc)),
+              1);
+  }
+}
+
 // A Q-series PLC on UDP whose replies come in datagrams of a few bytes: no piece is a reply,
 // each is ignored, and yet the pieces must not hold up the reply countdown. The record fails
 // within its poll time plus (retries + 1) reply timeouts, so that its old values stop being

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct PollerFixture : ::testing::Test {
   FakeSockets sockets;
   std::unique_ptr<PollContext> ctx;
   bool auto_reply = true;  // answer every request the tick sends, before the next tick
+  // With auto_reply: the answer to a request instead of a good reply; empty, no answer.
+  std::function<std::vector<std::uint8_t>(const ChannelBlock&)> reply_for;
 
   void load(const testsupport::ConfigSpec& plan) {
     testsupport::install_configuration(env, plan);
@@ -115,8 +118,10 @@ struct PollerFixture : ::testing::Test {
     if (!auto_reply) return;
     for (std::size_t i = before; i < sockets.sent.size(); ++i) {
       for (int c = 0; c < image::kMaxChannels; ++c) {
-        if (poller->blocks[c] && poller->blocks[c]->socket == sockets.sent[i].fd)
-          sockets.deliver_to(sockets.sent[i].fd, good_reply(*poller->blocks[c]));
+        if (poller->blocks[c] && poller->blocks[c]->socket == sockets.sent[i].fd) {
+          std::vector<std::uint8_t> reply = reply_for ? reply_for(*poller->blocks[c]) : good_reply(*poller->blocks[c]);
+          if (!reply.empty()) sockets.deliver_to(sockets.sent[i].fd, std::move(reply));
+        }
       }
     }
   }

@@ -63,6 +63,32 @@ void set_status(PollContext& ctx, int channel, int k, std::uint16_t status) {
   }
 }
 
+void set_device_failed(PollContext& ctx, int channel, int k) {
+  ChannelRecord* ch = ctx.niolib.nio_map_chan(channel);
+  PollRecordHead* failed = ctx.niolib.nio_map_dit(k);
+  if (ch == nullptr || failed == nullptr) return;
+  const RecordRange range = channel_records(ctx.niolib, *ch);
+  DeviceRecord* device = ctx.niolib.nio_map_dev(failed->device_index);
+  if (device == nullptr || !range.contains(k)) {
+    set_status(ctx, channel, k, kStatusCommFailure);
+    return;
+  }
+  // The device's records as the image places them, never past its channel's.
+  const int first = std::max<int>(device->first_poll_record, range.first);
+  const int end = std::min<int>(device->first_poll_record + device->poll_record_count, range.first + range.count);
+  for (int r = first; r < end; ++r) {
+    if (r != k) {
+      PollRecordHead* head = ctx.niolib.nio_map_dit(r);
+      PollControlEntry* entry = ctx.niolib.nio_map_ptr(r);
+      if (head == nullptr || entry == nullptr || head->device_index != failed->device_index) continue;
+      if (entry->polled != 1 || entry->access_expired != 0) continue;
+    }
+    set_status(ctx, channel, r, kStatusCommFailure);
+  }
+  // A record outside the device's stated range still fails itself.
+  if (k < first || k >= end) set_status(ctx, channel, k, kStatusCommFailure);
+}
+
 bool read_scan(PollContext& ctx, ChannelSchedule& schedule, ChannelBlock& block, int channel) {
   ChannelRecord* ch = ctx.niolib.nio_map_chan(channel);
   if (ch == nullptr) return false;

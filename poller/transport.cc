@@ -290,7 +290,10 @@ TickOutcome handle_channel_tick(ChannelBlock& block, TransportEnv& env, int elap
   // (another station's reply, the pieces of one split into datagrams) does not hold it up:
   // otherwise a PLC that keeps sending such pieces would keep the record's old values good.
   if (block.waiting) {
-    if (run_reply_countdown(block, env, elapsed_ticks)) outcome.event = ChannelEvent::kFailed;
+    if (run_reply_countdown(block, env, elapsed_ticks)) {
+      outcome.event = ChannelEvent::kFailed;
+      outcome.timed_out = true;
+    }
   } else if (!examined && block.copies_out > 0) {
     block.quiet_countdown -= elapsed_ticks;
     if (block.quiet_countdown <= 0) block.copies_out = 0;  // lost on the way

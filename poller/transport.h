@@ -51,6 +51,9 @@ struct TickOutcome {
   // The whole reply that ended the request (a datagram, or the frame cut from the stream);
   // valid until the next receive.
   std::span<const std::uint8_t> reply;
+  // kFailed because no answer came to the request or any of its retries: the PLC, or the
+  // link to it, is gone, not just one record's range.
+  bool timed_out = false;
 };
 
 // Once per tick for a channel in service, before a new request is considered: receives,

@@ -5,8 +5,14 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
 # make package (and its test) finds library dependencies with dpkg-shlibdeps.
 packages+=(dpkg-dev)
+# The metrics test reads `hbtio stats --prometheus` with the Prometheus client library's parser
+# (45 kB); promtool is used instead when installed, but its package is the whole server (96 MB).
+packages+=(python3-prometheus-client)
 # `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
 [ "${1:-}" = pictures ] && packages+=(xvfb x11-apps imagemagick fonts-dejavu-core)
+# `install-deps.sh package`: also what checks the Debian package (make package runs lintian
+# when it is there; make test-package needs it).
+[ "${1:-}" = package ] && packages+=(lintian)
 # Node.js only drives the interoperability tests; any installed node and npm will do.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -4,11 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+
+#include "platform/system_calls.h"
 
 namespace hbt::setup {
 
 namespace {
+
+namespace sys = platform::sys;
 
 bool valid_file_name(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
@@ -76,11 +83,15 @@ std::string join_path(std::string_view folder, std::string_view name) {
   return out;
 }
 
-int make_directories(const std::string& path) {
+int make_directories(const std::string& path, std::vector<std::string>* created) {
   std::string partial;
   for (std::size_t i = 0; i <= path.size(); ++i) {
-    if ((i == path.size() || path[i] == '/') && !partial.empty()) {
-      if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+    if ((i == path.size() || path[i] == '/') && !partial.empty() && partial != "/") {
+      if (mkdir(partial.c_str(), 0755) == 0) {
+        if (created) created->push_back(partial);
+      } else if (errno != EEXIST) {
+        return errno;
+      }
     }
     if (i < path.size()) partial.push_back(path[i]);
   }
@@ -88,6 +99,42 @@ int make_directories(const std::string& path) {
   if (stat(path.c_str(), &st) != 0) return errno;
   return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
+
+namespace {
+
+// A new file beside the target that nobody else can have opened: O_EXCL on a name made of
+// the process id, a counter and the clock.
+int open_temporary(const std::string& folder, std::string* temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    *temp = folder + ".hbtsetup." + std::to_string(getpid()) + "." + std::to_string(counter++) + "." +
+            std::to_string(static_cast<unsigned long>(ticks) % 1000000);
+    int fd = sys::table().open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+int copy_contents(int in, int out) {
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    for (ssize_t done = 0; done < n;) {
+      long w = sys::table().write(out, buffer + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return errno;
+      if (w == 0) return EIO;
+      done += w;
+    }
+  }
+}
+
+}  // namespace
 
 int copy_file_atomically(const std::string& source, const std::string& target) {
   int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
@@ -98,43 +145,47 @@ int copy_file_atomically(const std::string& source, const std::string& target) {
     close(in);
     return not_regular;
   }
-  std::string folder = target.substr(0, target.rfind('/') + 1);
-  std::string temp = folder + ".hbtsetup.XXXXXX";
-  int out = mkostemp(temp.data(), O_CLOEXEC);
+  std::string temp;
+  int out = open_temporary(target.substr(0, target.rfind('/') + 1), &temp);
   if (out < 0) {
     int e = errno;
     close(in);
     return e;
   }
-  int result = 0;
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result = errno;
-      break;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        result = errno;
-        break;
-      }
-      done += w;
-    }
-    if (result) break;
-  }
+  int result = copy_contents(in, out);
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (result == 0 && fchmod(out, st.st_mode & 07777) != 0) result = errno;
   if (result == 0 && futimens(out, times) != 0) result = errno;
-  if (close(out) != 0 && result == 0) result = errno;
+  // On the disk before it takes the target's name: a crash never leaves an empty program.
+  if (result == 0 && sys::table().fsync(out) != 0) result = errno;
+  if (sys::table().close(out) != 0 && result == 0) result = errno;
   close(in);
-  if (result == 0 && rename(temp.c_str(), target.c_str()) != 0) result = errno;
+  if (result == 0 && sys::table().rename(temp.c_str(), target.c_str()) != 0) result = errno;
   if (result != 0) unlink(temp.c_str());
   return result;
+}
+
+int copy_to_new_file(const std::string& source, const std::string& target) {
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  int out = sys::table().open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) {
+    int e = errno;
+    close(in);
+    return e;
+  }
+  int result = copy_contents(in, out);
+  if (result == 0 && sys::table().fsync(out) != 0) result = errno;
+  if (sys::table().close(out) != 0 && result == 0) result = errno;
+  close(in);
+  if (result != 0) unlink(target.c_str());
+  return result;
+}
+
+void undo_commit(const CommitRecord& record) {
+  for (auto file = record.created_files.rbegin(); file != record.created_files.rend(); ++file) unlink(file->c_str());
+  for (auto folder = record.created_folders.rbegin(); folder != record.created_folders.rend(); ++folder)
+    rmdir(folder->c_str());
 }
 
 bool FileQueue::queue_install_section(const InfFile& inf, std::string_view section_name, const DirectoryIds& ids,
@@ -195,19 +246,31 @@ bool FileQueue::queue_install_section(const InfFile& inf, std::string_view secti
   return true;
 }
 
-bool FileQueue::commit(const QueueCallback& callback, int* error) {
+bool FileQueue::commit(const QueueCallback& callback, int* error, CommitRecord* record) {
+  CommitRecord local;
+  CommitRecord& done = record ? *record : local;
   bool all = true;
   for (const auto& copy : copies_) {
     const FilePaths& paths = copy.paths;
-    int result = make_directories(paths.target.substr(0, paths.target.rfind('/') + 1));
+    int result = make_directories(paths.target.substr(0, paths.target.rfind('/') + 1), &done.created_folders);
     struct stat target_stat, source_stat;
     if (result == 0 && stat(paths.source.c_str(), &source_stat) != 0) result = errno;
-    if (result == 0 && stat(paths.target.c_str(), &target_stat) == 0) {
-      if ((copy.style & kCopyForceNewer) && later(target_stat.st_mtim, source_stat.st_mtim)) continue;
-      if ((copy.style & kCopyNoOverwrite) && !(callback.target_exists && callback.target_exists(paths))) continue;
+    bool existed = result == 0 && stat(paths.target.c_str(), &target_stat) == 0;
+    if (existed) {
+      bool keep = ((copy.style & kCopyForceNewer) && later(target_stat.st_mtim, source_stat.st_mtim)) ||
+                  ((copy.style & kCopyNoOverwrite) && !(callback.target_exists && callback.target_exists(paths)));
+      if (keep) {
+        done.kept_files.push_back(paths.target);
+        continue;
+      }
     }
     if (result == 0) result = copy_file_atomically(paths.source, paths.target);
-    if (result == 0) continue;
+    if (result == 0) {
+      auto& list = existed ? done.replaced_files : done.created_files;
+      // A file named twice in the queue is one file.
+      if (std::find(list.begin(), list.end(), paths.target) == list.end()) list.push_back(paths.target);
+      continue;
+    }
     all = false;
     *error = result;
     if (!callback.copy_error || !callback.copy_error(paths, result)) return false;

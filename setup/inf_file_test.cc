@@ -35,6 +35,11 @@ TEST(InfFile, ShippedFileHasTheSectionsTheInstallerUses) {
     if (line.fields.size() > 2 && line.fields[2] == "DriverExe") driver_exe = &line;
     if (line.fields.size() > 2 && line.fields[2] == "ConfigFile") config_file = &line;
   }
+  EXPECT_EQ(driver_exe, nullptr) << "a view node gets no poller to start";
+  const InfSection* scada = inf->section("ScadaReg");
+  ASSERT_NE(scada, nullptr);
+  for (const auto& line : scada->lines)
+    if (line.fields.size() > 2 && line.fields[2] == "DriverExe") driver_exe = &line;
   ASSERT_NE(driver_exe, nullptr);
   EXPECT_EQ(driver_exe->fields, (std::vector<std::string>{"HKLM", "Software\\Velmora\\Brenlow\\Config", "DriverExe",
                                                           "0x00000000", "%65704%"}));

@@ -1,19 +1,20 @@
 #include "setup/install_driver.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "platform/environment.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 #include "setup/file_queue.h"
 #include "setup/inf_file.h"
+#include "setup/install_record.h"
+#include "setup/opc_registration.h"
 #include "setup/registry_sections.h"
 #include "setup/shared_dll_counts.h"
 #include "setup/shortcuts.h"
@@ -26,19 +27,23 @@ namespace registry = platform::registry;
 
 constexpr const char* kInfName = "HBT.inf";
 constexpr const char* kPollerName = "HBTSPOLL";
-constexpr const char* kOpcServerName = "HBTOPC.so";
 constexpr const char* kEditorName = "HBTDIDW";
 constexpr const char* kHelpName = "HBTDOC.html";
 constexpr const char* kDefaultConfiguration = "DEFAULT.HBT";
-constexpr const char* kRegistrationName = "hbtregsvr";
 constexpr const char* kProductKey = "Software\\Velmora\\Brenlow\\";
 
 class Reporter {
  public:
   explicit Reporter(MessagePort& port) : port_(port) {}
+  // A failure that ends the installation.
   void plain(const std::string& message) { port_.show(kErrorTitle, message + "\n\n" + kAborted); }
   void with_error(const std::string& message, int error) {
     port_.show(kErrorTitle, message + "\nWin32 error code: " + std::to_string(error) + "\n\n" + kAborted);
+  }
+  // A failure that does not end the installation by itself: it must not say that it was
+  // aborted.
+  void without_abort(const std::string& message, int error) {
+    port_.show(kErrorTitle, message + "\nWin32 error code: " + std::to_string(error));
   }
   void inf(const std::string& message) { port_.show("INF", message); }
 
@@ -62,62 +67,40 @@ bool contains_host_folder(const std::string& install_directory) {
   return false;
 }
 
-// Copies without ever replacing an existing file (the node's own configuration).
-int copy_without_overwrite(const std::string& source, const std::string& target) {
-  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return errno;
-  int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) {
-    int e = errno;
-    close(in);
-    return e;
-  }
-  int result = 0;
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n < 0) result = errno;
-      break;
-    }
-    for (ssize_t done = 0; done < n && result == 0;) {
-      ssize_t w = write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno != EINTR) result = errno;
-      if (w > 0) done += w;
-    }
-    if (result) break;
-  }
-  if (close(out) != 0 && result == 0) result = errno;
-  close(in);
-  // A half-written file would be kept by every later install: remove it.
-  if (result != 0) unlink(target.c_str());
-  return result;
-}
+struct FirstConfiguration {
+  std::string source, target;
+  std::vector<std::string> created_folders;
+  int error = 0;
+};
 
-void create_first_configuration(const std::string& install_directory, const std::string& data_directory,
-                                const std::string& node_name, Reporter& report) {
-  std::string source = join_path(install_directory, kDefaultConfiguration);
-  std::string target = join_path(data_directory, node_name + ".HBT");
+// The node's own configuration file from the installed default, unless it exists.
+FirstConfiguration create_first_configuration(const std::string& install_directory, const std::string& data_directory,
+                                              const std::string& node_name) {
+  FirstConfiguration c;
+  c.source = join_path(install_directory, kDefaultConfiguration);
+  c.target = join_path(data_directory, node_name + ".HBT");
   struct stat st;
   // The default file may come read-only from the media; the copy must be writable by the editor.
-  if (stat(source.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) chmod(source.c_str(), st.st_mode | S_IWUSR);
-  if (access(target.c_str(), F_OK) == 0) return;
-  int e = make_directories(data_directory);
-  if (e == 0) e = copy_without_overwrite(source, target);
-  if (e != 0 && e != EEXIST) report.with_error("Failed to copy " + source + " to " + target + ": " + std::strerror(e), e);
+  if (stat(c.source.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) chmod(c.source.c_str(), st.st_mode | S_IWUSR);
+  if (access(c.target.c_str(), F_OK) == 0) return c;
+  c.error = make_directories(data_directory, &c.created_folders);
+  // Never over an existing file: the node's own configuration.
+  if (c.error == 0) c.error = copy_to_new_file(c.source, c.target);
+  if (c.error == EEXIST) c.error = 0;
+  return c;
 }
 
-void register_opc_server(const std::string& install_directory, const InstallSettings& settings, Reporter& report) {
-  std::string program = settings.registration_program;
-  if (program.empty()) {
-    program = join_path(install_directory, kRegistrationName);
-    if (access(program.c_str(), X_OK) != 0) program = kRegistrationName;
-  }
-  std::string command = "\"" + program + "\" /s \"" + join_path(install_directory, kOpcServerName) + "\"";
-  int error = 0;
-  if (platform::start_detached(command, install_directory, &error) < 0)
-    report.with_error("Failed to start " + command + ": " + std::strerror(error), error);
+// The record's own keys are no part of what it records.
+bool is_record_key(const std::string& qualified) {
+  std::string own = qualified_key(registry::Hive::LocalMachine, kInstallRecordKey);
+  return equal_ignoring_case(qualified.substr(0, own.size()), own) &&
+         (qualified.size() == own.size() || qualified[own.size()] == '\\');
+}
+
+void add_created_keys(InstallRecord* record, const std::map<std::string, std::string>& before,
+                      const std::map<std::string, std::string>& after, KeyOwner owner) {
+  for (const auto& key : keys_added(before, after))
+    if (!is_record_key(key)) record->created_keys.emplace(key, owner);
 }
 
 }  // namespace
@@ -174,19 +157,24 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
   ids[kDirIdSystem] = system;
   ids[kDirIdSource] = source;
 
+  // Every file the node needs is queued and copied, or nothing is installed: an installation
+  // that goes on without them records paths of files that are not there.
   FileQueue queue;
   if (a.scada_node) {
-    if (queue.queue_install_section(*inf, "ScadaNode", ids, source, kCopyNoOverwrite, &reason)) {
-      if (!queue.queue_install_section(*inf, "ViewNode", ids, source, kCopyNoOverwrite, &reason))
-        report.plain("Failed to process View node files\n" + reason);
-    } else {
+    if (!queue.queue_install_section(*inf, "ScadaNode", ids, source, kCopyNoOverwrite, &reason)) {
       report.plain("Failed to process Scada node files\n" + reason);
+      return 0;
     }
-  } else if (!queue.queue_install_section(*inf, "ViewNode", ids, source, kCopyNoOverwrite, &reason)) {
-    report.plain("Failed to process View node files\n" + reason);
   }
-  if (!queue.queue_install_section(*inf, "NtSystem32", ids, source, kCopyForceNewer, &reason))
+  if (!queue.queue_install_section(*inf, "ViewNode", ids, source, kCopyNoOverwrite, &reason)) {
+    report.plain("Failed to process View node files\n" + reason);
+    return 0;
+  }
+  const std::size_t first_system_file = queue.copies().size();
+  if (!queue.queue_install_section(*inf, "NtSystem32", ids, source, kCopyForceNewer, &reason)) {
     report.plain("Failed to process System files\n" + reason);
+    return 0;
+  }
 
   QueueCallback callback;
   // An existing file stays only when it was written later than the one on the media.
@@ -198,37 +186,97 @@ int install_driver(const InstallArguments& a, const InstallSettings& settings, M
     bool target_later = t.tv_sec != s.tv_sec ? t.tv_sec > s.tv_sec : t.tv_nsec > s.tv_nsec;
     return !target_later;
   };
+  // The first file that cannot be copied ends the commit.
   callback.copy_error = [&](const FilePaths& paths, int error) {
-    report.with_error("Failed to copy " + paths.source + " to " + paths.target + ": " + std::strerror(error), error);
-    return true;
+    report.without_abort("Failed to copy " + paths.source + " to " + paths.target + ": " + std::strerror(error), error);
+    return false;
   };
+  CommitRecord committed;
   int commit_error = 0;
-  if (!queue.commit(callback, &commit_error)) report.with_error("Failed to commit the file queue", commit_error);
+  if (!queue.commit(callback, &commit_error, &committed)) {
+    undo_commit(committed);
+    report.with_error("Failed to commit the file queue", commit_error);
+    return 0;
+  }
 
-  if (!apply_registry_section(*inf, "ProductInstall", ids, &reason)) report.inf("Failed to do registry stuff\n" + reason);
+  // Before anything names it in the registry.
+  if (!node.empty()) {
+    FirstConfiguration first = create_first_configuration(install, data, node);
+    if (first.error != 0) {
+      CommitRecord with_data = committed;
+      with_data.created_folders.insert(with_data.created_folders.end(), first.created_folders.begin(),
+                                       first.created_folders.end());
+      undo_commit(with_data);
+      report.with_error("Failed to copy " + first.source + " to " + first.target + ": " + std::strerror(first.error),
+                        first.error);
+      return 0;
+    }
+  }
+
+  InstallRecord record;
+  record.install_directory = install;
+  record.system_directory = system;
+  record.configuration_file = config;
+  record.files.insert(committed.created_files.begin(), committed.created_files.end());
+  record.files.insert(committed.replaced_files.begin(), committed.replaced_files.end());
+  record.folders.insert(committed.created_folders.begin(), committed.created_folders.end());
+  const auto keys_before = stored_keys();
+  RegistryJournal journal;
+
+  if (!apply_registry_section(*inf, "ProductInstall", ids, &reason, &journal))
+    report.inf("Failed to do registry stuff\n" + reason);
   if (a.scada_node) {
-    if (!apply_registry_section(*inf, "ScadaNode", ids, &reason)) report.inf("Failed to add scada registry info\n" + reason);
-  } else if (!apply_registry_section(*inf, "ViewNode", ids, &reason)) {
+    if (!apply_registry_section(*inf, "ScadaNode", ids, &reason, &journal))
+      report.inf("Failed to add scada registry info\n" + reason);
+  } else if (!apply_registry_section(*inf, "ViewNode", ids, &reason, &journal)) {
     report.inf("Failed to add view registry info\n" + reason);
   }
 
   if (auto plan = plan_shortcuts(a.host_name, a.shortcut_mode)) {
     // A group refused as a folder is not recorded either.
-    if (valid_group(plan->group) &&
-        !registry::set_string(registry::Hive::LocalMachine, kProductKey, "FolderName", plan->group))
-      report.with_error("Failed to record FolderName: " + std::string(std::strerror(errno)), errno);
+    if (valid_group(plan->group)) {
+      journal.before_write(registry::Hive::LocalMachine, kProductKey, "FolderName");
+      if (registry::set_string(registry::Hive::LocalMachine, kProductKey, "FolderName", plan->group)) {
+        registry::Value folder{"FolderName", registry::ValueType::String, plan->group};
+        journal.written(registry::Hive::LocalMachine, kProductKey, "FolderName", folder);
+      } else {
+        report.without_abort("Failed to record FolderName: " + std::string(std::strerror(errno)), errno);
+      }
+    }
     ShortcutTargets targets{join_path(install, kEditorName), join_path(install, kHelpName), install};
+    ShortcutRecord launchers;
     std::string failed;
-    if (int e = create_shortcuts(*plan, targets, &failed))
-      report.with_error("Failed to create the shortcut " + failed + ": " + std::strerror(e), e);
+    if (int e = create_shortcuts(*plan, targets, &failed, &launchers))
+      report.without_abort("Failed to create the shortcut " + failed + ": " + std::strerror(e), e);
+    record.launchers.insert(launchers.launchers.begin(), launchers.launchers.end());
+    record.launcher_folders.insert(launchers.created_folders.begin(), launchers.created_folders.end());
   }
 
-  raise_shared_dll_counts(system, [&](const std::string& name, int error) {
-    report.with_error("Failed to raise the shared count of " + name + ": " + std::strerror(error), error);
-  });
+  // The OPC support libraries every OPC server counts, and the files of the shared system
+  // folder, which another installation may use as well.
+  std::vector<std::string> counted = opc_support_count_names(system);
+  for (std::size_t i = first_system_file; i < queue.copies().size(); ++i)
+    counted.push_back(queue.copies()[i].paths.target);
+  for (const auto& name : raise_shared_counts(counted, [&](const std::string& name, int error) {
+         report.without_abort("Failed to raise the shared count of " + name + ": " + std::strerror(error), error);
+       }))
+    record.shared_counts[name] += 1;
+  const auto keys_installed = stored_keys();
 
-  if (!node.empty()) create_first_configuration(install, data, node, report);
-  if (a.scada_node == 1) register_opc_server(install, settings, report);
+  if (a.scada_node == 1) {
+    record.registered = run_registration(install, settings.registration_program, RegistrationStep::kRegister,
+                                         [&](const std::string& message, int error) { report.without_abort(message, error); });
+  }
+  add_created_keys(&record, keys_before, keys_installed, KeyOwner::kInstaller);
+  add_created_keys(&record, keys_installed, stored_keys(), KeyOwner::kRegistration);
+  record.values = journal.values();
+
+  if (auto earlier = load_install_record()) {
+    earlier->merge(record);
+    record = std::move(*earlier);
+  }
+  if (!save_install_record(record))
+    report.without_abort("Failed to record the installation for its removal: " + std::string(std::strerror(errno)), errno);
   return 1;
 }
 

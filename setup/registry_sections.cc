@@ -40,7 +40,8 @@ bool parse_bytes(const std::vector<std::string>& fields, std::size_t first, std:
   return true;
 }
 
-bool apply_line(const InfFile& inf, const InfLine& line, const DirectoryIds& ids, std::string* error) {
+bool apply_line(const InfFile& inf, const InfLine& line, const DirectoryIds& ids, std::string* error,
+                RegistryJournal* journal) {
   std::vector<std::string> f;
   for (const auto& raw : line.fields) {
     std::string expanded;
@@ -71,7 +72,12 @@ bool apply_line(const InfFile& inf, const InfLine& line, const DirectoryIds& ids
     return false;
   };
   if (*flags & kAddRegKeyOnly) return registry::create_key(hive, key) || fail_write();
-  if (*flags & kAddRegDeleteValue) return registry::delete_value(hive, key, name) || fail_write();
+  if (*flags & kAddRegDeleteValue) {
+    if (journal) journal->before_write(hive, key, name);
+    if (!registry::delete_value(hive, key, name)) return fail_write();
+    if (journal) journal->written(hive, key, name, std::nullopt);
+    return true;
+  }
   if (f.size() <= 2) return registry::create_key(hive, key) || fail_write();
 
   bool exists = registry::get_value(hive, key, name).has_value();
@@ -112,13 +118,16 @@ bool apply_line(const InfFile& inf, const InfLine& line, const DirectoryIds& ids
     *error = line_message(inf, line, "value type or flags not supported here (flags " + f[3] + ")");
     return false;
   }
-  return registry::set_value(hive, key, value) || fail_write();
+  if (journal) journal->before_write(hive, key, name);
+  if (!registry::set_value(hive, key, value)) return fail_write();
+  if (journal) journal->written(hive, key, name, value);
+  return true;
 }
 
 }  // namespace
 
 bool apply_registry_section(const InfFile& inf, std::string_view section_name, const DirectoryIds& ids,
-                            std::string* error) {
+                            std::string* error, RegistryJournal* journal) {
   const InfSection* section = inf.section(section_name);
   if (section == nullptr) {
     *error = inf.file_name() + ": no section [" + std::string(section_name) + "]";
@@ -134,7 +143,7 @@ bool apply_registry_section(const InfFile& inf, std::string_view section_name, c
         return false;
       }
       for (const auto& line : list->lines)
-        if (!apply_line(inf, line, ids, error)) return false;
+        if (!apply_line(inf, line, ids, error, journal)) return false;
     }
   }
   return true;

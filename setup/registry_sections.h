@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "setup/inf_file.h"
+#include "setup/install_record.h"
 
 namespace hbt::setup {
 
@@ -22,8 +23,9 @@ constexpr unsigned long kAddRegDword = 0x00010001;
 
 // Applies every AddReg entry of the install section in order. Stops at the first entry it
 // cannot read or write and returns false with a message naming the INF line; entries before
-// it stay applied. A section without AddReg entries succeeds.
+// it stay applied. A section without AddReg entries succeeds. Every value written or deleted
+// is noted in *journal when given.
 bool apply_registry_section(const InfFile& inf, std::string_view section, const DirectoryIds& ids,
-                            std::string* error);
+                            std::string* error, RegistryJournal* journal = nullptr);
 
 }  // namespace hbt::setup

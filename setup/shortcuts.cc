@@ -127,7 +127,10 @@ std::string desktop_entry(const std::string& name, const std::string& comment, c
          "Categories=Development;Engineering;\n";
 }
 
-int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, std::string* failed_path) {
+int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, std::string* failed_path,
+                     ShortcutRecord* record) {
+  ShortcutRecord local;
+  ShortcutRecord& done = record ? *record : local;
   if (!valid_group(plan.group)) {
     *failed_path = plan.group;
     return EINVAL;
@@ -136,7 +139,7 @@ int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, s
   for (char& c : group)
     if (c == '\\') c = '/';
   std::string folder = join_path(applications_folder(plan.all_users), group);
-  if (int e = make_directories(folder)) {
+  if (int e = make_directories(folder, &done.created_folders)) {
     *failed_path = folder;
     return e;
   }
@@ -146,6 +149,7 @@ int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, s
     *failed_path = editor;
     return e;
   }
+  done.launchers.push_back(editor);
   std::string help = join_path(folder, plan.help_link + ".desktop");
   std::string help_description = description + " Help";
   if (int e = write_whole_file(help, desktop_entry(help_description, help_description, "xdg-open", targets.help,
@@ -153,6 +157,7 @@ int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, s
     *failed_path = help;
     return e;
   }
+  done.launchers.push_back(help);
   return 0;
 }
 

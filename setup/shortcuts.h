@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace hbt::setup {
 
@@ -34,9 +35,15 @@ struct ShortcutTargets {
   std::string directory;  // working folder of both
 };
 
+struct ShortcutRecord {
+  std::vector<std::string> launchers;        // written
+  std::vector<std::string> created_folders;  // made, parents first
+};
+
 // Writes the group folder and both launchers. Returns 0, or an error number with the path
-// that failed in *failed_path.
-int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, std::string* failed_path);
+// that failed in *failed_path. What was written is added to *record when given.
+int create_shortcuts(const ShortcutPlan& plan, const ShortcutTargets& targets, std::string* failed_path,
+                     ShortcutRecord* record = nullptr);
 
 // Text of a .desktop launcher that runs `argv` (quoted by the launcher rules).
 std::string desktop_entry(const std::string& name, const std::string& comment, const std::string& exec_program,

@@ -1,5 +1,6 @@
 #include "editor/ui/config_form.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QEvent>
@@ -70,6 +71,7 @@ PollRecordModel::PollRecordModel(const CDidDoc& doc, const LiveStatus& live, QOb
 
 void PollRecordModel::reset() {
   beginResetModel();
+  rows_ = records();
   endResetModel();
 }
 
@@ -85,7 +87,7 @@ void PollRecordModel::redraw_rows(int first, int last) {
 }
 
 int PollRecordModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() || !device() ? 0 : static_cast<int>(device()->iorecs().size());
+  return parent.isValid() ? 0 : std::min(rows_, records());
 }
 
 int PollRecordModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 9; }
@@ -254,6 +256,23 @@ ConfigForm::ConfigForm(EditorCommands& commands, const LiveStatus& live, QWidget
   model_ = new PollRecordModel(doc_, live, this);
   records_->setModel(model_);
   records_->viewport()->installEventFilter(this);
+  // A long list leaves no room below its last row to double-click: the list's context menu
+  // and the keyboard (Insert adds, Enter edits the current row) do the same.
+  auto* add = new QAction("&Add Poll Record", records_);
+  add->setObjectName("add_poll_record");
+  add->setShortcut(QKeySequence(Qt::Key_Insert));
+  add->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(add, &QAction::triggered, this, [this] { edit_row(-1); });
+  auto* edit = new QAction("&Edit Poll Record...", records_);
+  edit->setObjectName("edit_poll_record");
+  edit->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  edit->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(edit, &QAction::triggered, this, [this] {
+    QModelIndex current = records_->currentIndex();
+    if (current.isValid()) edit_row(current.row());
+  });
+  records_->addActions({add, edit});
+  records_->setContextMenuPolicy(Qt::ActionsContextMenu);
   const int widths[] = {80, 90, 90, 60, 100, 80, 90, 110, 80};
   for (int c = 0; c < 9; ++c) records_->setColumnWidth(c, widths[c]);
   records_->header()->setStretchLastSection(false);
@@ -336,9 +355,26 @@ void ConfigForm::redraw_rows(const std::vector<int>& rows) {
 
 void ConfigForm::edit_row(int row) {
   if (!device()) return;
+  std::size_t before = device()->iorecs().size();
+  int was_current = records_->currentIndex().isValid() ? records_->currentIndex().row() : -1;
   PollRecordListChange change = edit_poll_record_at(doc_, *device(), row, port_);
-  if (change.removed) refresh_records();
-  else model_->redraw_row(change.redraw_row);
+  if (!device()) return;
+  int rows = static_cast<int>(device()->iorecs().size());
+  if (change.removed || static_cast<std::size_t>(rows) != before) {
+    refresh_records();
+  } else {
+    model_->redraw_row(change.redraw_row);
+  }
+  // The record the dialog ended on is the current row, scrolled into view: a new record is
+  // seen where it went. A removed row leaves the current one on the record that took its
+  // place; an addition given up leaves it where it was.
+  bool was_row = row >= 0 && static_cast<std::size_t>(row) < before;
+  int current = change.redraw_row >= 0 ? change.redraw_row : std::min(was_row ? row : was_current, rows - 1);
+  if (current >= 0) {
+    QModelIndex index = model_->index(current, 0);
+    records_->setCurrentIndex(index);
+    records_->scrollTo(index);
+  }
   emit document_changed();
 }
 
@@ -354,8 +390,10 @@ void ConfigForm::setup_channel() {
 
 bool ConfigForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == records_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-    auto* mouse = static_cast<QMouseEvent*>(event);
-    QModelIndex index = records_->indexAt(mouse->position().toPoint());
+    // A row is its whole width, also the empty part right of the last column; only the
+    // space below the last row adds a record.
+    int y = static_cast<QMouseEvent*>(event)->position().toPoint().y();
+    QModelIndex index = records_->indexAt(QPoint(0, y));
     edit_row(index.isValid() ? index.row() : -1);
     return true;
   }

@@ -29,7 +29,10 @@ class PollRecordModel final : public QAbstractTableModel {
  public:
   // Rows come from the document's current device, looked up at every call: the document
   // can drop its tree while a message box runs the event loop, before the list is reset.
+  // The number of rows is the one the view was last told of (at reset), so that a record
+  // appended while a dialog is open never shows up as a row the view does not have.
   PollRecordModel(const CDidDoc& doc, const LiveStatus& live, QObject* parent = nullptr);
+  // Tells the view that rows came or went: it lays the list out anew.
   void reset();
   void redraw_row(int row);
   void redraw_rows(int first, int last);  // state icons of rows first..last
@@ -40,9 +43,11 @@ class PollRecordModel final : public QAbstractTableModel {
 
  private:
   const CDevice* device() const { return doc_.current_device(); }
+  int records() const { return device() ? static_cast<int>(device()->iorecs().size()) : 0; }
   const CDidDoc& doc_;
   const LiveStatus& live_;
   std::vector<QIcon> icons_;
+  int rows_ = 0;
 };
 
 // Column texts of poll record `position` (0-based) of a list row.
@@ -70,7 +75,8 @@ class ConfigForm final : public QWidget {
   QPushButton* add_device_button() const { return add_device_; }
   QPushButton* delete_device_button() const { return delete_device_; }
 
-  // A double-click on `row` of the list (-1 or beyond the last row: below it).
+  // A double-click on `row` of the list (-1 or beyond the last row: below it). The row the
+  // dialog ended on becomes the current one, scrolled into view.
   void edit_row(int row);
   void setup_channel();
 

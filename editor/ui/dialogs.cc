@@ -30,6 +30,16 @@ QPushButton* plain_button(const QString& text, QWidget* parent) {
   return button;
 }
 
+// Cancel discards the edits, so the field being typed in is not checked first: the button
+// does not take the focus from it (which would check it and show a refusal that keeps the
+// dialog open instead of closing it).
+QPushButton* make_cancel_button(QWidget* parent) {
+  QPushButton* button = plain_button("Cancel", parent);
+  button->setObjectName("cancel");
+  button->setFocusPolicy(Qt::NoFocus);
+  return button;
+}
+
 
 }  // namespace
 
@@ -42,7 +52,7 @@ BoundField::BoundField(QLineEdit* edit, std::function<Message(const std::string&
 
 bool BoundField::commit() {
   // A message box takes the focus, which would finish the edit a second time.
-  if (busy_) return true;
+  if (busy_ || !changed()) return true;
   busy_ = true;
   Message result = set_(ss(edit_->text()));
   if (!result.ok() && !result.text.empty()) port_.message_box(result.text, "", Buttons::Ok, Icon::Warning);
@@ -51,7 +61,15 @@ bool BoundField::commit() {
   return result.ok();
 }
 
-void BoundField::refresh() { edit_->setText(qs(get_())); }
+void BoundField::refresh() {
+  shown_ = qs(get_());
+  if (edit_->text() == shown_) return;  // setting the same text would drop the selection
+  // A field entered with Tab has its text selected to be typed over; a value that another
+  // field's change moved (a start address moves the end) stays selected.
+  bool all_selected = edit_->hasSelectedText() && edit_->selectedText() == edit_->text();
+  edit_->setText(shown_);
+  if (all_selected) edit_->selectAll();
+}
 
 ChannelDialog::ChannelDialog(CDrvSpecificChannel& channel, int number, UiPort& port, QWidget* parent)
     : QDialog(parent), channel_(channel) {
@@ -100,7 +118,7 @@ ChannelDialog::ChannelDialog(CDrvSpecificChannel& channel, int number, UiPort& p
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   auto* ok = plain_button("OK", this);
-  auto* cancel = plain_button("Cancel", this);
+  auto* cancel = make_cancel_button(this);
   auto* help = plain_button("Help", this);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
@@ -112,15 +130,21 @@ ChannelDialog::ChannelDialog(CDrvSpecificChannel& channel, int number, UiPort& p
 }
 
 void ChannelDialog::accept() {
-  // The field that has the focus has not been checked yet.
+  // A field typed in and not yet left has not been checked yet.
   for (auto& field : fields_) {
-    if (field->edit()->hasFocus() && !field->commit()) return;
+    if (!field->commit()) return;
   }
   if (!channel_.same_settings(copy_)) {
     channel_.copy_settings_from(copy_);
     changed_ = true;
   }
   QDialog::accept();
+}
+
+void ChannelDialog::reject() {
+  // Closing takes the focus from the field typed in; what it holds is discarded, not checked.
+  for (auto& field : fields_) field->refresh();
+  QDialog::reject();
 }
 
 PollRecordDialog::PollRecordDialog(PollRecordEditor& editor, UiPort& port, QWidget* parent)
@@ -173,7 +197,7 @@ PollRecordDialog::PollRecordDialog(PollRecordEditor& editor, UiPort& port, QWidg
   new_ = plain_button("New", this);
   delete_ = plain_button("Delete", this);
   ok_ = plain_button("OK", this);
-  cancel_ = plain_button("Cancel", this);
+  cancel_ = make_cancel_button(this);
   auto* help = plain_button("Help", this);
   for (QPushButton* b : {new_, delete_, ok_, cancel_, help}) buttons->addWidget(b);
   buttons->addStretch();
@@ -184,11 +208,12 @@ PollRecordDialog::PollRecordDialog(PollRecordEditor& editor, UiPort& port, QWidg
   });
   connect(delete_, &QPushButton::clicked, this, [this] {
     editor_.press_delete();
+    discard_typing();
     QDialog::accept();
   });
   connect(ok_, &QPushButton::clicked, this, [this] {
     for (auto& [field, bound] : fields_) {
-      if (bound->edit()->hasFocus() && !bound->commit()) return;
+      if (!bound->commit()) return;
     }
     editor_.press_ok();
     QDialog::accept();
@@ -211,6 +236,14 @@ void PollRecordDialog::refresh() {
   exception_->setCurrentText(qs(editor_.field_text(PollRecordEditor::Field::Exception)));
 }
 
+void PollRecordDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // A new record shows "--Undefined--": typing starts over it rather than after it.
+  QLineEdit* start = field(PollRecordEditor::Field::Start);
+  start->setFocus();
+  start->selectAll();
+}
+
 void PollRecordDialog::keyPressEvent(QKeyEvent* event) {
   // Enter inside a field checks that field (the line edit did) and keeps the dialog open.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -220,8 +253,15 @@ void PollRecordDialog::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+void PollRecordDialog::discard_typing() {
+  // Closing takes the focus from the field typed in, which would check its text against a
+  // record the dialog has already given up.
+  for (auto& [field, bound] : fields_) bound->refresh();
+}
+
 void PollRecordDialog::reject() {
   if (editor_.outcome() == PollRecordEditor::Outcome::Open) editor_.press_cancel();
+  discard_typing();
   QDialog::reject();
 }
 

@@ -20,7 +20,9 @@ class QPushButton;
 namespace hbt::editor::ui {
 
 // A field bound to a model setter and getter: checked when editing finishes (focus loss
-// or Enter), refused text replaced by the value the model keeps.
+// or Enter) after the user changed its text, refused text replaced by the value the model
+// keeps. A field left as it was shown is not checked: its text is the model's own, and a
+// check of it could only refuse what the user never typed (a new record's "--Undefined--").
 class BoundField {
  public:
   BoundField(QLineEdit* edit, std::function<Message(const std::string&)> set,
@@ -29,9 +31,10 @@ class BoundField {
   ~BoundField() { QObject::disconnect(connection_); }
   BoundField(const BoundField&) = delete;
   BoundField& operator=(const BoundField&) = delete;
-  // Checks the text now; false when refused (the message was shown).
+  // Checks the text now when it was changed; false when refused (the message was shown).
   bool commit();
   void refresh();
+  bool changed() const { return edit_->text() != shown_; }
   QLineEdit* edit() const { return edit_; }
 
  private:
@@ -39,6 +42,7 @@ class BoundField {
   std::function<Message(const std::string&)> set_;
   std::function<std::string()> get_;
   UiPort& port_;
+  QString shown_;  // the text refresh() last put in the field
   bool busy_ = false;
   QMetaObject::Connection connection_;
 };
@@ -58,6 +62,7 @@ class ChannelDialog : public QDialog {
   QComboBox* protocol_combo() const { return protocol_; }
 
   void accept() override;
+  void reject() override;
 
  private:
   CDrvSpecificChannel& channel_;
@@ -84,8 +89,11 @@ class PollRecordDialog : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void discard_typing();
+
   PollRecordEditor& editor_;
   UiPort& port_;
   std::vector<std::pair<PollRecordEditor::Field, std::unique_ptr<BoundField>>> fields_;

@@ -65,18 +65,27 @@ TEST(EditorWithDriver, ShowsLiveCountersAndReloadsASavedConfiguration) {
 
   // A second poll record, saved to the start-up file and reloaded into the driver.
   std::uint32_t generation = loaded_generation(poller);
+  QString before_reload = window.message_pane()->text();
   auto record = std::make_unique<CDrvSpecificIORec>();
   record->set_device(window.doc().current_device());
   ASSERT_TRUE(record->set_start_address("D:200").ok());
   window.doc().current_device()->add_iorec(std::move(record));
   window.doc().set_modified(true);
   port.boxes.script({Answer::Yes});  // save before the reload
-  ASSERT_TRUE(window.commands().reload());
+  window.action("reload")->trigger();
   ASSERT_FALSE(port.boxes.boxes.empty());
   EXPECT_EQ(port.boxes.boxes.back().text, "Reload Complete");
   EXPECT_NE(loaded_generation(poller), generation) << "the poller loaded the file anew";
   ASSERT_TRUE(poller.eventually([&] { return poller.image().nio_map_hdr() && poller.image().poll_record_count() == 2; }, 5000));
   EXPECT_FALSE(window.doc().modified());
+
+  // The reloaded image counts from zero: its first count shows no rate, not the difference
+  // to the last count of the image before.
+  ASSERT_TRUE(poller.eventually([&] {
+    window.status_tick();
+    return window.message_pane()->text() != before_reload;
+  }, 5000));
+  EXPECT_TRUE(window.message_pane()->text().endsWith("Polls/Sec=0")) << window.message_pane()->text().toStdString();
 
   // The editor follows the new generation: both rows reach the good state.
   ASSERT_TRUE(poller.eventually([&] {

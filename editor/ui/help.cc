@@ -27,7 +27,8 @@ automatically by a Q PLC) and UDP or TCP. Timeout, delay and retries decide when
 as failed.</p>
 <h3>Add a PLC</h3><p>Each channel starts with one PLC. Use <b>Add Subordinate PLC</b> only for
 PLCs reached through a MELSEC network behind the same Ethernet module.</p>
-<h3>Add poll records</h3><p>Double-click below the last row of the poll-record list. Enter
+<h3>Add poll records</h3><p>Double-click below the last row of the poll-record list, or
+press Insert in the list (its context menu has <b>Add Poll Record</b> too). Enter
 the start address (for example <tt>D:100</tt>) and either the end address or the length.
 <b>OK</b> keeps the record; <b>New</b> starts another one; <b>Delete</b> removes it.</p>
 <h3>Make the driver use the file</h3><p>Save, then choose <b>Reload</b> (Ctrl+R): the driver
@@ -50,7 +51,10 @@ records of the current channel's PLCs.</td></tr>
 <tr><td>Ctrl+N</td><td>New</td></tr><tr><td>Ctrl+O</td><td>Open</td></tr>
 <tr><td>Ctrl+S, F11</td><td>Save</td></tr><tr><td>F12</td><td>Save As</td></tr>
 <tr><td>Ctrl+R</td><td>Reload</td></tr><tr><td>F1, Shift+F1</td><td>Help</td></tr>
-<tr><td>Tab</td><td>Next field; a field is checked when you leave it</td></tr></table>)"},
+<tr><td>Tab</td><td>Next field; a field you typed in is checked when you leave it</td></tr>
+<tr><td>Escape</td><td>Cancel a dialog; nothing typed is checked or kept</td></tr>
+<tr><td>Insert</td><td>In the poll-record list: add a poll record</td></tr>
+<tr><td>Enter</td><td>In the poll-record list: edit the current poll record</td></tr></table>)"},
       {"glossary", R"(<h2>Glossary</h2><dl>
 <dt>Channel</dt><dd>One Ethernet connection (IP address and port) to a PLC's Ethernet module.</dd>
 <dt>Device, PLC</dt><dd>A programmable controller reached through a channel.</dd>

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -24,6 +25,29 @@ namespace {
 std::string home_folder() {
   const char* home = std::getenv("HOME");
   return home ? std::string(home) + "/" : std::string("./");
+}
+
+// Help Contents: a blue disc with a white question mark. The style's own help icon is a
+// red cross in some themes, which beside Exit reads as "close".
+QIcon help_icon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 48}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(30, 100, 200));
+    painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(size * 3 / 4);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, "?");
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
 }  // namespace
@@ -76,10 +100,14 @@ MainWindow::MainWindow(AppPort* port, DriverLink* link, HostSettings* settings)
   statusBar()->addPermanentWidget(new QLabel("NUM", this));
 
   build_menus();
-  connect(form_, &ConfigForm::document_changed, this, &MainWindow::update_title);
+  connect(form_, &ConfigForm::document_changed, this, [this] {
+    update_title();
+    show_states_now();  // rows may have come or gone
+  });
   connect(form_, &ConfigForm::selection_changed, this, [this] {
-    live_->forget_rows();
+    show_states_now();
     update_option_checks();
+    update_title();  // selecting a channel that did not exist adds it
   });
   status_timer_.setInterval(2000);
   message_timer_.setInterval(250);
@@ -108,10 +136,10 @@ void MainWindow::build_menus() {
     return a;
   };
   QStyle* s = style();
-  auto* new_doc = make("new", "&New\tCtrl+N", [this] { if (commands_->new_document()) document_replaced(); },
+  auto* new_doc = make("new", "&New\tCtrl+N", [this] { commands_->new_document(); show_if_replaced(); },
                        {QKeySequence("Ctrl+N")});
   new_doc->setIcon(s->standardIcon(QStyle::SP_FileIcon));
-  auto* open = make("open", "&Open...\tCtrl+O", [this] { if (commands_->open()) document_replaced(); },
+  auto* open = make("open", "&Open...\tCtrl+O", [this] { commands_->open(); show_if_replaced(); },
                     {QKeySequence("Ctrl+O")});
   open->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
   auto* save = make("save", "&Save\tCtrl+S", [this] { commands_->save(); update_title(); update_option_checks(); },
@@ -120,7 +148,7 @@ void MainWindow::build_menus() {
   auto* save_as = make("save_as", "Save &As...", [this] { commands_->save_as(); update_title(); update_option_checks(); },
                        {QKeySequence("F12")});
   save_as->setIcon(s->standardIcon(QStyle::SP_DriveFDIcon));
-  auto* reload = make("reload", "&Reload\tCtrl+R", [this] { if (commands_->reload()) document_replaced(); },
+  auto* reload = make("reload", "&Reload\tCtrl+R", [this] { commands_->reload(); show_if_replaced(); },
                       {QKeySequence("Ctrl+R")});
   reload->setIcon(s->standardIcon(QStyle::SP_BrowserReload));
   auto* exit = make("exit", "E&xit", [this] { close(); });
@@ -140,7 +168,7 @@ void MainWindow::build_menus() {
       std::string path = files[static_cast<std::size_t>(i)];
       if (!confirm_discard(doc_, *port_, *settings_, static_cast<std::uint32_t>(std::time(nullptr)), home_folder())) return;
       open_by_extension(doc_, path, *port_, *settings_);
-      document_replaced();
+      show_if_replaced();
     });
     recent_actions_.push_back(recent);
     file->addAction(recent);
@@ -198,7 +226,7 @@ void MainWindow::build_menus() {
   }
   QAction* contents = action("help_contents");
   contents->setShortcuts({QKeySequence("F1"), QKeySequence("Shift+F1")});
-  contents->setIcon(s->standardIcon(QStyle::SP_DialogHelpButton));
+  contents->setIcon(help_icon());
   addAction(contents);
   help->addSeparator();
   auto* about = help->addAction("&About...");
@@ -224,27 +252,37 @@ void MainWindow::build_menus() {
 
 void MainWindow::start() {
   commands_->open_startup_file();
-  form_->reload_document();
-  update_title();
-  update_recent();
   live_->start();
+  document_replaced();
   status_timer_.start();
   message_timer_.start();
 }
 
 void MainWindow::document_replaced() {
+  shown_contents_ = doc_.contents_generation();
   form_->reload_document();
-  live_->forget_rows();
+  show_states_now();
   update_title();
   update_recent();
   update_option_checks();
 }
 
+void MainWindow::show_if_replaced() {
+  if (doc_.contents_generation() != shown_contents_) document_replaced();
+  else update_title();
+}
+
+void MainWindow::show_states_now() {
+  live_->forget_rows();
+  form_->redraw_rows(live_->read_rows(doc_));
+}
+
 void MainWindow::update_title() {
-  setWindowTitle(QString("%1 Configuration - %2 - %3")
+  // "[*]" is where Qt shows the "*" of unsaved changes.
+  setWindowTitle(QString("%1 Configuration - %2 - %3[*]")
                      .arg(QString::fromUtf8(kProductName.data(), kProductName.size()), QString(),
                           QString::fromStdString(doc_.path().empty() ? doc_.title() : doc_.path())));
-  setWindowModified(false);
+  setWindowModified(doc_.modified());
 }
 
 void MainWindow::update_recent() {
@@ -277,7 +315,7 @@ void MainWindow::message_tick() {
   int added = commands_->read_messages(messages_, &dropped);
   if (commands_->take_learned_change()) {
     form_->refresh_records();
-    live_->forget_rows();
+    show_states_now();
     update_title();
   }
   if (added == 0) return;

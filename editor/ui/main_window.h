@@ -52,6 +52,11 @@ class MainWindow final : public QMainWindow {
  private:
   void build_menus();
   void document_replaced();
+  // After a command that may have emptied or replaced the document (also when it failed):
+  // the form shows the tree the document holds now.
+  void show_if_replaced();
+  // The state icons of the rows now shown, read at once rather than at the next tick.
+  void show_states_now();
   void update_title();
   void update_recent();
   void update_option_checks();
@@ -79,6 +84,7 @@ class MainWindow final : public QMainWindow {
   QIcon normal_icon_;
   QIcon alarm_icon_;
   qint64 last_tick_us_ = 0;
+  std::uint64_t shown_contents_ = 0;  // the document's contents generation the form shows
 };
 
 }  // namespace hbt::editor::ui

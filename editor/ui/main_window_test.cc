@@ -9,18 +9,18 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWindow>
+#include <filesystem>
 
-#include "editor/fake_driver_link.h"
-#include "editor/fake_host_settings.h"
-#include "editor/scripted_app_port.h"
-#include "editor/test_configs.h"
+#include "editor/file_commands.h"
 #include "editor/ui/config_form.h"
 #include "editor/ui/dialogs.h"
-#include "editor/ui/main_window.h"
+#include "editor/ui/window_fixture.h"
 
 namespace hbt::editor::ui {
 
@@ -28,26 +28,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  struct Fixture {
-    ScriptedAppPort port;
-    FakeDriverLink driver;
-    FakeHostSettings settings;
-    std::unique_ptr<MainWindow> window;
-    Fixture() {
-      window = std::make_unique<MainWindow>(&port, &driver, &settings);
-      window->start();
-    }
-    CDidDoc& doc() { return window->doc(); }
-    // The small plant, shown on channel 1, records numbered 0, 1, 2 as by a save.
-    void plant() {
-      testing::build_small_plant(doc());
-      window->form()->reload_document();
-      int k = 0;
-      for (auto& r : doc().current_device()->iorecs()) r->set_record_number(k++);
-      doc().set_modified(false);
-    }
-    std::string last_box() const { return port.boxes.boxes.empty() ? "" : port.boxes.boxes.back().text; }
-  };
+  using Fixture = WindowFixture;
 
  private slots:
   void menusCarryTheirTextsAndAccelerators() {
@@ -111,7 +92,8 @@ class MainWindowTest : public QObject {
     f.driver.channel_counters[0] = {100, 99};
     f.driver.statuses = {{0, 0}, {1, 4293}, {2, 4297}};
     f.window->status_tick();
-    QCOMPARE(f.window->message_pane()->text(), QString("TX=100 RX=99 Polls/Sec=50"));
+    // Nothing earlier of this channel to compare with: no rate yet.
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=100 RX=99 Polls/Sec=0"));
     QVERIFY(f.window->windowTitle().startsWith("Brenlow Ethernet Driver Configuration - "));
     QVERIFY(QRegularExpression("^\\d\\d:\\d\\d (AM|PM)$").match(f.window->clock_pane()->text()).hasMatch());
     f.driver.channel_counters[0] = {110, 109};
@@ -121,6 +103,123 @@ class MainWindowTest : public QObject {
     f.driver.readable = false;
     f.window->status_tick();
     QCOMPARE(f.window->message_pane()->text(), QString("TX=110 RX=109 Polls/Sec=5"));
+  }
+
+  void pollsPerSecondNeverComparesAnotherChannelOrRun() {
+    Fixture f;
+    f.two_channel_plant();
+    f.driver.channels = 2;
+    f.driver.records = 6;
+    f.driver.channel_counters[0] = {1128, 1128};
+    f.driver.channel_counters[1] = {40, 40};
+    f.window->status_tick();
+    f.driver.channel_counters[0] = {1148, 1148};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=1148 RX=1148 Polls/Sec=10"));
+    // Another channel: its count has nothing to do with channel 1's.
+    f.form()->channel_button(2)->click();
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=40 RX=40 Polls/Sec=0"));
+    f.driver.channel_counters[1] = {60, 60};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=60 RX=60 Polls/Sec=10"));
+    // The poller restarts: the alive counter begins again and so do the channel counters.
+    f.driver.alive_counter = 100;
+    f.driver.channel_counters[1] = {80, 80};
+    f.window->status_tick();
+    f.driver.alive_counter = 5;
+    f.driver.channel_counters[1] = {20, 20};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=20 RX=20 Polls/Sec=0"));
+    // A reload loads another image generation, with counters from zero.
+    f.driver.alive_counter = 200;
+    f.driver.channel_counters[1] = {100, 100};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=100 RX=100 Polls/Sec=40"));
+    f.driver.generation = 2;
+    f.driver.channel_counters[1] = {30, 30};
+    f.window->status_tick();
+    QCOMPARE(f.window->message_pane()->text(), QString("TX=30 RX=30 Polls/Sec=0"));
+  }
+
+  void aFailedOpenShowsTheEmptiedDocument() {
+    Fixture f;
+    QTemporaryDir dir;
+    std::string good = dir.filePath("GOOD.HBT").toStdString();
+    std::string bad = dir.filePath("BAD.HBT").toStdString();
+    f.plant();
+    QVERIFY(save_configuration(f.doc(), good, f.port, f.settings, 0));
+    std::filesystem::copy_file(good, bad);
+    std::filesystem::resize_file(bad, 150);  // cut inside the channel table
+    f.window->show();
+    QCOMPARE(f.form()->device_list()->item(0)->text(), QString("PLC1"));
+
+    f.port.boxes.script_files({bad});
+    f.window->action("open")->trigger();
+    QCOMPARE(f.last_box(), std::string("File Open Error"));
+    // The window shows what the document holds now, not what it held before.
+    CDrvSpecificChannel* channel = f.doc().current_channel();
+    QVERIFY(channel != nullptr);
+    QCOMPARE(f.form()->device_list()->count(), static_cast<int>(channel->devices().size()));
+    for (int i = 0; i < f.form()->device_list()->count(); ++i) {
+      QCOMPARE(f.form()->device_list()->item(i)->text().toStdString(), channel->devices()[std::size_t(i)]->name());
+    }
+    QVERIFY(f.form()->device_list()->findItems("PLC1", Qt::MatchExactly).isEmpty());
+    QCOMPARE(f.form()->device_field(0)->text().toStdString(), f.doc().current_device()->name());
+    QCOMPARE(f.rows_shown(), 0);
+    QVERIFY(f.form()->channel_button(1)->isChecked());
+    QVERIFY(!f.window->windowTitle().contains("GOOD.HBT"));
+
+    // The file that was open is no longer the document's: Save asks where to.
+    f.window->action("save")->trigger();
+    QCOMPARE(f.port.boxes.dialogs.size(), std::size_t{2});
+    QVERIFY(f.port.boxes.dialogs.back().save);
+    QVERIFY(std::filesystem::file_size(good) > 136u);
+  }
+
+  void titleMarksUnsavedChanges() {
+    Fixture f;
+    f.plant();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    f.window->status_tick();
+    QString shown = f.window->windowHandle()->title();
+    QVERIFY2(shown.startsWith("Brenlow Ethernet Driver Configuration - ") && !shown.contains('*'),
+             qPrintable(shown));
+    QLineEdit* description = f.form()->device_field(1);
+    description->setText("Line 2");
+    emit description->editingFinished();
+    shown = f.window->windowHandle()->title();
+    QVERIFY2(shown.endsWith("*"), qPrintable(shown));
+    // Adding a channel by selecting it is a change too.
+    f.doc().set_modified(false);
+    f.form()->channel_button(4)->click();
+    QVERIFY2(f.window->windowHandle()->title().endsWith("*"), qPrintable(f.window->windowHandle()->title()));
+    QTemporaryDir dir;
+    f.port.boxes.script_files({dir.filePath("SAVED.HBT").toStdString()});
+    f.window->action("save")->trigger();
+    shown = f.window->windowHandle()->title();
+    QVERIFY2(shown.endsWith("SAVED.HBT"), qPrintable(shown));
+  }
+
+  void helpIconIsNotARedCross() {
+    Fixture f;
+    QAction* help = f.window->action("help_contents");
+    QImage image = help->icon().pixmap(24, 24).toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!image.isNull());
+    int red = 0;
+    int blue = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        QColor c = image.pixelColor(x, y);
+        if (c.alpha() < 128) continue;
+        if (c.red() > 150 && c.red() > c.green() + 60 && c.red() > c.blue() + 60) ++red;
+        if (c.blue() > 120 && c.blue() > c.red() + 40) ++blue;
+      }
+    }
+    QCOMPARE(red, 0);
+    QVERIFY2(blue > 50, "a blue question mark disc");
+    QVERIFY(help->icon().cacheKey() != f.window->action("exit")->icon().cacheKey());
   }
 
   void recordListHasNineColumnsAndFormattedRows() {

@@ -1,6 +1,8 @@
 // hbtio start, stop, reload: the commands an operator gives the poller through the pointer block.
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 #include "platform/clock.h"
 
@@ -23,15 +25,61 @@ int report_result(const Invocation& inv, const char* command, int result, Driver
   return result ? kExitOk : kExitFailed;
 }
 
+// How long a poller that is there takes to show itself: a running one moves the alive
+// counter every 10 ms tick, a stopped one takes up a run command within its 50 ms idle
+// round, and one that was started moments ago (the block is new, its state still "not
+// started") is given the time its starter waits for it.
+constexpr int kTickingWaitMs = 1000;
+constexpr int kIdleAnswerWaitMs = 1000;
+constexpr int kStartingWaitMs = 2500;
+constexpr int kLookEveryMs = 10;
+
+bool within(int ms, const std::function<bool()>& condition) {
+  for (int waited = 0;; waited += kLookEveryMs) {
+    if (condition()) return true;
+    if (waited >= ms) return false;
+    platform::sleep_ms(kLookEveryMs);
+  }
+}
+
+// Whether a poller process stands behind a pointer block that some other program (a host,
+// the OPC server, the editor) keeps open. Only the block's creator starts the poller, so
+// a block that outlived its poller (which exited or died) would otherwise wait for a run
+// command nobody takes up. A poller that died leaves its last state behind; what tells
+// is whether anything moves.
+bool poller_present(image::PointerBlock* block) {
+  auto state = [&] { return std::atomic_ref<std::uint16_t>(block->state).load(); };
+  auto alive = [&] { return std::atomic_ref<std::uint32_t>(block->alive_counter).load(); };
+  switch (state()) {
+    case image::kStateExited:
+      return false;
+    case image::kStateStopped:
+      std::atomic_ref<std::uint16_t>(block->command).store(image::kCommandRun);
+      return within(kIdleAnswerWaitMs, [&] { return state() == image::kStateRunning; });
+    default: {
+      std::uint32_t first = alive();
+      int wait = state() == image::kStateNotStarted ? kStartingWaitMs : kTickingWaitMs;
+      return within(wait, [&] { return alive() != first; });
+    }
+  }
+}
+
 int run_start(Invocation& inv) {
   if (!inv.args.empty()) return usage_error("start takes no arguments");
-  // Creating the pointer block starts the poller through "DriverExe" when none runs.
-  DriverAccess driver(true);
-  if (driver.block == nullptr) {
-    driver.messages.print_to_stderr();
+  auto driver = std::make_unique<DriverAccess>(false);
+  const bool existed = driver->block != nullptr;
+  // Creating the pointer block starts the poller through "DriverExe".
+  if (!existed) driver = std::make_unique<DriverAccess>(true);
+  if (driver->block == nullptr) {
+    driver->messages.print_to_stderr();
     return kExitFailed;
   }
-  return report_result(inv, "start", driver.niolib->nio_StartStop(1), driver);
+  // A second poller started beside a live one sees its alive counter move and leaves.
+  if (existed && !poller_present(driver->block)) {
+    driver->messages.message(image::kColourInfo, "no poller behind the pointer block: starting \"DriverExe\"");
+    driver->niolib->start_poller_program();
+  }
+  return report_result(inv, "start", driver->niolib->nio_StartStop(1), *driver);
 }
 
 int run_stop(Invocation& inv) {

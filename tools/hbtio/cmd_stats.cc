@@ -1,11 +1,13 @@
 // hbtio stats: the per-channel communication statistics, and their reset.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "image/layout.h"
 #include "tools/hbtio/command.h"
 #include "tools/hbtio/host_api.h"
 #include "tools/hbtio/json.h"
+#include "tools/hbtio/prometheus_text.h"
 
 namespace hbt::hbtio {
 namespace {
@@ -41,6 +43,8 @@ void print_stats(int channel, std::int16_t selector, const image::StatisticsBloc
 
 int run_stats(Invocation& inv) {
   const bool reset = take_flag(inv.args, "--reset");
+  const bool prometheus = take_flag(inv.args, "--prometheus");
+  if (prometheus && inv.json) return usage_error("--json and --prometheus do not go together");
   if (inv.args.size() > 1) return usage_error("stats takes at most one CHANNEL");
   int only = -1;
   if (inv.args.size() == 1) {
@@ -55,6 +59,7 @@ int run_stats(Invocation& inv) {
     return kExitFailed;
   }
   int shown = 0, failed = 0;
+  std::vector<ChannelSample> samples;
   for (int c = only < 0 ? 0 : only; c < (only < 0 ? kMaxChannels : only + 1); ++c) {
     NioStatus status = -1;
     std::int16_t selector = 0;
@@ -77,9 +82,14 @@ int run_stats(Invocation& inv) {
         ++failed;
       }
     }
-    print_stats(c, selector, block, inv.json);
+    if (prometheus)
+      samples.push_back({c + 1, static_cast<std::uint8_t>(selector) != image::kChannelNotInService, block});
+    else
+      print_stats(c, selector, block, inv.json);
     ++shown;
   }
+  // All or nothing: a textfile collector must never read half a file's worth.
+  if (prometheus && failed == 0) std::fputs(prometheus_text(samples).c_str(), stdout);
   api.report_messages(failed > 0 || shown == 0);
   if (shown == 0 && failed == 0) std::fprintf(stderr, "hbtio: no channels (is the driver running?)\n");
   return failed == 0 && shown > 0 ? kExitOk : kExitFailed;
@@ -87,7 +97,9 @@ int run_stats(Invocation& inv) {
 
 }  // namespace
 
-HBTIO_COMMAND(stats, "stats", "stats [CHANNEL] [--reset]",
-              "show (and reset) the communication statistics of a channel, or of all", run_stats)
+HBTIO_COMMAND(stats, "stats", "stats [CHANNEL] [--reset] [--prometheus]",
+              "show (and reset) the communication statistics of a channel, or of all; --prometheus in the "
+              "Prometheus text format",
+              run_stats)
 
 }  // namespace hbt::hbtio

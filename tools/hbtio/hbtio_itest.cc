@@ -1,6 +1,9 @@
 // hbtio and hbtreg as a person uses them: status, messages, start, stop and reload of a live
 // poller, and the registry commands.
+#include <dirent.h>
+
 #include <atomic>
+#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +34,35 @@ image::NiolibOptions observer() {
   image::NiolibOptions o;
   o.start_poller = false;
   return o;
+}
+
+// Poller processes of this test's namespace: the program name is HBTSPOLL and the
+// environment carries the namespace.
+int pollers_of(const TestEnvironment& env) {
+  int count = 0;
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  const std::string mark = "HBT_NAMESPACE=" + env.name_space();
+  while (dirent* entry = readdir(proc)) {
+    std::string pid = entry->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string command = testsupport::read_file("/proc/" + pid + "/cmdline");
+    std::string program = command.substr(0, command.find('\0'));
+    if (program.size() < 8 || program.compare(program.size() - 8, 8, "HBTSPOLL") != 0) continue;
+    std::string environment = testsupport::read_file("/proc/" + pid + "/environ");
+    std::string state = testsupport::read_file("/proc/" + pid + "/stat");
+    bool zombie = state.find(") Z ") != std::string::npos;
+    if (!zombie && environment.find(mark + '\0') != std::string::npos) ++count;
+  }
+  closedir(proc);
+  return count;
+}
+
+// The poller ticks: its alive counter moves.
+bool ticking(image::PointerBlock* block) {
+  auto alive = [&] { return std::atomic_ref<std::uint32_t>(block->alive_counter).load(); };
+  std::uint32_t first = alive();
+  return eventually([&] { return alive() != first; }, 3000);
 }
 
 TEST(Hbtio, StatusAndStopWithoutADriverFailPlainly) {
@@ -90,6 +122,58 @@ TEST(Hbtio, DrivesALivePollerThroughStopStartAndReload) {
 
   std::atomic_ref<std::uint16_t>(block->command).store(image::kCommandExit);
   EXPECT_TRUE(eventually([&] { return block->state == image::kStateExited; }, 3000));
+}
+
+TEST(Hbtio, StartBringsUpThePollerWhileAnotherProgramHoldsTheImage) {
+  TestEnvironment env;
+  testsupport::install_configuration(env, quiet_plant());
+  testsupport::install_driver_exe("S");
+  ASSERT_EQ(run_program({kHbtio, "start"}).exit_code, 0);
+  EXPECT_EQ(pollers_of(env), 1);
+
+  // A program holds the pointer block and the image as the editor does; the poller goes.
+  image::NiolibOptions editor;
+  editor.editor = true;
+  testsupport::RecordingSink sink;
+  image::Niolib holder(editor, sink);
+  image::PointerBlock* block = holder.open_pointer_block();
+  ASSERT_NE(block, nullptr);
+  ASSERT_NE(holder.nio_map_hdr(), nullptr);
+  ASSERT_EQ(run_program({kHbtio, "shutdown"}).exit_code, 0);
+  ASSERT_TRUE(eventually([&] { return pollers_of(env) == 0; }, 5000));
+  ASSERT_EQ(block->state, image::kStateExited);
+
+  // start finds the block but no poller behind it, and starts one.
+  auto began = std::chrono::steady_clock::now();
+  auto start = run_program({kHbtio, "start"});
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+  EXPECT_EQ(start.exit_code, 0) << start.output;
+  EXPECT_EQ(start.output, "start: done\n");
+  EXPECT_EQ(block->state, image::kStateRunning);
+  EXPECT_TRUE(ticking(block));
+  EXPECT_EQ(pollers_of(env), 1);
+  std::printf("hbtio start with the block held and no poller: %lld ms\n", static_cast<long long>(took.count()));
+
+  // A poller that is there (running, or stopped and idle) is not started a second time.
+  EXPECT_EQ(run_program({kHbtio, "start"}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtio, "stop"}).exit_code, 0);
+  EXPECT_EQ(run_program({kHbtio, "start"}).exit_code, 0);
+  EXPECT_TRUE(ticking(block));
+  EXPECT_EQ(pollers_of(env), 1);
+
+  // A poller that died without a word leaves its state behind: running with a counter that
+  // no longer moves, or stopped. start sees through both.
+  for (std::uint16_t left : {image::kStateRunning, image::kStateStopped}) {
+    ASSERT_EQ(run_program({kHbtio, "shutdown"}).exit_code, 0);
+    ASSERT_TRUE(eventually([&] { return pollers_of(env) == 0; }, 5000));
+    std::atomic_ref<std::uint16_t>(block->state).store(left);
+    std::atomic_ref<std::uint32_t>(block->alive_counter).store(4321);
+    auto again = run_program({kHbtio, "start"});
+    EXPECT_EQ(again.exit_code, 0) << "state " << left << ": " << again.output;
+    EXPECT_TRUE(ticking(block)) << "state " << left;
+    EXPECT_EQ(pollers_of(env), 1) << "state " << left;
+  }
+  EXPECT_EQ(run_program({kHbtio, "shutdown"}).exit_code, 0);
 }
 
 TEST(Hbtio, MonitorStartsThePollerShowsEveryRecordAndJudgesThem) {

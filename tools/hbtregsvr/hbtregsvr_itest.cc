@@ -2,8 +2,12 @@
 // and exit status for every way a library can fail to register.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
+#include "platform/registry.h"
 #include "testsupport/child_process.h"
 #include "testsupport/test_environment.h"
 
@@ -75,6 +79,33 @@ TEST_F(Hbtregsvr, EachFailureHasItsStatusAndMessage) {
   EXPECT_EQ(r.status, 5);
   EXPECT_NE(r.output.find("failed with error 0x80040201 (SELFREG_E_CLASS)"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("succeeded"), std::string::npos);
+}
+
+// The OPC server links the host library, which attaches the image when it is loaded and starts
+// "DriverExe" when no driver runs: registering must not do that.
+TEST_F(Hbtregsvr, RegisteringTheOpcServerLeavesTheDriverAlone) {
+  namespace registry = platform::registry;
+  const std::string marker = env.path("poller-started");
+  const std::string poller = env.path("poller.sh");
+  ASSERT_TRUE(testsupport::write_file(poller, "#!/bin/sh\necho started >> '" + marker + "'\n"));
+  ASSERT_EQ(::chmod(poller.c_str(), 0755), 0);
+  ASSERT_TRUE(registry::set_string(registry::Hive::LocalMachine, "Software\\Velmora\\Brenlow\\Config", "DriverExe",
+                                   poller));
+  // The stand-in poller does record a start.
+  ASSERT_EQ(testsupport::run_program({poller}).exit_code, 0);
+  ASSERT_EQ(testsupport::read_file(marker), "started\n");
+  ASSERT_EQ(::unlink(marker.c_str()), 0);
+
+  for (bool unregister : {false, true}) {
+    std::vector<std::string> args = {"/s", HBT_OPC_SERVER};
+    if (unregister) args.insert(args.begin(), "/u");
+    Outcome r = run(args);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(registry::key_exists(registry::Hive::ClassesRoot, "Velmora.Brenlow"), !unregister);
+    // A load that starts the poller waits 2 s after starting it, so a start would be on record.
+    EXPECT_FALSE(testsupport::eventually([&] { return ::access(marker.c_str(), F_OK) == 0; }, 500))
+        << (unregister ? "unregistering" : "registering") << " started the poller";
+  }
 }
 
 TEST_F(Hbtregsvr, UsageErrors) {

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -126,6 +127,9 @@ int main(int argc, char** argv) {
     usage(stderr);
     return kUsage;
   }
+  // The driver's libraries attach the image when they are loaded, which starts the poller
+  // when no driver runs; a library loaded only to be registered must leave the driver alone.
+  setenv("HBT_REGISTRATION_ONLY", "1", 1);
   HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(hr)) {
     std::fprintf(stderr, "hbtregsvr: COM could not be initialised (0x%08X)\n", static_cast<unsigned>(hr));

@@ -101,7 +101,7 @@ std::vector<Endpoint*> match_endpoints(Simulator* sim, std::string_view which) {
 
 const char* Controller::summary() {
   return "commands: get DEV [COUNT] | set DEV VALUE... | fill DEV COUNT VALUE | "
-         "station add|remove PC | station list | cpus N | size TYPE POINTS | blocks N | "
+         "station add|remove PC | station list | network N... | network any | network list | cpus N | size TYPE POINTS | blocks N | "
          "model AnN|AnA|AnU|Q | "
          "fault EP KIND [ARG...] [p=SHARE] | fault EP | move DEV ramp|sine LOW HIGH PERIOD | "
          "move DEV counter STEP INTERVAL | move DEV toggle INTERVAL | move DEV stop | move list | "
@@ -193,7 +193,7 @@ std::string Controller::execute(std::string_view line, double now_ms) {
     return "ok " + std::to_string(count);
   }
 
-  if (cmd == "station" || cmd == "cpus" || cmd == "size" || cmd == "blocks" || cmd == "model") {
+  if (cmd == "station" || cmd == "network" || cmd == "cpus" || cmd == "size" || cmd == "blocks" || cmd == "model") {
     MemoryTarget t;
     std::string err;
     if (!take_target(&words, &t, &err)) return error(err);
@@ -212,6 +212,27 @@ std::string Controller::execute(std::string_view line, double now_ms) {
       auto n = static_cast<std::uint8_t>(*pc);
       if (words[0] == "add") return p.add_station(n) ? "ok" : error("station exists");
       return p.remove_station(n) ? "ok" : error("no such station");
+    }
+    if (cmd == "network") {
+      if (words.size() == 1 && words[0] == "list") {
+        if (!p.networks()) return "ok any";
+        std::string out = "ok";
+        for (auto n : *p.networks()) out += " " + std::to_string(n);
+        return out;
+      }
+      if (words.size() == 1 && words[0] == "any") {
+        p.set_networks(std::nullopt);
+        return "ok";
+      }
+      if (words.empty()) return error("usage: network N... | network any | network list");
+      std::vector<std::uint8_t> networks;
+      for (auto w : words) {
+        auto n = parse_integer(w);
+        if (!n || *n < 0 || *n > 255) return error("bad network number " + std::string(w));
+        networks.push_back(static_cast<std::uint8_t>(*n));
+      }
+      p.set_networks(std::move(networks));
+      return "ok";
     }
     if (cmd == "cpus") {
       auto n = words.size() == 1 ? parse_integer(words[0]) : std::nullopt;

@@ -77,6 +77,21 @@ TEST_F(Control, StationsCpusAndPlcsHaveSeparateMemory) {
   EXPECT_TRUE(run("get EX3:0").starts_with("error"));
 }
 
+TEST_F(Control, NetworkNumbersPerPlc) {
+  EXPECT_EQ(run("network list"), "ok any");
+  EXPECT_EQ(run("network 0 2"), "ok");
+  EXPECT_EQ(run("network list"), "ok 0 2");
+  EXPECT_EQ(run("network list plc=line2"), "ok any") << "each PLC has its own";
+  EXPECT_TRUE(sim_.endpoints()[0]->plc->reaches_network(2));
+  EXPECT_FALSE(sim_.endpoints()[0]->plc->reaches_network(1));
+  EXPECT_TRUE(run("network 256").starts_with("error bad network number"));
+  EXPECT_TRUE(run("network x").starts_with("error"));
+  EXPECT_TRUE(run("network").starts_with("error usage"));
+  EXPECT_EQ(run("network list"), "ok 0 2") << "a refused line changes nothing";
+  EXPECT_EQ(run("network any"), "ok");
+  EXPECT_TRUE(sim_.endpoints()[0]->plc->reaches_network(77));
+}
+
 TEST_F(Control, FaultsByEndpointName) {
   EXPECT_EQ(run("fault udp:5000 drop 0.3"), "ok");
   EXPECT_DOUBLE_EQ(sim_.endpoints()[0]->faults.settings().drop, 0.3);

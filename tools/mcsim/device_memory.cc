@@ -163,6 +163,10 @@ bool Plc::add_station(std::uint8_t pc) {
   return inserted;
 }
 
+bool Plc::reaches_network(std::uint8_t network) const {
+  return !networks_ || std::find(networks_->begin(), networks_->end(), network) != networks_->end();
+}
+
 bool Plc::remove_station(std::uint8_t pc) { return stations_.erase(pc) > 0; }
 
 std::vector<std::uint8_t> Plc::stations() const {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/layout.h"
@@ -83,6 +84,12 @@ class Plc {
   DeviceMemory& own() { return *cpus_[0]; }
   DeviceMemory* station(std::uint8_t pc);  // nullptr when it does not exist
 
+  // Network numbers a 3E request may name: 0 is the module's own network, others are
+  // reached through it. Unset, every number is taken (the number is not examined).
+  bool reaches_network(std::uint8_t network) const;
+  void set_networks(std::optional<std::vector<std::uint8_t>> networks) { networks_ = std::move(networks); }
+  const std::optional<std::vector<std::uint8_t>>& networks() const { return networks_; }
+
   bool add_station(std::uint8_t pc);
   bool remove_station(std::uint8_t pc);
   std::vector<std::uint8_t> stations() const;
@@ -104,6 +111,7 @@ class Plc {
   std::vector<std::unique_ptr<DeviceMemory>> cpus_;
   std::map<std::uint8_t, std::unique_ptr<DeviceMemory>> stations_;
   std::optional<CpuModel> model_;
+  std::optional<std::vector<std::uint8_t>> networks_;
 };
 
 }  // namespace hbt::mcsim

@@ -181,6 +181,9 @@ Outcome handle_3e(Coding coding, std::span<const std::uint8_t> request, Plc& plc
   if (body.size() != h.length) return reply.error(end_code::kLength, command, subcommand);
 
   DeviceMemory* memory = nullptr;
+  if (!plc.reaches_network(static_cast<std::uint8_t>(h.network))) {
+    return reply.error(end_code::kTarget, command, subcommand);
+  }
   if (plc.route(static_cast<std::uint8_t>(h.pc), static_cast<std::uint16_t>(h.module_io),
                 &memory) != Route::kOk) {
     return reply.error(end_code::kTarget, command, subcommand);

@@ -181,6 +181,26 @@ TEST_F(Frame3E, StationsAndModulesThatAreNotThereGetC05F) {
   EXPECT_EQ(run(request("01 04 00 00 00 00 00 A8 01 00", 0xFF, 0x0000)).code, end_code::kTarget);
 }
 
+TEST_F(Frame3E, NetworkNumbersAreExaminedOnlyOnceTheyAreSet) {
+  Bytes on_net2 = request("01 04 00 00 00 00 00 A8 01 00");
+  on_net2[2] = 2;
+  EXPECT_EQ(run(on_net2).code, 0) << "by default the network number is not examined";
+  plc_.set_networks(std::vector<std::uint8_t>{0, 1});
+  Outcome refused = run(on_net2);
+  EXPECT_EQ(refused.code, end_code::kTarget);
+  EXPECT_EQ(refused.reply[2], 2) << "the reply names the network of the request";
+  EXPECT_EQ(run(request("01 04 00 00 00 00 00 A8 01 00")).code, 0);
+  on_net2[2] = 1;
+  EXPECT_EQ(run(on_net2).code, 0);
+  // Checked before the station: a known station on an unknown network is not reached.
+  ASSERT_TRUE(plc_.add_station(3));
+  Bytes station3 = request("01 04 00 00 00 00 00 A8 01 00", 3);
+  station3[2] = 9;
+  EXPECT_EQ(run(station3).code, end_code::kTarget);
+  plc_.set_networks(std::nullopt);
+  EXPECT_EQ(run(station3).code, 0);
+}
+
 TEST_F(Frame3E, ForcedCodeAnswersWithoutCarryingOut) {
   Outcome out = run(request("01 14 00 00 00 00 00 A8 01 00 34 12"), kBin, {true, 0xC056, 0});
   EXPECT_EQ(out.code, 0xC056);

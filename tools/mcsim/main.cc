@@ -60,6 +60,10 @@ Control lines (standard input, --control, --script), one reply line each, "ok ..
     multiple-CPU system), plc=NAME.
   station add PC | station remove PC | station list
                                  stations (PC numbers 0..254) reached through the module
+  network N... | network any | network list
+                                 network numbers 3E requests may name (0 is the
+                                 module's own network); others get end code C05F.
+                                 Default any: the number is not examined
   cpus N                         CPUs 1..4 of the module's PLC (module I/O 03E0..03E3)
   size TYPE POINTS               device count of a type (e.g. size D 20000); EX per block
   blocks N                       extension file register blocks 1..N exist (default 8)
@@ -106,12 +110,12 @@ What the simulated module answers
   W* R*, numbers hexadecimal for X Y B W). End codes: C050 text not hexadecimal,
   C051 points 0 or above 960 words / 7168 bits (3584 in ASCII), C056 beyond the last
   device, C058 ASCII data length wrong, C059 command or subcommand unknown, C05B
-  device code unknown, C05C bit units on a word device, C05F PC number or module I/O
+  device code unknown, C05C bit units on a word device, C05F network, PC number or module I/O
   number not there (own CPU 03FF, multiple CPUs 03E0..03E3), C060 bit data other than
   0/1, C061 request data length wrong. Error replies carry network, PC, module I/O,
   station, command and subcommand of the request. Requests with another subheader get
-  no reply. The network number and the monitoring timer are not examined (replies
-  come at once unless a delay fault is set).
+  no reply. The network number is examined only after "network"; the monitoring timer
+  is not (replies come at once unless a delay fault is set).
   1E: commands 00/01 batch read bits/words, 02/03 batch write bits/words, 17/18
   extension file register read/write (device code "R ", block number after it in
   binary and before it in ASCII, each field high part first in ASCII). Points 1..256
