@@ -83,9 +83,32 @@ function secure_private_key(file, log) {
   }
 }
 
+// Under a sandbox that forbids netlink sockets (systemd's RestrictAddressFamilies without
+// AF_NETLINK) Node cannot list the network interfaces and throws; the SDK asks for them to
+// put the host's addresses into a new certificate. Without them the certificate names the
+// host by its names only, which clients accept as well.
+function tolerate_hidden_interfaces(log) {
+  const list = os.networkInterfaces;
+  if (list.hbtTolerant) return;
+  let told = false;
+  const tolerant = () => {
+    try {
+      return list.call(os);
+    } catch (err) {
+      // The SDK asks more than once; the administrator needs to hear it once.
+      if (!told) log.warn(`the network interfaces cannot be listed (${err.message}): the certificate names this host only`);
+      told = true;
+      return {};
+    }
+  };
+  tolerant.hbtTolerant = true;
+  os.networkInterfaces = tolerant;
+}
+
 // users: a UserBook or null. Returns {server, namespace}; the server is initialised but not
 // yet listening.
 async function create_server(settings, { users, log }) {
+  tolerate_hidden_interfaces(log);
   const hostname = settings.hostname || os.hostname();
   const pki = await prepare_pki(settings, log);
   const policies = [SecurityPolicy.Basic256Sha256];
