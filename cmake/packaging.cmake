@@ -5,8 +5,8 @@
 # the libraries both in this tree and in the flat folder InstallDriver copies them to.
 
 # File named in HBT.inf -> targets that may build it (the first that exists wins).
-set(hbt_media_programs HBTSPOLL hbtio hbtcfg hbtreg hbtregsvr hbtopc mcsim HBTDIDW)
-set(hbt_media_libraries "HBTSTSR.so=HBTSTSR" "HBTOPC.so=HBTOPC" "libhbtcom.so=hbtcom,com")
+set(hbt_media_programs HBTSPOLL hbtio hbtcfg hbtreg hbtregsvr hbtopc mcsim hbtmqtt HBTDIDW)
+set(hbt_media_libraries "HBTSTSR.so=HBTSTSR" "HBTOPC.so=HBTOPC" "libhbtcom.so=hbtcom,com" "libhbtpoints.so=hbtpoints")
 
 set(hbt_installed_programs hbtsetup)
 set(hbt_installed_libraries setup_library)
@@ -47,11 +47,11 @@ set_target_properties(${hbt_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIG
 install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin COMPONENT media)
 install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib COMPONENT media)
 
-# The OPC UA service (Linux only, beside the installation media's own files): the libraries
-# it loads, its launchers, and its folder with the npm packages as npm ci installed them.
+# The OPC UA service, beside what HBT.inf lists (libhbtpoints.so, which it loads, is there):
+# its launchers and its folder with the npm packages as npm ci installed them. A folder tree
+# of Node packages is no file of HBT.inf's flat list, so InstallDriver does not copy it; the
+# service runs from this tree (the media, the Debian package under /opt/hbt).
 if(TARGET hbtua AND TARGET hbtpoints)
-  set_target_properties(hbtpoints PROPERTIES INSTALL_RPATH "$ORIGIN")
-  install(TARGETS hbtpoints LIBRARY DESTINATION lib COMPONENT media)
   install(PROGRAMS ${CMAKE_BINARY_DIR}/bin/hbtua ${CMAKE_BINARY_DIR}/bin/hbtua-client DESTINATION bin
     COMPONENT media)
   install(CODE "if(NOT EXISTS \"${HBTUA_DIR}/node_modules/.hbt-installed\")
@@ -82,6 +82,8 @@ add_custom_target(hbt_media_files ALL DEPENDS ${hbt_media_inf} ${hbt_default_con
 
 install(FILES ${hbt_media_inf} DESTINATION . COMPONENT media)
 install(FILES ${CMAKE_SOURCE_DIR}/setup/media/HBTDOC.html ${hbt_default_config} DESTINATION share/hbt COMPONENT media)
+# A documented hbtmqtt settings file to start from (/opt/hbt/share/hbt/hbtmqtt.conf).
+install(FILES ${CMAKE_SOURCE_DIR}/examples/hbtmqtt.conf DESTINATION share/hbt COMPONENT media)
 
 add_custom_target(dist
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/dist
@@ -90,8 +92,8 @@ add_custom_target(dist
   COMMENT "Installation media in ${CMAKE_BINARY_DIR}/dist"
   VERBATIM)
 add_dependencies(dist hbt_media_files hbtmedia ${hbt_installed_programs} ${hbt_installed_libraries})
-if(TARGET hbtua AND TARGET hbtpoints)
-  add_dependencies(dist hbtua hbtpoints)
+if(TARGET hbtua)
+  add_dependencies(dist hbtua)
 endif()
 
 # ---- The Debian package -------------------------------------------------------------------

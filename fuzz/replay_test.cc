@@ -70,7 +70,7 @@ TEST_P(Replay, SeedsAndRecordedCrashInputsPass) {
 INSTANTIATE_TEST_SUITE_P(Targets, Replay,
                          ::testing::Values("poller_reply", "image_check", "editor_config", "editor_csv",
                                            "host_text", "registry_text", "mcsim_request", "opc_item_id",
-                                           "inf_reader"),
+                                           "inf_reader", "mqtt_command"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -381,30 +381,36 @@ void Builder::group_tags() {
 
 }  // namespace
 
+PointPlace Model::place_of_point(std::uint32_t p) const {
+  if (is_tag(p)) return tag_of(p).place;
+  const hbt_point_info& info = points[p];
+  const RecordPlan& plan = plans[info.record];
+  std::uint32_t local = p - records[info.record].first_point;
+  if (!plan.local_to_point.empty()) {
+    for (std::uint32_t l = 0; l < plan.local_to_point.size(); ++l)
+      if (plan.local_to_point[l] == p) local = l;
+  }
+  return place_of(plan.shape, plan.layout, local);
+}
+
 HostPoint Model::host_point(std::uint32_t p) const {
   HostPoint h;
   if (is_tag(p)) {
     const TagPlan& t = tag_of(p);
     h.address = t.address;
     h.format = t.format;
-    h.area = &t.area;
+    h.area = t.area;
     return h;
   }
   const hbt_point_info& info = points[p];
   const RecordPlan& plan = plans[info.record];
-  const std::uint32_t record_first = records[info.record].first_point;
-  std::uint32_t local = p - record_first;
-  if (!plan.local_to_point.empty()) {
-    for (std::uint32_t l = 0; l < plan.local_to_point.size(); ++l)
-      if (plan.local_to_point[l] == p) local = l;
-  }
-  const PointPlace place = place_of(plan.shape, plan.layout, local);
+  const PointPlace place = place_of_point(p);
   h.address = plan.base;
   h.address.reg = register_word_of(plan.shape, place);
   h.address.element = 0;
   h.address.sigcond = hostlib::kSigNone;
   h.format.kind = place.kind;
-  h.area = &device_areas[info.device];
+  h.area = device_areas[info.device];
   return h;
 }
 

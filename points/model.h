@@ -20,11 +20,13 @@
 
 namespace hbt::points {
 
-// How a point is read and written through the host library.
+// How a point is read and written through the host library: the caller's own copies of the
+// records the host takes, so that no two calls share one.
 struct HostPoint {
   hostlib::NioAddress address{};
   hostlib::NioFormat format{};
-  const hostlib::NioDriverArea* area = nullptr;
+  hostlib::NioDriverArea area{};
+  hostlib::NioBlock block() { return hostlib::NioBlock{nullptr, &address, &area}; }
 };
 
 struct RecordPlan {
@@ -92,6 +94,8 @@ struct Model {
   }
   // The host's view of point p: its address, format and driver area.
   HostPoint host_point(std::uint32_t p) const;
+  // Where point p lies in its record (a tag's place too).
+  PointPlace place_of_point(std::uint32_t p) const;
   // Bytes the model holds, for the memory figures.
   std::size_t bytes() const;
 };

@@ -109,8 +109,7 @@ std::int32_t write_value(const HostExports& host, const Model& m, const hostlib:
                          const hbt_point_value& v) {
   const hbt_point_info& info = m.points[p];
   HostPoint h = m.host_point(p);
-  hostlib::NioDriverArea area = *h.area;
-  NioBlock block{nullptr, &h.address, &area};
+  NioBlock block = h.block();
   std::uint8_t data[256] = {};
   NioValue value{0, 0, 0, data};
   const double x = number_of(v);

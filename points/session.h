@@ -134,6 +134,8 @@ class Session {
   void look_at_records(std::vector<Update>* updates);
   void read_points_of_record(std::uint32_t r, bool all, const std::vector<WordChange>& changes,
                              std::vector<std::uint32_t>* points);
+  // The value of point p as the look finds it: from the record's copy or through the host.
+  Update update_of(std::uint32_t p, std::int64_t time_ms);
   void apply(const std::vector<Update>& updates, bool stalled_changed);
   void set_stalled_quality(bool stalled);
   void keep_polled(LookRecord& lr, const RecordPlan& plan);

@@ -88,13 +88,8 @@ void Session::install(std::shared_ptr<const Model> model) {
     read_points_of_record(r, true, {}, &touched_points_);
   }
   for (std::uint32_t p : touched_points_) {
-    const std::uint32_t r = m.plan_index_of(p);
-    const LookRecord& lr = look_records_[r];
-    Update u{p, static_cast<std::uint16_t>(lr.track.status), lr.track.status == 0 ? lr.track.request_unix_ms : now_unix, {}};
-    if (m.plans[r].bound)
-      u.reading = read_from_area(m, p) ? read_from_copy(m, p, copies_.data() + lr.copy_at, lr.area.size)
-                                       : read_through_host(host_, m, p);
-    updates.push_back(std::move(u));
+    const LookRecord& lr = look_records_[m.plan_index_of(p)];
+    updates.push_back(update_of(p, lr.track.status == 0 ? lr.track.request_unix_ms : now_unix));
   }
   touched_points_.clear();
 
@@ -149,6 +144,17 @@ void Session::install(std::shared_ptr<const Model> model) {
     for (const std::string& note : m.notes) messages_.add(kColourWarning, "points: " + note);
   }
   changed_.notify_all();
+}
+
+Session::Update Session::update_of(std::uint32_t p, std::int64_t time_ms) {
+  const Model& m = *look_model_;
+  const std::uint32_t r = m.plan_index_of(p);
+  const LookRecord& lr = look_records_[r];
+  Update u{p, static_cast<std::uint16_t>(lr.track.status), time_ms, {}};
+  if (m.plans[r].bound)
+    u.reading = read_from_area(m, p) ? read_from_copy(m, p, copies_.data() + lr.copy_at, lr.area.size)
+                                     : read_through_host(host_, m, p);
+  return u;
 }
 
 void Session::read_points_of_record(std::uint32_t r, bool all, const std::vector<WordChange>& changes,
@@ -262,12 +268,7 @@ void Session::look_at_records(std::vector<Update>* updates) {
                           touched_points_.end());
     const std::int64_t time = lr.track.status == 0 ? lr.track.request_unix_ms : now_unix;
     for (std::size_t i = first; i < touched_points_.size(); ++i) {
-      const std::uint32_t p = touched_points_[i];
-      Update u{p, static_cast<std::uint16_t>(lr.track.status), time, {}};
-      if (plan.bound)
-        u.reading = read_from_area(m, p) ? read_from_copy(m, p, copies_.data() + lr.copy_at, lr.area.size)
-                                         : read_through_host(host_, m, p);
-      updates->push_back(std::move(u));
+      updates->push_back(update_of(touched_points_[i], time));
     }
     const std::int32_t window =
         plan.channel >= 0 && static_cast<std::size_t>(plan.channel) < look_channels_.size()
@@ -301,12 +302,7 @@ void Session::resync_all(std::vector<Update>* updates) {
     read_points_of_record(r, true, {}, &touched_points_);
     const std::int64_t time = lr.track.status == 0 ? lr.track.request_unix_ms : now_unix;
     for (std::size_t i = first; i < touched_points_.size(); ++i) {
-      const std::uint32_t p = touched_points_[i];
-      Update u{p, static_cast<std::uint16_t>(lr.track.status), time, {}};
-      if (m.plans[r].bound)
-        u.reading = read_from_area(m, p) ? read_from_copy(m, p, copies_.data() + lr.copy_at, lr.area.size)
-                                         : read_through_host(host_, m, p);
-      updates->push_back(std::move(u));
+      updates->push_back(update_of(touched_points_[i], time));
     }
   }
   touched_points_.clear();

@@ -16,24 +16,13 @@ bool read_from_area(const Model& m, std::uint32_t p) {
   return type == HBT_POINT_INT32 || type == HBT_POINT_UINT32;
 }
 
-PointPlace place_in_record(const Model& m, std::uint32_t p) {
-  if (m.is_tag(p)) return m.tag_of(p).place;
-  const hbt_point_info& info = m.points[p];
-  const RecordPlan& plan = m.plans[info.record];
-  std::uint32_t local = p - m.records[info.record].first_point;
-  if (!plan.local_to_point.empty()) {
-    for (std::uint32_t l = 0; l < plan.local_to_point.size(); ++l)
-      if (plan.local_to_point[l] == p) local = l;
-  }
-  return place_of(plan.shape, plan.layout, local);
-}
+PointPlace place_in_record(const Model& m, std::uint32_t p) { return m.place_of_point(p); }
 
 Reading read_through_host(const HostExports& host, const Model& m, std::uint32_t p) {
   Reading r;
   const hbt_point_info& info = m.points[p];
   HostPoint h = m.host_point(p);
-  hostlib::NioDriverArea area = *h.area;
-  NioBlock block{nullptr, &h.address, &area};
+  NioBlock block = h.block();
   std::uint8_t data[256] = {};
   NioValue value{0, 4, 0, data};
   if (info.type == HBT_POINT_STRING) value.size = static_cast<std::uint8_t>(std::min<std::uint32_t>(info.text_length, 255));

@@ -24,3 +24,11 @@ echo "== poller: 32 busy channels, idle poller, reply conversion"
 "$root/scripts/load/poller_load.sh" "$build" "$seconds"
 echo "== OPC end to end: change-to-callback latency, server CPU with 10,000 items"
 "$root/bench/opc_client/run.sh" "$build" "$seconds"
+if [ -x "$build/bench/mqtt_end_to_end" ] || grep -q mqtt_end_to_end "$build/build.ninja" 2>/dev/null; then
+  echo "== MQTT edge node: 100,000 metrics over 32 PLCs, 10,000 changes a second"
+  "$root/bench/mqtt/run.sh" "$build" "$seconds"
+fi
+if [ -f "$build/lib/hbtua/node_modules/.hbt-installed" ]; then
+  echo "== OPC UA server: 100,000 variables over 32 PLCs, 10,000 changes a second, 10 clients"
+  "$root/bench/ua/run.sh" "$build" "$seconds"
+fi

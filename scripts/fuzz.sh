@@ -29,7 +29,7 @@ echo "fuzz build took $(( $(date +%s) - start )) s"
 out=build-fuzz
 build-fuzz/bin/fuzz_seeds "$out/corpus" >/dev/null
 mkdir -p "$out/crashes" "$out/logs"
-targets=${FUZZ_TARGETS:-"poller_reply image_check editor_config editor_csv host_text registry_text mcsim_request opc_item_id inf_reader"}
+targets=${FUZZ_TARGETS:-"poller_reply image_check editor_config editor_csv host_text registry_text mcsim_request opc_item_id inf_reader mqtt_command"}
 failed=0
 known_open() {  # whether the log names a fault listed in fuzz/known_open.txt
   while IFS= read -r pattern; do

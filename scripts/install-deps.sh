@@ -8,6 +8,10 @@ packages+=(dpkg-dev)
 # The metrics test reads `hbtio stats --prometheus` with the Prometheus client library's parser
 # (45 kB); promtool is used instead when installed, but its package is the whole server (96 MB).
 packages+=(python3-prometheus-client)
+# hbtmqtt: the MQTT client library, the Sparkplug B code generator and its runtime, a JSON
+# reader for the primary host's STATE messages, and the broker its tests and `make demo-mqtt`
+# start on loopback (never as the system service).
+packages+=(libmosquitto-dev protobuf-c-compiler libprotobuf-c-dev mosquitto pkg-config nlohmann-json3-dev)
 # `install-deps.sh pictures`: also what scripts/editor-pictures.sh draws and captures with.
 [ "${1:-}" = pictures ] && packages+=(xvfb x11-apps imagemagick fonts-dejavu-core)
 # `install-deps.sh package`: also what checks the Debian package (make package runs lintian

@@ -26,8 +26,8 @@ namespace hbt::setup::testing {
 
 inline const char* const kConfigKey = "Software\\Velmora\\Brenlow\\Config";
 inline const char* const kProductKey = "Software\\Velmora\\Brenlow";
-inline const std::vector<std::string> kScadaFiles = {"HBTSPOLL", "HBTSTSR.so", "HBTOPC.so", "hbtregsvr",
-                                                     "hbtio",    "hbtopc",     "mcsim"};
+inline const std::vector<std::string> kScadaFiles = {"HBTSPOLL", "HBTSTSR.so", "HBTOPC.so", "hbtregsvr",      "hbtio",
+                                                     "hbtopc",   "mcsim",      "hbtmqtt",   "libhbtpoints.so"};
 inline const std::vector<std::string> kViewFiles = {"HBTDIDW", "HBTDOC.html", "DEFAULT.HBT", "hbtcfg", "hbtreg"};
 
 inline std::string media_folder_of(const std::string& name) {
