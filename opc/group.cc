@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/task_memory.h"
+#include "com/unknown.h"
 #include "com/variant.h"
 #include "opc/com_util.h"
 #include "opc/data_object.h"
@@ -30,7 +31,7 @@ LONG system_time_bias() {
 
 COPCDrvGroup::COPCDrvGroup(COPCDrvServer* server) : server_(server), time_bias_(system_time_bias()) {}
 
-COPCDrvGroup::~COPCDrvGroup() {
+HBT_CALLS_FOREIGN_OBJECTS COPCDrvGroup::~COPCDrvGroup() {
   // Whichever thread lets the group go releases both sides of the data callback; nobody else
   // can reach them any more.
   if (hand_off_stream_) {
@@ -126,8 +127,8 @@ void COPCDrvGroup::table_release() {
 
 void COPCDrvGroup::discard() { delete this; }
 
-void COPCDrvGroup::init(OPCHANDLE server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale) {
-  server_handle_ = server_handle;
+void COPCDrvGroup::init(HandleLease server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale) {
+  server_handle_ = std::move(server_handle);
   name_ = std::move(name);
   client_handle_ = client_handle;
   locale_ = locale;
@@ -156,6 +157,11 @@ void COPCDrvGroup::set_percent_deadband(float percent, bool spread_to_items) {
 }
 
 void COPCDrvGroup::set_time_bias(LONG bias) { time_bias_ = bias; }
+
+void COPCDrvGroup::set_name(std::u16string name) {
+  std::lock_guard lock(mutex_);
+  name_ = std::move(name);
+}
 
 std::u16string COPCDrvGroup::name() {
   std::lock_guard lock(mutex_);
@@ -192,7 +198,7 @@ HRESULT COPCDrvGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName
   if (pPercentDeadband) *pPercentDeadband = percent_deadband_;
   if (pLCID) *pLCID = locale_;
   if (phClientGroup) *phClientGroup = client_handle_;
-  if (phServerGroup) *phServerGroup = server_handle_;
+  if (phServerGroup) *phServerGroup = server_handle_.value();
   return S_OK;
 }
 
@@ -233,21 +239,24 @@ HRESULT COPCDrvGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) 
   if (ppUnk) *ppUnk = nullptr;
   if (removed()) return E_FAIL;
   if (!szName || !ppUnk) return E_INVALIDARG;
-  std::u16string name = szName[0] == 0 ? server_->generated_group_name() : std::u16string(wide_view(szName));
-  if (server_->group_name_in_use(name)) return OPC_E_DUPLICATENAME;
+  const bool generate_name = szName[0] == 0;  // named when it enters the table
+  std::u16string name(wide_view(szName));
+  if (!generate_name && server_->group_name_in_use(name)) return OPC_E_DUPLICATENAME;
 
   auto* clone = new (std::nothrow) COPCDrvGroup(server_);
   if (!clone) return E_FAIL;
   try {
     std::lock_guard lock(mutex_);
-    clone->init(next_handle(), name, client_handle_, locale_);
+    clone->init(HandleLease::take(), name, client_handle_, locale_);
     clone->update_rate_ = update_rate_.load();
     clone->time_bias_ = time_bias_.load();
     clone->percent_deadband_ = percent_deadband_.load();
     for (auto& [handle, item] : items_) {
       auto copy = std::make_unique<COPCDrvItem>(clone);
-      OPCHANDLE h = next_handle();
+      HandleLease lease = HandleLease::take();
+      const OPCHANDLE h = lease.value();
       copy->clone_from(*item, h, clone->percent_deadband_);
+      copy->hold_handle(std::move(lease));
       clone->items_.emplace(h, std::move(copy));
     }
   } catch (const std::bad_alloc&) {
@@ -259,7 +268,7 @@ HRESULT COPCDrvGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) 
     clone->discard();
     return hr;
   }
-  hr = server_->enter_group(clone);
+  hr = server_->enter_group(clone, generate_name);
   if (FAILED(hr)) {
     (*ppUnk)->Release();  // the only reference: the clone goes with it
     *ppUnk = nullptr;

@@ -13,6 +13,8 @@
 
 #include "opc/com_base.h"
 #include "opc/group_da1.h"
+#include "opc/handle_table.h"
+#include "opc/item.h"
 
 namespace hbt::opc {
 
@@ -57,15 +59,17 @@ class COPCDrvGroup final : public IUnknown {
   }
 
   // Set up by AddGroup and CloneGroup before the group is visible.
-  void init(OPCHANDLE server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale);
+  void init(HandleLease server_handle, std::u16string name, OPCHANDLE client_handle, LCID locale);
   // Revises a requested update rate as AddGroup and SetState do; true when it was changed.
   bool revise_update_rate(DWORD requested, DWORD* revised);
   void set_active(bool active);
   void set_percent_deadband(float percent, bool spread_to_items);
   void set_time_bias(LONG bias);
 
-  OPCHANDLE server_handle() const { return server_handle_; }
+  OPCHANDLE server_handle() const { return server_handle_.value(); }
   std::u16string name();
+  // The server names a group that asked for a generated name as it enters the table.
+  void set_name(std::u16string name);
   float percent_deadband() const { return percent_deadband_.load(); }
   bool removed() const { return removed_.load(); }
   // RemoveGroup with references left: out of the table, state methods answer E_FAIL.
@@ -190,7 +194,7 @@ class COPCDrvGroup final : public IUnknown {
   std::atomic<LONG> time_bias_{0};
   std::atomic<BOOL> active_{0};
   std::u16string name_;
-  OPCHANDLE server_handle_ = 0;
+  HandleLease server_handle_;
   std::atomic<OPCHANDLE> client_handle_{0};
 
   std::mutex tear_off_mutex_;
@@ -238,7 +242,7 @@ class COPCDrvGroup final : public IUnknown {
   HRESULT da1_queue(bool write, DWORD source, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
                     DWORD* transaction_id, HRESULT** errors);
   HGLOBAL da1_data_stream_locked(bool with_time, DWORD transaction_id, const std::vector<COPCDrvItem*>& items,
-                                 bool from_device, bool inactive_cache_quality);
+                                 ReadSource source, bool inactive_cache_quality);
   void da1_deliver(Da1Format format, HGLOBAL block);
   void da1_run_reads();
   void da1_run_writes();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "com/task_memory.h"
+#include "com/unknown.h"
 #include "com/variant.h"
 #include "opc/com_util.h"
 #include "opc/group.h"
@@ -47,7 +48,7 @@ struct Completion {
 // The method's result after the completion: the callback's failure, RPC_E_SERVERFAULT for an
 // exception, else S_FALSE when an item failed.
 template <class Call>
-HRESULT call_back(IOPCDataCallback* sink, HRESULT master_error, Call call) {
+HBT_CALLS_FOREIGN_OBJECTS HRESULT call_back(IOPCDataCallback* sink, HRESULT master_error, Call call) {
   HRESULT hr = S_OK;
   try {
     hr = call(sink);
@@ -71,6 +72,7 @@ HRESULT finish(HRESULT result, HRESULT* errors, HRESULT** ppErrors) {
 
 }  // namespace
 
+HBT_CALLS_FOREIGN_OBJECTS
 HRESULT COPCDrvGroup::AsyncRead(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                                 HRESULT** ppErrors) {
   if (ppErrors) *ppErrors = nullptr;
@@ -95,10 +97,22 @@ HRESULT COPCDrvGroup::AsyncReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD*
 
 // Reads the listed items from the device (all items in table order for a refresh, when
 // `handles` is null) and makes the completion. Takes over the reference on `sink`.
+HBT_CALLS_FOREIGN_OBJECTS
 HRESULT COPCDrvGroup::complete_reads(DWORD count, const OPCHANDLE* handles, DWORD transaction, HRESULT* errors,
                                      IOPCDataCallback* sink, bool refresh) {
   std::unique_lock lock(mutex_);
-  if (refresh) count = static_cast<DWORD>(items_.size());
+  if (refresh) {
+    // A refresh is a report of the subscription: with no active item there is nothing it
+    // would report, which the client learns from E_FAIL rather than from an empty callback.
+    bool any_active = false;
+    for (auto& [handle, item] : items_) any_active |= item->active();
+    if (!any_active) {
+      lock.unlock();
+      sink->Release();
+      return E_FAIL;
+    }
+    count = static_cast<DWORD>(items_.size());
+  }
   Completion c(count);
   bool any_succeeded = false;
   auto one = [&](DWORD i, COPCDrvItem* item) {
@@ -129,7 +143,7 @@ HRESULT COPCDrvGroup::complete_reads(DWORD count, const OPCHANDLE* handles, DWOR
     sink->Release();
     return S_FALSE;
   }
-  return call_back(sink, master_error, [&](IOPCDataCallback* s) {
+  return call_back(sink, master_error, [&](IOPCDataCallback* s) HBT_CALLS_FOREIGN_OBJECTS {
     if (refresh)
       return s->OnDataChange(transaction, group_client, master_quality, master_error, count, c.clients.data(),
                              c.values.data(), c.qualities.data(), c.stamps.data(), c.errors.data());
@@ -162,6 +176,7 @@ HRESULT COPCDrvGroup::AsyncWriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMV
                      [&](DWORD i, COPCDrvItem& item) { return item.write_vqt(pItemVQT[i]); });
 }
 
+HBT_CALLS_FOREIGN_OBJECTS
 HRESULT COPCDrvGroup::async_write(DWORD count, const OPCHANDLE* handles, DWORD transaction, DWORD* cancel_id,
                                   HRESULT** ppErrors, bool have_values,
                                   const std::function<HRESULT(DWORD, COPCDrvItem&)>& write_one) {
@@ -204,7 +219,7 @@ HRESULT COPCDrvGroup::async_write(DWORD count, const OPCHANDLE* handles, DWORD t
     return S_FALSE;
   }
   const OPCHANDLE group_client = client_handle_;
-  HRESULT hr = call_back(sink, master_error, [&](IOPCDataCallback* s) {
+  HRESULT hr = call_back(sink, master_error, [&](IOPCDataCallback* s) HBT_CALLS_FOREIGN_OBJECTS {
     return s->OnWriteComplete(transaction, group_client, master_error, count, clients.data(), errors);
   });
   return finish(hr, errors, ppErrors);

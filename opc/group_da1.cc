@@ -161,7 +161,7 @@ void COPCDrvGroup::da1_prime_first_locked() {
 }
 
 HGLOBAL COPCDrvGroup::da1_data_stream_locked(bool with_time, DWORD transaction_id,
-                                             const std::vector<COPCDrvItem*>& items, bool from_device,
+                                             const std::vector<COPCDrvItem*>& items, ReadSource source,
                                              bool inactive_cache_quality) {
   try {
     ReadValues values;
@@ -169,7 +169,7 @@ HGLOBAL COPCDrvGroup::da1_data_stream_locked(bool with_time, DWORD transaction_i
     std::vector<StreamValue> stream;
     stream.reserve(items.size());
     for (COPCDrvItem* item : items) {
-      values.reads.push_back(item->read(from_device ? ReadSource::kDevice : ReadSource::kCache));
+      values.reads.push_back(item->read(source));
       item->clear_pending(kPendingBoth);
       ItemRead& r = values.reads.back();
       if (inactive_cache_quality)
@@ -194,7 +194,9 @@ void COPCDrvGroup::da1_change_reports_locked() {
       for (auto& [handle, item] : items_)
         if ((item->pending() & bit) != 0) owed.push_back(item.get());
       if (owed.empty()) continue;  // nothing changed: no report
-      HGLOBAL block = da1_data_stream_locked(format == kFormatDataTime, 0, owed, true, false);
+      // What this pass's change scan read from the device and reported: a second read here
+      // could show a value the scan never compared.
+      HGLOBAL block = da1_data_stream_locked(format == kFormatDataTime, 0, owed, ReadSource::kReported, false);
       if (block == nullptr) continue;
       try {
         da1_.outbox.push_back({format, block});
@@ -285,8 +287,10 @@ void COPCDrvGroup::da1_run_reads() {
       if (device)
         for (COPCDrvItem* item : items) item->read_device();
       bool inactive_cache = !device && !active_;
-      if (data->advised(kFormatData)) plain = da1_data_stream_locked(false, t->id(), items, false, inactive_cache);
-      if (data->advised(kFormatDataTime)) timed = da1_data_stream_locked(true, t->id(), items, false, inactive_cache);
+      if (data->advised(kFormatData))
+        plain = da1_data_stream_locked(false, t->id(), items, ReadSource::kCache, inactive_cache);
+      if (data->advised(kFormatDataTime))
+        timed = da1_data_stream_locked(true, t->id(), items, ReadSource::kCache, inactive_cache);
     }
     da1_deliver(kFormatData, plain);
     da1_deliver(kFormatDataTime, timed);

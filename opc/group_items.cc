@@ -52,12 +52,21 @@ HRESULT COPCDrvGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRES
       any_failed = true;
       continue;
     }
-    OPCHANDLE handle = next_handle();
+    HandleLease lease;
+    try {
+      lease = HandleLease::take();
+    } catch (const std::bad_alloc&) {
+      errors[i] = E_OUTOFMEMORY;
+      any_failed = true;
+      continue;
+    }
+    const OPCHANDLE handle = lease.value();
     errors[i] = item->bind(pItemArray[i], handle, &results[i]);
     if (FAILED(errors[i])) {
       any_failed = true;
       continue;
     }
+    item->hold_handle(std::move(lease));
     try {
       std::lock_guard lock(mutex_);
       items_.emplace(handle, std::move(item));

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "com/task_memory.h"
+#include "com/unknown.h"
 #include "com/variant.h"
 #include "opc/com_util.h"
 #include "opc/group.h"
@@ -32,13 +33,13 @@ bool COPCDrvGroup::data_callback_connected() {
   return client_sink_ != nullptr;
 }
 
-IOPCDataCallback* COPCDrvGroup::client_sink() {
+HBT_CALLS_FOREIGN_OBJECTS IOPCDataCallback* COPCDrvGroup::client_sink() {
   std::lock_guard lock(sink_mutex_);
   if (client_sink_) client_sink_->AddRef();
   return client_sink_;
 }
 
-HRESULT COPCDrvGroup::advise_data_callback(IUnknown* sink, DWORD* cookie) {
+HBT_CALLS_FOREIGN_OBJECTS HRESULT COPCDrvGroup::advise_data_callback(IUnknown* sink, DWORD* cookie) {
   if (!sink || !cookie) return E_POINTER;
   // An earlier connection's sink still held by the poll thread would be released with the
   // new one: hurry the poll thread along until it has let the old one go.
@@ -74,7 +75,7 @@ HRESULT COPCDrvGroup::advise_data_callback(IUnknown* sink, DWORD* cookie) {
   return S_OK;
 }
 
-HRESULT COPCDrvGroup::unadvise_data_callback(DWORD cookie) {
+HBT_CALLS_FOREIGN_OBJECTS HRESULT COPCDrvGroup::unadvise_data_callback(DWORD cookie) {
   if (cookie != 1) return CONNECT_E_NOCONNECTION;
   IOPCDataCallback* gone = nullptr;
   {
@@ -92,7 +93,7 @@ HRESULT COPCDrvGroup::unadvise_data_callback(DWORD cookie) {
 
 // Poll thread: takes a newly handed-off sink and lets go of one whose release was asked for.
 // The references are given up outside the lock, in case the client's Release calls back.
-void COPCDrvGroup::take_handed_off_sink() {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvGroup::take_handed_off_sink() {
   IOPCDataCallback* released[2] = {nullptr, nullptr};
   {
     std::lock_guard lock(sink_mutex_);
@@ -128,14 +129,15 @@ void COPCDrvGroup::update(std::uint32_t elapsed_ms) {
     std::unique_lock lock(mutex_);
     if (active_ && (data_sink_ || has_data_object())) {
       update_pass = true;
+      // The time since the last pass is counted before this pass's callbacks, each of which
+      // starts the keep-alive time afresh: a keep-alive is due only once the whole keep-alive
+      // time went by with nothing sent, never right after a data callback.
+      if (keep_alive_ != 0) keep_alive_countdown_ -= clamp_ms(since_last_pass_);
       scan_for_changes(lock);
       da1_change_reports_locked();  // built here, sent once the lock is left
       if (change_count_ > 0 && data_sink_) send_data_change(lock);
       change_count_ = 0;  // without a data callback, DA 1.0 clients find changes by the pending bits
-      if (keep_alive_ != 0) {
-        keep_alive_countdown_ -= clamp_ms(since_last_pass_);
-        if (data_sink_ && keep_alive_countdown_ <= 0) send_data_change(lock);
-      }
+      if (keep_alive_ != 0 && data_sink_ && keep_alive_countdown_ <= 0) send_data_change(lock);
     }
     lock.unlock();
     since_last_pass_ = 0;
@@ -183,7 +185,7 @@ bool COPCDrvGroup::change_arrays_ready() {
 }
 
 // Group lock held on entry and on return; left for the client's call.
-void COPCDrvGroup::send_data_change(std::unique_lock<std::mutex>& lock) {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvGroup::send_data_change(std::unique_lock<std::mutex>& lock) {
   IOPCDataCallback* sink = data_sink_;
   if (!sink) return;
   {
@@ -208,7 +210,8 @@ void COPCDrvGroup::send_data_change(std::unique_lock<std::mutex>& lock) {
       auto it = items_.find(change_handles_[i]);
       if (it == items_.end()) continue;  // removed since the scan
       COPCDrvItem& item = *it->second;
-      change_errors_[n] = item.read(ReadSource::kCache, &change_values_[n], &change_qualities_[n], &change_stamps_[n]);
+      change_errors_[n] =
+          item.read(ReadSource::kReported, &change_values_[n], &change_qualities_[n], &change_stamps_[n]);
       item.clear_pending(kPendingBoth);
       change_clients_[n] = item.client_handle();
       if (change_qualities_[n] != OPC_QUALITY_GOOD) master_quality = S_FALSE;

@@ -27,9 +27,15 @@ void copy_cut(char* out, std::size_t chars, const std::string& text) {
 
 }  // namespace
 
-COPCDrvItem::COPCDrvItem(COPCDrvGroup* group) : group_(group) { com::VariantInit(&value_); }
+COPCDrvItem::COPCDrvItem(COPCDrvGroup* group) : group_(group) {
+  com::VariantInit(&value_);
+  com::VariantInit(&reported_value_);
+}
 
-COPCDrvItem::~COPCDrvItem() { com::VariantClear(&value_); }
+COPCDrvItem::~COPCDrvItem() {
+  com::VariantClear(&value_);
+  com::VariantClear(&reported_value_);
+}
 
 HRESULT COPCDrvItem::fail(const std::string& message, HRESULT code) {
   if (group_ && !message.empty()) send_message(kColourError, message);

@@ -10,6 +10,7 @@
 
 #include "hostlib/nio_types.h"
 #include "opc/com_base.h"
+#include "opc/handle_table.h"
 #include "opc/host_api.h"
 
 namespace hbt::opc {
@@ -20,8 +21,9 @@ inline constexpr std::uint16_t kPendingData = 0x1;
 inline constexpr std::uint16_t kPendingDataTime = 0x2;
 inline constexpr std::uint16_t kPendingBoth = kPendingData | kPendingDataTime;
 
-// Where a client read takes its value from.
-enum class ReadSource { kCache, kDevice };
+// Where a client read takes its value from: the cache, the device (through the cache), or
+// what the change scan last found, which is what the subscription reports.
+enum class ReadSource { kCache, kDevice, kReported };
 
 // One value as a client receives it: converted to the requested type, with its quality,
 // timestamp and per-item result. The value is owned by whoever receives the struct.
@@ -44,6 +46,9 @@ class COPCDrvItem {
   HRESULT bind(const OPCITEMDEF& def, OPCHANDLE server_handle, OPCITEMRESULT* result);
   // A copy for a cloned group: the same binding and client view, a handle of its own.
   void clone_from(const COPCDrvItem& source, OPCHANDLE server_handle, float percent_deadband);
+
+  // The item keeps its server handle from the table until it is destroyed.
+  void hold_handle(HandleLease lease) { handle_lease_ = std::move(lease); }
 
   void set_active(bool active);
   // OPC_E_BADTYPE when an empty value cannot become the type.
@@ -90,7 +95,8 @@ class COPCDrvItem {
   // A client read: with kDevice the item is first read from the device into its cache (even
   // when inactive); then the cached value converted to the requested type into `*value`
   // (cleared first), with quality and timestamp. Returns the per-item result: S_OK, or
-  // OPC_S_INACTIVEITEM for a cache read of an inactive item.
+  // OPC_S_INACTIVEITEM for a cache read of an inactive item. kReported delivers what the last
+  // change scan found (value, quality, timestamp) and reads nothing.
   HRESULT read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp);
   ItemRead read(ReadSource source);
   // Device read into the cache only (nio_readEx): the quality and host status always follow
@@ -104,10 +110,11 @@ class COPCDrvItem {
   HRESULT write_vqt(const OPCITEMVQT& vqt);
 
   // The change scan of a group update pass (group lock held): an active item is read from
-  // the device and compared with its cache (type, quality, host status, pending bits, and the
-  // value against the deadband). On a change the new value becomes the cache and both
-  // pending bits are set. `prime_bits` are pending bits every active item takes first.
-  // False for inactive items.
+  // the device and compared with what the subscription last reported (type, quality, host
+  // status, pending bits, and the value against the deadband), never with the cache, which
+  // client reads refresh between passes. On a change the new value becomes the cache and the
+  // report, and both pending bits are set. `prime_bits` are pending bits every active item
+  // takes first. False for inactive items.
   bool scan_for_change(std::uint16_t prime_bits = 0);
 
   // Pending-notification bits (kPendingData, kPendingDataTime) owed to the DA 1.0 streams.
@@ -130,7 +137,7 @@ class COPCDrvItem {
   bool host_read_locked(VARIANT* value, FILETIME* stamp);
   // The two halves of a client read, with the item's mutex held.
   void read_device_locked();
-  void deliver_locked(VARIANT* out) const;
+  void deliver_locked(const VARIANT& from, VARIANT* out) const;
 
   NioAddress address_{};
   NioDriverArea driver_area_{};
@@ -146,6 +153,7 @@ class COPCDrvItem {
   std::uint16_t element_count_ = 1;
   COPCDrvGroup* group_;
   OPCHANDLE server_handle_ = 0;
+  HandleLease handle_lease_;
   OPCHANDLE client_handle_ = 0;
   VARTYPE canonical_type_ = VT_EMPTY;
   VARTYPE requested_type_ = VT_EMPTY;
@@ -154,6 +162,12 @@ class COPCDrvItem {
   VARIANT value_{};
   FILETIME timestamp_{};
   std::uint16_t pending_ = 0;
+  // What the change scan last found, kept apart from the cache: the subscription's view.
+  bool reported_ = false;
+  VARIANT reported_value_{};  // VT_EMPTY while no usable value was found
+  std::uint16_t reported_quality_ = 0;
+  NioStatus reported_status_ = 0;
+  FILETIME reported_timestamp_{};
   float percent_deadband_ = 0.0f;
   float absolute_deadband_ = 0.0f;
   bool deadband_explicit_ = false;

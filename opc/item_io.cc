@@ -70,15 +70,15 @@ void COPCDrvItem::read_device_locked() {
   }
 }
 
-void COPCDrvItem::deliver_locked(VARIANT* out) const {
+void COPCDrvItem::deliver_locked(const VARIANT& from, VARIANT* out) const {
   com::VariantClear(out);
   if (requested_type_ == VT_EMPTY) {
-    if (FAILED(com::VariantCopy(out, &value_))) com::VariantClear(out);
+    if (FAILED(com::VariantCopy(out, &from))) com::VariantClear(out);
     return;
   }
   if (requested_type_ == VT_BSTR && format_.kind != hostlib::kKindText) {
     double number = 0;
-    if (format_.kind == hostlib::kKindAnalog && scalar_number(value_, &number)) {
+    if (format_.kind == hostlib::kKindAnalog && scalar_number(from, &number)) {
       int decimals = format_.decimals;
       int n = std::snprintf(nullptr, 0, "%0.*f %s", decimals, number, units_);
       if (n < 0) return;
@@ -87,14 +87,14 @@ void COPCDrvItem::deliver_locked(VARIANT* out) const {
       set_text(out, text);
       return;
     }
-    if (format_.kind == hostlib::kKindDigital && scalar_number(value_, &number)) {
+    if (format_.kind == hostlib::kKindDigital && scalar_number(from, &number)) {
       set_text(out, number == 0 ? open_label_ : close_label_);
       return;
     }
   }
   // Any other type, text items, and arrays: the standard conversion; a failure leaves the
   // destination empty while the read itself still counts as done.
-  if (FAILED(com::VariantChangeType(out, &value_, 0, requested_type_))) com::VariantClear(out);
+  if (FAILED(com::VariantChangeType(out, &from, 0, requested_type_))) com::VariantClear(out);
 }
 
 void COPCDrvItem::read_device() {
@@ -104,8 +104,14 @@ void COPCDrvItem::read_device() {
 
 HRESULT COPCDrvItem::read(ReadSource source, VARIANT* value, std::uint16_t* quality, FILETIME* timestamp) {
   std::lock_guard lock(mutex_);
+  if (source == ReadSource::kReported) {
+    deliver_locked(reported_value_, value);
+    *quality = reported_quality_;
+    *timestamp = reported_timestamp_;
+    return S_OK;
+  }
   if (source == ReadSource::kDevice) read_device_locked();
-  deliver_locked(value);
+  deliver_locked(value_, value);
   *quality = quality_;
   *timestamp = timestamp_;
   return source == ReadSource::kCache && !active_ ? OPC_S_INACTIVEITEM : S_OK;

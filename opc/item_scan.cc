@@ -1,5 +1,6 @@
-// The change scan of an item: one device read per update pass and the comparison with the
-// cache that decides whether the item goes into the group's change list.
+// The change scan of an item: one device read per update pass and the comparison with what
+// the subscription last reported that decides whether the item goes into the group's change
+// list.
 #include <cmath>
 #include <cstring>
 
@@ -64,44 +65,53 @@ bool COPCDrvItem::scan_for_change(std::uint16_t prime_bits) {
   std::lock_guard lock(mutex_);
   if (!active_) return false;
   pending_ = static_cast<std::uint16_t>(pending_ | prime_bits);
-  const std::uint16_t old_quality = quality_;
-  const NioStatus old_status = host_status_;
   if (!library().host.readEx) return false;
 
   VARIANT v;
   com::VariantInit(&v);
   FILETIME stamp{};
   const bool usable_value = host_read_locked(&v, &stamp);
-  const std::uint16_t quality = quality_;
-  const NioStatus status = host_status_;
 
-  bool changed = pending_ != 0 || quality != old_quality || status != old_status;
+  // The comparison is with the last report, not with the cache: a client's read between two
+  // passes puts the new value and quality into the cache, and the subscriber would never hear
+  // of them.
+  const VARIANT& before = reported_value_;
+  bool changed = !reported_ || pending_ != 0 || quality_ != reported_quality_ || host_status_ != reported_status_;
   // A failed read has no value to compare: only its quality and status can report it, and the
-  // cache keeps the last good value.
+  // report keeps the last good value.
   if (usable_value && !changed) {
-    if (!cache_valid_ || v.vt != value_.vt) {
+    if (v.vt != before.vt) {
       changed = true;
     } else if (v.vt & VT_ARRAY) {
-      changed = arrays_differ(v.vt, value_.parray, v.parray, element_count_, percent_deadband_, absolute_deadband_);
+      changed = arrays_differ(v.vt, before.parray, v.parray, element_count_, percent_deadband_, absolute_deadband_);
     } else if (v.vt == VT_BSTR) {
-      changed = com::bstr_view(v.bstrVal) != com::bstr_view(value_.bstrVal);
+      changed = com::bstr_view(v.bstrVal) != com::bstr_view(before.bstrVal);
     } else if (v.vt == VT_BOOL) {
-      changed = (v.boolVal != 0) != (value_.boolVal != 0);
+      changed = (v.boolVal != 0) != (before.boolVal != 0);
     } else {
-      float before = 0, now = 0;
+      float was = 0, now = 0;
       // Values that do not convert to a float compare unchanged; quality still counts.
-      if (as_float(value_, &before) && as_float(v, &now))
-        changed = float_moved(before, now, percent_deadband_, absolute_deadband_);
+      if (as_float(before, &was) && as_float(v, &now))
+        changed = float_moved(was, now, percent_deadband_, absolute_deadband_);
     }
   }
   if (changed) {
+    reported_quality_ = quality_;
     if (usable_value) {
+      com::VariantClear(&reported_value_);
+      if (FAILED(com::VariantCopy(&reported_value_, &v))) {
+        com::VariantClear(&reported_value_);  // out of memory: reported without a value, as bad
+        reported_quality_ = OPC_QUALITY_BAD;
+      }
       com::VariantClear(&value_);
-      value_ = v;  // taken over, nothing copied
+      value_ = v;  // taken over by the cache
       com::VariantInit(&v);
       cache_valid_ = true;
       canonical_type_ = value_.vt;
     }
+    reported_status_ = host_status_;
+    reported_timestamp_ = stamp;
+    reported_ = true;
     timestamp_ = stamp;
     pending_ = kPendingBoth;
   }

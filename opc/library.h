@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "opc/host_api.h"
 #include "opc/wake_event.h"
@@ -23,6 +24,9 @@ struct Library {
   IMalloc* task_allocator = nullptr;
   FILETIME load_time{};
   std::atomic<std::int32_t> alive{0};  // the watchdog-changed flag last seen by a poll cycle
+  // Looks at the watchdog the host library has answered in this process. It compares each
+  // look with the one two before, and the first two with nothing, so those two say nothing.
+  std::atomic<std::uint32_t> watchdog_looks{0};
 
   std::atomic<std::int32_t> live_servers{0};
   std::atomic<std::int32_t> locks{0};
@@ -36,6 +40,9 @@ struct Library {
     WakeEvent wake;
   };
   std::thread bandwidth_thread;
+  // Poll threads that destroyed their own server object: joined before the library goes (and
+  // when the next server starts), so that none still runs the library's code once unloaded.
+  std::vector<std::thread> retired_threads;
   std::shared_ptr<BandwidthStop> bandwidth_stop;  // each thread has its own, so a restart never meets a stopping one
 };
 
@@ -54,5 +61,16 @@ std::string refresh_vendor_text();
 std::uint32_t enter_server(COPCDrvServer* server);
 void remove_server(std::uint32_t serial);
 bool server_table_empty();
+
+// The process ends (or the library goes) with servers a client never released: their poll
+// threads are stopped and waited for a bounded time, the bandwidth thread is stopped. What
+// those servers hold stays, and so does the library's state while they exist: the process's
+// end takes them, as a Windows process's end takes its DLLs' objects.
+void stop_for_process_exit();
+
+// A poll thread that is ending on its own, for the library to join.
+void retire_thread(std::thread thread);
+// Joins the retired threads (never the calling one).
+void join_retired_threads();
 
 }  // namespace hbt::opc

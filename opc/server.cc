@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/filetime.h"
+#include "com/unknown.h"
 #include "opc/async_transaction.h"
 #include "opc/browse_server.h"
 #include "opc/com_util.h"
@@ -11,6 +12,7 @@
 #include "opc/error_strings.h"
 #include "opc/direct_item_io.h"
 #include "opc/group.h"
+#include "opc/handle_table.h"
 #include "opc/item_properties.h"
 #include "opc/library.h"
 #include "opc/persist_file.h"
@@ -23,12 +25,12 @@
 namespace hbt::opc {
 namespace {
 
-std::atomic<OPCHANDLE> handle_counter{1};
-
 constexpr LCID kSystemDefault = 0x0800;
 constexpr LCID kEnglishUs = 1033;
 constexpr auto kPollThreadGrace = std::chrono::milliseconds(2000);
 constexpr int kHandOffTries = 101;
+constexpr int kAdviseWaits = 21;
+constexpr auto kAdviseWait = std::chrono::milliseconds(50);
 
 std::uint32_t tick_count() {
   using namespace std::chrono;
@@ -37,12 +39,6 @@ std::uint32_t tick_count() {
 
 }  // namespace
 
-OPCHANDLE next_handle() {
-  OPCHANDLE h;
-  do h = handle_counter.fetch_add(1); while (h == 0);
-  return h;
-}
-
 COPCDrvServer::COPCDrvServer() { start_time_ = library().load_time; }
 
 COPCDrvServer::~COPCDrvServer() = default;
@@ -50,8 +46,8 @@ COPCDrvServer::~COPCDrvServer() = default;
 HRESULT COPCDrvServer::start() {
   try {
     poll_thread_ = std::thread([this, done = poll_thread_done_] {
-      poll_loop();
-      done->signal();
+      poll_loop();  // may have destroyed the object
+      done->set();
     });
   } catch (const std::system_error&) {
     log_event("_beginthreadex failed. Unalbe to create polling thread");
@@ -114,22 +110,35 @@ ULONG COPCDrvServer::Release() {
 }
 
 void COPCDrvServer::final_release() {
-  --library().live_servers;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   running_ = false;
   remove_server(serial_);
   wake_.signal();
+  if (poll_thread_.joinable() && poll_thread_.get_id() == std::this_thread::get_id()) {
+    // Released from inside a callback of the poll thread: the thread finishes its cycle
+    // without this server's groups and destroys the object on its way out.
+    destroy_on_poll_thread_ = true;
+    return;
+  }
   if (poll_thread_.joinable()) {
     if (poll_thread_done_->wait_for(kPollThreadGrace)) {
       poll_thread_.join();
     } else {
       // No safe way to end a thread from outside: it is left to finish on its own, and the
-      // object it uses is left alive for it.
+      // object it uses is left alive for it. It stays counted, so that the library holding
+      // its code is never unloaded under it.
       log_event("OPC server poll thread did not end in time");
       poll_thread_.detach();
       return;
     }
   }
+  destroy();
+  // Counted as gone only now: DllCanUnloadNow must not let the library go while the object
+  // is still being taken apart.
+  --library().live_servers;
+}
+
+void COPCDrvServer::destroy() {
   {
     std::lock_guard lock(mutex_);
     remove_all_groups();
@@ -166,7 +175,7 @@ void COPCDrvServer::remove_all_groups() {
   groups_.clear();
 }
 
-void COPCDrvServer::poll_loop() {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvServer::poll_loop() {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
     log_event("Fatal Error. Unable to initialize COM for OPC server poll thread");
     return;
@@ -178,6 +187,7 @@ void COPCDrvServer::poll_loop() {
   const auto sleep_ms = static_cast<std::uint32_t>(wait.count());
   while (running_.load()) {
     bool woken = wake_.wait_for(wait);
+    if (exiting_) return;  // the process is ending: nothing more, not even the sinks' release
     // A wake-up alone does not run a cycle, but a cycle overdue by a whole sleep time still
     // runs: a client that wakes the thread more often than the sleep time (SetEnable or
     // SetActiveState in a loop) must not hold every subscription of the server back.
@@ -188,6 +198,7 @@ void COPCDrvServer::poll_loop() {
     }
     process_hand_off();
   }
+  if (exiting_) return;
   process_hand_off();
   // The sink this thread holds goes with the thread.
   if (shutdown_sink_) {
@@ -195,6 +206,24 @@ void COPCDrvServer::poll_loop() {
     shutdown_sink_ = nullptr;
   }
   CoUninitialize();
+  if (destroy_on_poll_thread_) {
+    // Nobody can join this thread from inside: it is handed to the library, which joins it
+    // before the library itself goes, and counted out only after that.
+    std::thread self = std::move(poll_thread_);
+    destroy();
+    retire_thread(std::move(self));
+    --library().live_servers;
+  }
+}
+
+void COPCDrvServer::stop_for_exit() {
+  exiting_ = true;
+  running_ = false;
+  wake_.signal();
+}
+
+void COPCDrvServer::join_ended_poll_thread() {
+  if (poll_thread_.joinable() && poll_thread_done_->is_set()) poll_thread_.join();
 }
 
 void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
@@ -206,7 +235,11 @@ void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
   {
     std::lock_guard lock(mutex_);
     const HostApi& host = library().host;
-    if (host.get_ServerStatus) host.get_ServerStatus(nullptr, &alive);
+    std::int32_t changed = -1;  // left so when the host cannot look
+    if (host.get_ServerStatus) host.get_ServerStatus(nullptr, &changed);
+    // The process's first two looks compare the watchdog with zero, not with an earlier look:
+    // a poller that ever ticked would seem alive to every new client, frozen or not.
+    if (changed >= 0 && library().watchdog_looks.fetch_add(1) >= 2) alive = changed;
     library().alive = alive;
     try {
       visiting.reserve(groups_.size());
@@ -218,8 +251,9 @@ void COPCDrvServer::poll_cycle(std::uint32_t elapsed_ms) {
       visiting.push_back(group);
     }
   }
+  // A client that releases its last reference inside a callback ends the server's visits.
   for (COPCDrvGroup* group : visiting)
-    if (!group->removed()) group->update(elapsed_ms);
+    if (!group->removed() && running_.load()) group->update(elapsed_ms);
   {
     std::lock_guard lock(mutex_);
     for (COPCDrvGroup* group : visiting) group->unpin();
@@ -280,7 +314,7 @@ void COPCDrvServer::release_on_poll_thread(IUnknown** destination) {
   wake_.signal();
 }
 
-void COPCDrvServer::process_hand_off() {
+HBT_CALLS_FOREIGN_OBJECTS void COPCDrvServer::process_hand_off() {
   std::lock_guard lock(hand_off_mutex_);
   if (hand_off_.stream) {
     IUnknown* received = nullptr;
@@ -304,7 +338,19 @@ bool COPCDrvServer::has_shutdown_sink() {
   return shutdown_sink_ != nullptr || (hand_off_.stream && hand_off_.destination == &shutdown_sink_);
 }
 
-HRESULT COPCDrvServer::advise_shutdown(IUnknown* sink, DWORD* cookie) {
+bool COPCDrvServer::shutdown_release_pending() {
+  std::lock_guard lock(hand_off_mutex_);
+  return hand_off_.release_request && hand_off_.destination == &shutdown_sink_;
+}
+
+HBT_CALLS_FOREIGN_OBJECTS HRESULT COPCDrvServer::advise_shutdown(IUnknown* sink, DWORD* cookie) {
+  // The sink of an Unadvise just before stays with the poll thread until it next wakes: wake
+  // it and wait for it to let go, as the data-callback point does, instead of refusing.
+  for (int waits = 0; shutdown_release_pending(); ++waits) {
+    if (waits == kAdviseWaits) return CONNECT_E_ADVISELIMIT;
+    wake_.signal();
+    std::this_thread::sleep_for(kAdviseWait);
+  }
   if (has_shutdown_sink()) return CONNECT_E_ADVISELIMIT;
   IUnknown* shutdown = nullptr;
   if (FAILED(sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(&shutdown))) || !shutdown)
@@ -323,10 +369,6 @@ HRESULT COPCDrvServer::unadvise_shutdown(DWORD cookie) {
 
 // --- IOPCServer ---------------------------------------------------------------------------
 
-std::u16string COPCDrvServer::generated_group_name() {
-  return wide(settings().generated_group_name + std::to_string(group_name_counter_.load()));
-}
-
 bool COPCDrvServer::group_name_in_use(std::u16string_view name) {
   std::lock_guard lock(mutex_);
   for (auto& [handle, group] : groups_)
@@ -334,18 +376,29 @@ bool COPCDrvServer::group_name_in_use(std::u16string_view name) {
   return false;
 }
 
-HRESULT COPCDrvServer::enter_group(COPCDrvGroup* group) {
+HRESULT COPCDrvServer::enter_group(COPCDrvGroup* group, bool generate_name) {
   std::lock_guard lock(mutex_);
-  std::u16string name = group->name();
-  for (auto& [handle, other] : groups_)
-    if (other->name() == name) return OPC_E_DUPLICATENAME;
+  auto taken = [&](const std::u16string& name) {
+    for (auto& [handle, other] : groups_)
+      if (other->name() == name) return true;
+    return false;
+  };
+  std::uint32_t counter = group_name_counter_.load();
   try {
+    if (generate_name) {
+      const std::string& prefix = settings().generated_group_name;
+      std::u16string name = wide(prefix + std::to_string(counter));
+      while (taken(name)) name = wide(prefix + std::to_string(++counter));
+      group->set_name(std::move(name));
+    } else if (taken(group->name())) {
+      return OPC_E_DUPLICATENAME;
+    }
     groups_.emplace(group->server_handle(), group);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   group->table_add_ref();
-  ++group_name_counter_;
+  group_name_counter_ = counter + 1;
   return S_OK;
 }
 
@@ -355,13 +408,15 @@ HRESULT COPCDrvServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedU
   if (ppUnk) *ppUnk = nullptr;
   if (!szName || !ppUnk || !phServerGroup) return E_INVALIDARG;
   if (pPercentDeadband && !(*pPercentDeadband >= 0.0f && *pPercentDeadband <= 100.0f)) return E_INVALIDARG;
-  std::u16string name = szName[0] == 0 ? generated_group_name() : std::u16string(wide_view(szName));
-  if (group_name_in_use(name)) return OPC_E_DUPLICATENAME;
+  // An empty name asks for a generated one, chosen when the group enters the table.
+  const bool generate_name = szName[0] == 0;
+  std::u16string name(wide_view(szName));
+  if (!generate_name && group_name_in_use(name)) return OPC_E_DUPLICATENAME;
 
   auto* group = new (std::nothrow) COPCDrvGroup(this);
   if (!group) return E_OUTOFMEMORY;
   try {
-    group->init(next_handle(), name, hClientGroup, dwLCID);
+    group->init(HandleLease::take(), name, hClientGroup, dwLCID);
   } catch (const std::bad_alloc&) {
     group->discard();
     return E_OUTOFMEMORY;
@@ -378,7 +433,7 @@ HRESULT COPCDrvServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedU
     group->discard();
     return E_NOINTERFACE;
   }
-  HRESULT entered = enter_group(group);
+  HRESULT entered = enter_group(group, generate_name);
   if (FAILED(entered)) {
     (*ppUnk)->Release();
     *ppUnk = nullptr;
@@ -450,10 +505,10 @@ HRESULT COPCDrvServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
   if (in_use) {
     // A forced removal empties the group now; the object itself waits for the client's last
     // reference, so a pointer the client still holds never dangles.
-    if (bForce == 1) group->clear_items();
+    if (bForce != FALSE) group->clear_items();
   }
   group->table_release();
-  return in_use && bForce != 1 ? OPC_S_INUSE : S_OK;
+  return in_use && bForce == FALSE ? OPC_S_INUSE : S_OK;
 }
 
 std::vector<COPCDrvGroup*> COPCDrvServer::groups_for_enumeration() {

@@ -69,11 +69,12 @@ class COPCDrvServer final : public IUnknown {
   HRESULT unadvise_shutdown(DWORD cookie);
   bool has_shutdown_sink();
 
-  // For groups: generated names, the group table, the poll thread's wake-up.
-  std::u16string generated_group_name();
+  // For groups: the group table, the poll thread's wake-up.
   // Enters a new group under its handle (one table reference); OPC_E_DUPLICATENAME when a
-  // group of that name arrived meanwhile.
-  HRESULT enter_group(COPCDrvGroup* group);
+  // group of that name arrived meanwhile. With `generate_name` the group is named here, under
+  // the same lock as the insertion: the prefix and the group-name counter, moved on past
+  // every name a group already has.
+  HRESULT enter_group(COPCDrvGroup* group, bool generate_name = false);
   bool group_name_in_use(std::u16string_view name);
   void wake() { wake_.signal(); }
   void count_group_visit(bool update_pass);
@@ -87,6 +88,16 @@ class COPCDrvServer final : public IUnknown {
 
   // Poll thread: one cycle over every group with the elapsed milliseconds.
   void poll_cycle(std::uint32_t elapsed_ms);
+
+  // The process is ending with this server alive (its client exited holding it): the poll
+  // thread stops at its next wake-up and leaves the client's objects alone, which may be gone
+  // already. Called under the server-table lock; the thread's end can be waited for.
+  void stop_for_exit();
+  std::shared_ptr<DoneFlag> poll_thread_end() const { return poll_thread_done_; }
+  std::thread::id poll_thread_id() const { return poll_thread_.get_id(); }
+  // After stop_for_exit, under the server-table lock (so that no final release joins it at
+  // the same time): a poll thread that has ended is joined.
+  void join_ended_poll_thread();
   std::uint32_t serial() const { return serial_; }
 
  private:
@@ -96,7 +107,11 @@ class COPCDrvServer final : public IUnknown {
   void process_hand_off();
   HRESULT hand_off(REFIID iid, IUnknown* sink, IUnknown** destination);
   void release_on_poll_thread(IUnknown** destination);
+  bool shutdown_release_pending();
   void final_release();
+  // Removes the groups and tear-offs and deletes the object (the count of live servers is
+  // the caller's, after this).
+  void destroy();
   void remove_all_groups();
   std::vector<COPCDrvGroup*> groups_for_enumeration();
 
@@ -121,6 +136,10 @@ class COPCDrvServer final : public IUnknown {
   std::uint32_t serial_ = 0;
   std::uint32_t last_poll_tick_ = 0;
   std::atomic<bool> running_{true};
+  // The last reference went inside a call the poll thread made (a callback): that thread
+  // cannot wait for itself, so it destroys the object once its loop has ended.
+  std::atomic<bool> destroy_on_poll_thread_{false};
+  std::atomic<bool> exiting_{false};  // stop_for_exit
   std::atomic<LCID> locale_{0x0800};
   std::mutex client_name_mutex_;
   std::u16string client_name_;
@@ -133,13 +152,10 @@ class COPCDrvServer final : public IUnknown {
 
   WakeEvent wake_;
   std::thread poll_thread_;
-  std::shared_ptr<WakeEvent> poll_thread_done_ = std::make_shared<WakeEvent>();
+  std::shared_ptr<DoneFlag> poll_thread_done_ = std::make_shared<DoneFlag>();
 
   std::mutex mutex_;  // the group table and every group-level operation that iterates it
   std::map<OPCHANDLE, COPCDrvGroup*> groups_;
 };
-
-// Process-wide handles for groups and items: 32-bit values, never 0, never an address.
-OPCHANDLE next_handle();
 
 }  // namespace hbt::opc

@@ -1,4 +1,5 @@
-// A waitable auto-reset event: one wait consumes one signal.
+// A waitable auto-reset event (one wait consumes one signal), and a flag that stays set once
+// set, for the end of a thread that more than one may wait for.
 #pragma once
 
 #include <chrono>
@@ -28,6 +29,32 @@ class WakeEvent {
   std::mutex mutex_;
   std::condition_variable cv_;
   bool signalled_ = false;
+};
+
+class DoneFlag {
+ public:
+  void set() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+  }
+  // True once set, false when the time ran out first.
+  bool wait_until(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_until(lock, deadline, [this] { return done_; });
+  }
+  bool wait_for(std::chrono::milliseconds timeout) { return wait_until(std::chrono::steady_clock::now() + timeout); }
+  bool is_set() {
+    std::lock_guard lock(mutex_);
+    return done_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
 };
 
 }  // namespace hbt::opc
