@@ -2,7 +2,7 @@
 JOBS ?= 2
 # Demos build only the programs they run; a new demo is a name here, a line in
 # cmake/demos.cmake and its scripts/NAME.sh.
-DEMOS := demo demo-opc demo-mqtt editor
+DEMOS := demo demo-opc demo-ua demo-mqtt editor
 
 .PHONY: all deps configure build $(DEMOS) test test-asan test-tsan test-clang-asan bench dist package test-package fuzz soak bench-peers clean
 
@@ -19,8 +19,9 @@ build: configure
 
 # Demos build only the programs they run (the CMake target NAME-programs, cmake/demos.cmake),
 # then run scripts/NAME.sh: demo is the simulated plant with a live table, demo-opc the same
-# plant through the OPC server, demo-mqtt the plant published to a local Mosquitto by hbtmqtt,
-# editor the configuration editor on it (needs a display).
+# plant through the OPC server, demo-ua through the OPC UA server hbtua (hbtua-client
+# browses, reads, writes and subscribes), demo-mqtt the plant published to a local Mosquitto
+# by hbtmqtt, editor the configuration editor on it (needs a display).
 $(DEMOS): configure
 	cmake --build --preset default -j $(JOBS) --target $@-programs
 	@scripts/$@.sh

@@ -23,6 +23,8 @@ endfunction()
 hbt_demo(demo PROGRAMS mcsim hbtcfg hbtreg hbtio HBTSPOLL HBTSTSR)
 # The plant through the OPC server: its client and registration.
 hbt_demo(demo-opc ALSO demo PROGRAMS HBTOPC hbtopc hbtregsvr)
+# The plant through the OPC UA server: the library it loads, the service and its client.
+hbt_demo(demo-ua ALSO demo PROGRAMS hbtpoints hbtua)
 # The plant published to a local Mosquitto by the Sparkplug B edge node.
 hbt_demo(demo-mqtt ALSO demo PROGRAMS hbtpoints hbtmqtt)
 # The configuration editor on the plant.

@@ -47,6 +47,20 @@ set_target_properties(${hbt_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIG
 install(TARGETS ${hbt_installed_programs} RUNTIME DESTINATION bin COMPONENT media)
 install(TARGETS ${hbt_installed_libraries} LIBRARY DESTINATION lib COMPONENT media)
 
+# The OPC UA service, beside what HBT.inf lists (libhbtpoints.so, which it loads, is there):
+# its launchers and its folder with the npm packages as npm ci installed them. A folder tree
+# of Node packages is no file of HBT.inf's flat list, so InstallDriver does not copy it; the
+# service runs from this tree (the media, the Debian package under /opt/hbt).
+if(TARGET hbtua AND TARGET hbtpoints)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/bin/hbtua ${CMAKE_BINARY_DIR}/bin/hbtua-client DESTINATION bin
+    COMPONENT media)
+  install(CODE "if(NOT EXISTS \"${HBTUA_DIR}/node_modules/.hbt-installed\")
+    message(WARNING \"the npm packages of hbtua are not installed: bin/hbtua will not run\")
+  endif()" COMPONENT media)
+  install(DIRECTORY ${HBTUA_DIR}/ DESTINATION lib/hbtua USE_SOURCE_PERMISSIONS COMPONENT media
+    PATTERN .install.lock EXCLUDE)
+endif()
+
 # HBT.inf of this build: the shipped file with the files not built here commented out.
 set(hbt_media_inf ${CMAKE_BINARY_DIR}/setup/HBT.inf)
 add_custom_command(OUTPUT ${hbt_media_inf}
@@ -78,6 +92,9 @@ add_custom_target(dist
   COMMENT "Installation media in ${CMAKE_BINARY_DIR}/dist"
   VERBATIM)
 add_dependencies(dist hbt_media_files hbtmedia ${hbt_installed_programs} ${hbt_installed_libraries})
+if(TARGET hbtua)
+  add_dependencies(dist hbtua)
+endif()
 
 # ---- The Debian package -------------------------------------------------------------------
 # Besides the /opt tree: the systemd units of the network services, the documentation Debian

@@ -28,3 +28,7 @@ if [ -x "$build/bench/mqtt_end_to_end" ] || grep -q mqtt_end_to_end "$build/buil
   echo "== MQTT edge node: 100,000 metrics over 32 PLCs, 10,000 changes a second"
   "$root/bench/mqtt/run.sh" "$build" "$seconds"
 fi
+if [ -f "$build/lib/hbtua/node_modules/.hbt-installed" ]; then
+  echo "== OPC UA server: 100,000 variables over 32 PLCs, 10,000 changes a second, 10 clients"
+  "$root/bench/ua/run.sh" "$build" "$seconds"
+fi

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Runs one test file of the OPC UA service in node's test runner, with the npm packages the
+# build installed on the module path. Exit 77 (skipped) when they could not be installed.
+set -euo pipefail
+test_file=$1
+dir=${HBTUA_DIR:?HBTUA_DIR names the service folder of the build}
+if [ ! -f "$dir/node_modules/.hbt-installed" ]; then
+  echo "the npm packages of hbtua are not installed (npm registry unreachable?): skipped"
+  exit 77
+fi
+export NODE_PATH=$dir/node_modules
+exec node --test --test-reporter=spec "$test_file"
