@@ -57,8 +57,16 @@ if(TARGET hbtua AND TARGET hbtpoints)
   install(CODE "if(NOT EXISTS \"${HBTUA_DIR}/node_modules/.hbt-installed\")
     message(WARNING \"the npm packages of hbtua are not installed: bin/hbtua will not run\")
   endif()" COMPONENT media)
+  # Only what Node loads: not the packages' TypeScript sources and declarations or source
+  # maps (three files in five of the tree, which every packaging and checking step walks),
+  # nor koffi's native module for musl (this tree runs on glibc, and the musl one would make
+  # the package depend on a C library Debian does not have).
   install(DIRECTORY ${HBTUA_DIR}/ DESTINATION lib/hbtua USE_SOURCE_PERMISSIONS COMPONENT media
-    PATTERN .install.lock EXCLUDE)
+    PATTERN .install.lock EXCLUDE
+    PATTERN .npmignore EXCLUDE
+    PATTERN *.ts EXCLUDE
+    PATTERN *.map EXCLUDE
+    PATTERN musl_x64 EXCLUDE)
 endif()
 
 # HBT.inf of this build: the shipped file with the files not built here commented out.
@@ -98,7 +106,7 @@ endif()
 
 # ---- The Debian package -------------------------------------------------------------------
 # Besides the /opt tree: the systemd units of the network services, the documentation Debian
-# asks of every package, and example configurations. They have absolute paths and their own
+# asks of every package, and the services' first settings files. They have absolute paths and their own
 # component, so that `make dist` and the media tests (component media) never put them into the
 # build machine's system folders; the package holds both components.
 set(hbt_packaging ${CMAKE_SOURCE_DIR}/packaging)
@@ -117,8 +125,18 @@ install(FILES ${hbt_packaging}/debian/copyright ${hbt_changelog}
   DESTINATION /usr/share/doc/hbt COMPONENT debian)
 install(FILES ${hbt_packaging}/debian/lintian-overrides
   DESTINATION /usr/share/lintian/overrides RENAME hbt COMPONENT debian)
-install(FILES ${hbt_packaging}/examples/hbtua.conf ${hbt_packaging}/examples/hbtmqtt.conf
-  DESTINATION /usr/share/doc/hbt/examples COMPONENT debian)
+# The services' settings files: postinst makes /etc/hbt/NAME.conf from these once, as it makes
+# DEFAULT.HBT, so that dpkg never asks about or replaces what the user wrote there. The edge
+# node's carries the documented settings of examples/hbtmqtt.conf under its service header.
+set(hbt_service_configs ${CMAKE_BINARY_DIR}/packaging/services)
+file(READ ${hbt_packaging}/examples/hbtmqtt.conf hbt_mqtt_service_header)
+file(READ ${CMAKE_SOURCE_DIR}/examples/hbtmqtt.conf hbt_mqtt_settings)
+file(CONFIGURE OUTPUT ${hbt_service_configs}/hbtmqtt.conf CONTENT "${hbt_mqtt_service_header}\n${hbt_mqtt_settings}" @ONLY)
+configure_file(${hbt_packaging}/examples/hbtua.conf ${hbt_service_configs}/hbtua.conf COPYONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${hbt_packaging}/examples/hbtmqtt.conf ${CMAKE_SOURCE_DIR}/examples/hbtmqtt.conf)
+install(FILES ${hbt_service_configs}/hbtua.conf ${hbt_service_configs}/hbtmqtt.conf
+  DESTINATION /opt/hbt/share/hbt/services COMPONENT debian)
 install(FILES ${hbt_packaging}/systemd/hbtua.service ${hbt_packaging}/systemd/hbtmqtt.service
   DESTINATION /lib/systemd/system COMPONENT debian)
 
@@ -148,6 +166,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmora.invalid/brenlow")
 # adduser makes the services' user; the help launcher opens its page with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, xdg-utils")
+# The OPC UA server runs on the system's Node.js; its SDK needs version 20 or later.
+if(TARGET hbtua AND TARGET hbtpoints)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", nodejs (>= 20)")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

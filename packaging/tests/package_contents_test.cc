@@ -30,12 +30,15 @@ TEST(DebianPackage, DeclaresWhatItsScriptsAndLaunchersUseAndShipsItsDocumentatio
   auto depends = run_program({"/usr/bin/dpkg-deb", "--field", packages.first, "Depends"});
   for (const char* package : {"adduser", "xdg-utils", "libc6"})
     EXPECT_NE(depends.output.find(package), std::string::npos) << package << " in " << depends.output;
+  auto contents_list = run_program({"/usr/bin/dpkg-deb", "--contents", packages.first});
+  if (contents_list.output.find("./opt/hbt/bin/hbtua\n") != std::string::npos)
+    EXPECT_NE(depends.output.find("nodejs (>= 20)"), std::string::npos) << "hbtua runs on node: " << depends.output;
   auto description = run_program({"/usr/bin/dpkg-deb", "--field", packages.first, "Description"});
   EXPECT_GT(std::count(description.output.begin(), description.output.end(), '\n'), 3) << description.output;
 
   auto contents = run_program({"/usr/bin/dpkg-deb", "--contents", packages.first});
   for (const char* path : {"./usr/share/doc/hbt/copyright", "./usr/share/doc/hbt/changelog.Debian.gz",
-                           "./usr/share/doc/hbt/examples/hbtua.conf", "./usr/share/doc/hbt/examples/hbtmqtt.conf",
+                           "./opt/hbt/share/hbt/services/hbtua.conf", "./opt/hbt/share/hbt/services/hbtmqtt.conf",
                            "./lib/systemd/system/hbtua.service", "./lib/systemd/system/hbtmqtt.service",
                            "./opt/hbt/bin/HBTSPOLL", "./opt/hbt/lib/HBTOPC.so", "./opt/hbt/HBT.inf"})
     EXPECT_NE(contents.output.find(std::string(path) + "\n"), std::string::npos) << path;

@@ -58,11 +58,18 @@ TEST_F(PackageLifecycle, InstallUpgradeRemoveAndPurge) {
   EXPECT_EQ(install.output.find("could not be registered"), std::string::npos);
   EXPECT_EQ(root.run({"/usr/bin/getent", "passwd", "hbt"}).exit_code, 0) << "the services' user";
   EXPECT_EQ(root.run({"/usr/bin/stat", "-c", "%n %U:%G %a", "/var/lib/hbt", "/var/lib/hbt/registry", "/etc/hbt",
-                      "/etc/hbt/DEFAULT.HBT"})
+                      "/etc/hbt/DEFAULT.HBT", "/etc/hbt/hbtua.conf", "/etc/hbt/hbtmqtt.conf"})
                 .output,
             "/var/lib/hbt hbt:hbt 750\n/var/lib/hbt/registry hbt:hbt 2770\n/etc/hbt root:hbt 2775\n"
-            "/etc/hbt/DEFAULT.HBT root:hbt 664\n");
+            "/etc/hbt/DEFAULT.HBT root:hbt 664\n/etc/hbt/hbtua.conf root:hbt 640\n/etc/hbt/hbtmqtt.conf root:hbt 640\n");
   EXPECT_EQ(root.read("/etc/hbt/DEFAULT.HBT"), root.read("/opt/hbt/share/hbt/DEFAULT.HBT"));
+  // The services' settings files are there to be edited, and read as the services read them.
+  EXPECT_EQ(root.read("/etc/hbt/hbtua.conf"), root.read("/opt/hbt/share/hbt/services/hbtua.conf"));
+  auto ua_settings = root.shell("setpriv --reuid=hbt --regid=hbt --clear-groups cat /etc/hbt/hbtua.conf >/dev/null");
+  EXPECT_EQ(ua_settings.exit_code, 0) << ua_settings.output;
+  auto mqtt_settings =
+      root.shell("setpriv --reuid=hbt --regid=hbt --clear-groups /opt/hbt/bin/hbtmqtt --config /etc/hbt/hbtmqtt.conf --check");
+  EXPECT_EQ(mqtt_settings.exit_code, 0) << mqtt_settings.output;
   EXPECT_EQ(registry_value(kConfigKey, "DriverExe"), "/opt/hbt/bin/HBTSPOLL\n");
   EXPECT_EQ(registry_value(kConfigKey, "ConfigFile"), "/etc/hbt/DEFAULT.HBT\n");
   EXPECT_EQ(registry_value("HKCR\\Velmora.Brenlow\\CLSID", ""), "{6F1D2C3A-9B47-4E85-A0C2-7D5E8B91F346}\n");

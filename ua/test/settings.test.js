@@ -6,7 +6,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { parse_command_line, apply_file_text, defaults, default_data_dir, ConfigError } = require('../src/config');
+const { parse_command_line, apply_file_text, defaults, default_data_dir, ConfigError, kSettings } = require('../src/config');
 const { UserBook, UsersFileError, parse_users, set_password, hash_password } = require('../src/users');
 
 const scratch = () => fs.mkdtempSync(path.join(os.tmpdir(), 'hbtua-test-'));
@@ -109,4 +109,19 @@ test('users: a fault in the users file is named with its line, and refused names
   await assert.rejects(set_password(path.join(scratch(), 'u'), 'ab', 'x', 'root'), /unknown role/);
   await assert.rejects(set_password(path.join(scratch(), 'u'), 'ab', '', null), /empty/);
   assert.throws(() => UserBook.load(path.join(scratch(), 'none')), /cannot read the users file .*no such file/);
+});
+
+test('the settings file the package installs names real settings with their true defaults', () => {
+  const file = path.join(__dirname, '..', '..', 'packaging', 'examples', 'hbtua.conf');
+  const text = fs.readFileSync(file, 'utf8');
+  assert.deepEqual(apply_file_text(defaults(), text, '/etc/hbt/hbtua.conf'), defaults(), 'as shipped it changes nothing');
+  const shown = text.split('\n').filter((line) => /^#[a-z_]+ =/.test(line));
+  assert.ok(shown.length >= 10, 'the settings are listed');
+  for (const line of shown) {
+    const name = line.slice(1).split('=')[0].trim();
+    assert.ok(name in kSettings, `${name} is a setting`);
+    if (name === 'users_file' || name === 'tag_file') continue;  // examples of a path, no default
+    const s = apply_file_text(defaults(), line.slice(1), '/etc/hbt/hbtua.conf');
+    assert.deepEqual(s[name], defaults()[name], `${line} shows the default`);
+  }
 });
