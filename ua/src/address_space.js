@@ -30,7 +30,7 @@ class DriverAddressSpace {
     this.log_ = log;
     this.plan_ = kEmptyPlan;
     this.folders_ = new Map();   // NodeId text → UAObject
-    this.entries_ = new Map();   // NodeId text → {spec, node, value, status}
+    this.entries_ = new Map();   // NodeId text → {def, node, value, status}
     this.byPoint_ = [];          // point id of this generation → entry
   }
 
@@ -61,12 +61,12 @@ class DriverAddressSpace {
       node.removeReference({ referenceType: 'Organizes', isForward: false, nodeId: this.folders_.get(from).nodeId });
       node.addReference({ referenceType: 'Organizes', isForward: false, nodeId: this.folders_.get(variable.parent).nodeId });
     }
-    for (const v of diff.keptVariables) this.entries_.get(v.nodeId).spec = v;
+    for (const v of diff.keptVariables) this.entries_.get(v.nodeId).def = v;
     for (const v of diff.addedVariables) this.add_variable_(v);
     // Record folders come after their PLC's: the other way round, children go first.
     for (const f of [...diff.removedFolders].reverse()) this.delete_folder_(f.nodeId);
     this.byPoint_ = [];
-    for (const entry of this.entries_.values()) this.byPoint_[entry.spec.pointId] = entry;
+    for (const entry of this.entries_.values()) this.byPoint_[entry.def.pointId] = entry;
     this.plan_ = plan;
     return diff;
   }
@@ -95,30 +95,30 @@ class DriverAddressSpace {
     }
   }
 
-  add_variable_(spec) {
-    const parent = this.folders_.get(spec.parent);
-    const dataType = values.data_type_of(spec.type);
-    const access = spec.writable ? 'CurrentRead | CurrentWrite' : 'CurrentRead';
+  add_variable_(def) {
+    const parent = this.folders_.get(def.parent);
+    const dataType = values.data_type_of(def.type);
+    const access = def.writable ? 'CurrentRead | CurrentWrite' : 'CurrentRead';
     const common = {
-      organizedBy: parent, nodeId: this.node_id_(spec.nodeId), browseName: spec.browseName,
-      displayName: spec.browseName, accessLevel: access, userAccessLevel: access,
+      organizedBy: parent, nodeId: this.node_id_(def.nodeId), browseName: def.browseName,
+      displayName: def.browseName, accessLevel: access, userAccessLevel: access,
       // Values come as the driver reads them: a subscription needs no sampling of its own.
       minimumSamplingInterval: 0,
     };
     let node;
-    if (spec.analog && (spec.type === PointType.DOUBLE || spec.type === PointType.FLOAT)) {
+    if (def.analog && (def.type === PointType.DOUBLE || def.type === PointType.FLOAT)) {
       node = this.namespace_.addAnalogDataItem({
         ...common, dataType: DataType[dataType],
-        engineeringUnitsRange: { low: spec.euLow, high: spec.euHigh },
-        engineeringUnits: spec.units ? eu_information_of(spec.units) : undefined,
+        engineeringUnitsRange: { low: def.euLow, high: def.euHigh },
+        engineeringUnits: def.units ? eu_information_of(def.units) : undefined,
       });
     } else {
       node = this.namespace_.addVariable({ ...common, dataType: DataType[dataType] });
     }
-    const entry = { spec, node, dataType, value: initial_value_of(spec.type), status: StatusCodes.BadWaitingForInitialData };
+    const entry = { def, node, dataType, value: initial_value_of(def.type), status: StatusCodes.BadWaitingForInitialData };
     node.setValueFromSource(new Variant({ dataType, value: entry.value }), entry.status);
     node.writeValue = (context, dataValue, ...rest) => this.write_(entry, context, dataValue, rest);
-    this.entries_.set(spec.nodeId, entry);
+    this.entries_.set(def.nodeId, entry);
   }
 
   // A removed variable tells its subscribers BadNodeIdUnknown and then leaves the address
@@ -172,14 +172,14 @@ class DriverAddressSpace {
     if (indexRange && typeof indexRange.isEmpty === 'function' && !indexRange.isEmpty()) {
       return StatusCodes.BadWriteNotSupported;
     }
-    if (!entry.spec.writable) return StatusCodes.BadNotWritable;
+    if (!entry.def.writable) return StatusCodes.BadNotWritable;
     if (!this.can_write_(context)) return StatusCodes.BadUserAccessDenied;
-    const converted = values.write_value_of({ ...entry.spec, id: entry.spec.pointId }, dataValue && dataValue.value);
+    const converted = values.write_value_of({ ...entry.def, id: entry.def.pointId }, dataValue && dataValue.value);
     if (converted.status) return converted.status;
     try {
       return values.write_status_of(await this.writer_.submit(converted.value), converted.clamped);
     } catch (err) {
-      this.log_.warn(`write of ${entry.spec.nodeId} failed: ${err.message}`);
+      this.log_.warn(`write of ${entry.def.nodeId} failed: ${err.message}`);
       return StatusCodes.BadCommunicationError;
     }
   }

@@ -76,10 +76,10 @@ function apply_file_text(settings, text, file) {
     if (eq < 0) throw new ConfigError(`${where}: expected "name = value"`);
     const name = line.slice(0, eq).trim();
     const value = line.slice(eq + 1).trim();
-    const spec = kSettings[name];
-    if (!spec) throw new ConfigError(`${where}: unknown setting '${name}'`);
+    const setting = kSettings[name];
+    if (!setting) throw new ConfigError(`${where}: unknown setting '${name}'`);
     try {
-      settings[name] = spec.kind === 'path' && value ? path.resolve(base, value) : parse_value(name, spec.kind, value);
+      settings[name] = setting.kind === 'path' && value ? path.resolve(base, value) : parse_value(name, setting.kind, value);
     } catch (err) {
       throw new ConfigError(`${where}: ${err.message}`);
     }

@@ -6,11 +6,11 @@ const { PointType, Quality, WriteResult, kNoRecord } = require('../src/points');
 
 // Lists as PointsSession.list() gives them, from {devices: [{name, description, records:
 // [{range, points: [[name, type, extra]]}]}]}.
-function lists(spec, generation = 1) {
+function lists(plant, generation = 1) {
   const devices = [];
   const records = [];
   const points = [];
-  spec.devices.forEach((d, di) => {
+  plant.devices.forEach((d, di) => {
     const firstRecord = records.length;
     for (const r of d.records) {
       const firstPoint = points.length;
@@ -35,7 +35,7 @@ function lists(spec, generation = 1) {
 }
 
 class FakeSession {
-  constructor(spec) {
+  constructor(plant) {
     this.generation_ = 0;
     this.seq_ = 0n;
     this.waiters_ = [];
@@ -44,13 +44,13 @@ class FakeSession {
     this.messageLog = [];
     this.channelList = [];
     this.failWrites = null;
-    this.load(spec);
+    this.load(plant);
   }
 
   // A new configuration: the next changes() call reports the lists stale.
-  load(spec) {
+  load(plant) {
     this.generation_ += 1;
-    this.lists_ = lists(spec, this.generation_);
+    this.lists_ = lists(plant, this.generation_);
     this.values_ = this.lists_.points.map((p) => ({
       id: p.id, type: p.type, quality: Quality.GOOD, status: 0, sourceTime: 1700000000000, integer: 0, real: 0,
       text: p.type === PointType.STRING ? Buffer.alloc(0) : null, changed: ++this.seq_,

@@ -30,8 +30,8 @@ const kPlant = {
 const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'hbtua-service-'));
 test.after(() => fs.rmSync(dataDir, { recursive: true, force: true }));
 
-async function with_service(t, { settings = {}, spec = kPlant } = {}) {
-  const session = new FakeSession(spec);
+async function with_service(t, { settings = {}, plant = kPlant } = {}) {
+  const session = new FakeSession(plant);
   const lines = [];
   const log = make_log('info', (line) => lines.push(line));
   const service = await start_service({
