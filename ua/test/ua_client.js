@@ -79,6 +79,13 @@ async function subscribe(s, itemIds, { interval = 50, samplingInterval = 0, filt
     });
     items.set(itemId, { item, values });
   }
+  // Each item's first notification is the value the server sampled when it made the item,
+  // which may reach the client after 'initialized': a test that changes a value right away
+  // would otherwise not know whether its change or the one before it comes first.
+  const pending = () => [...items].filter(([, { values }]) => values.length === 0).map(([id]) => id);
+  if (!(await eventually(() => pending().length === 0))) {
+    throw new Error(`no first value for ${pending().join(', ')}`);
+  }
   return { subscription, items };
 }
 
