@@ -1,11 +1,14 @@
-# hbt_sanitizer_preload(<out_var>): the environment that lets a program not built with the
-# sanitizers (node, python) load this build's libraries. A sanitized shared library expects
-# the sanitizer's runtime to be the first library of the process; preloading it gives that.
-# Empty in a build without sanitizers.
+# hbt_sanitizer_preload(<env_var> <possible_var>): the environment that lets a program not
+# built with the sanitizers (node, python) load this build's libraries, and whether it can at
+# all. A sanitized shared library expects the sanitizer's runtime to be the first library of
+# the process; preloading it gives that for the address sanitizer. The thread sanitizer's
+# runtime cannot come into a program that was not started with it: node preloading it dies
+# at once, and loading it with the library fails ("cannot allocate memory in static TLS
+# block"). Empty and possible in a build without sanitizers.
 #
 # Leak checking stays off there: the host program's own allocations, never freed at exit
 # because it need not, would all be reported as our leaks.
-function(hbt_sanitizer_preload out_var)
+function(hbt_sanitizer_preload out_var possible_var)
   set(flags "${CMAKE_CXX_FLAGS} ${CMAKE_SHARED_LINKER_FLAGS}")
   set(runtime_name)
   if(flags MATCHES "-fsanitize=[a-z,]*address")
@@ -16,13 +19,11 @@ function(hbt_sanitizer_preload out_var)
     endif()
     set(options ASAN_OPTIONS=detect_leaks=0)
   elseif(flags MATCHES "-fsanitize=[a-z,]*thread")
-    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-      set(runtime_name libclang_rt.tsan-${CMAKE_SYSTEM_PROCESSOR}.so)
-    else()
-      set(runtime_name libtsan.so)
-    endif()
-    set(options)
+    set(${out_var} "" PARENT_SCOPE)
+    set(${possible_var} FALSE PARENT_SCOPE)
+    return()
   endif()
+  set(${possible_var} TRUE PARENT_SCOPE)
   if(NOT runtime_name)
     set(${out_var} "" PARENT_SCOPE)
     return()
