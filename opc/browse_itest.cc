@@ -9,36 +9,25 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/test_plant.h"
-#include "opc/com_base.h"
-#include "testsupport/driver_setup.h"
+#include "opc/loaded_server_fixture.h"
 
 extern "C" int opc_c_browse_run(const OLECHAR* progid, const OLECHAR* device, char* ids, size_t size);
 
 namespace hbt::opc {
 namespace {
 
-class LoadedBrowser : public ::testing::Test {
+// Registered, so that the C client finds the server by its ProgID; once the client let go of
+// everything, the library may be unloaded.
+class LoadedBrowser : public testing::LoadedServer {
  protected:
-  testsupport::TestEnvironment env;
-  testsupport::RecordingSink driver_messages;
-  std::unique_ptr<image::Niolib> driver;
-  void* handle = nullptr;
-
   void SetUp() override {
-    testsupport::install_configuration(env, hostlib::testing::standard_plant());
-    driver = std::make_unique<image::Niolib>(image::NiolibOptions{image::NiolibVariant::kDriver}, driver_messages);
-    ASSERT_TRUE(driver->init_dit());
-    for (int k = 0; k < driver->poll_record_count(); ++k) driver->nio_map_dit(k)->status = 0;
-    handle = dlopen(HBT_LIB_DIR "/HBTOPC.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-    ASSERT_EQ(reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"))(), S_OK);
+    LoadedServer::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(get<HRESULT (*)()>("DllRegisterServer")(), S_OK);
   }
   void TearDown() override {
-    if (handle) {
-      EXPECT_EQ(reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllCanUnloadNow"))(), S_OK);
-      dlclose(handle);
-    }
+    if (handle) EXPECT_EQ(get<HRESULT (*)()>("DllCanUnloadNow")(), S_OK);
+    LoadedServer::TearDown();
   }
 };
 

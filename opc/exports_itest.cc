@@ -8,9 +8,8 @@
 #include <cstdlib>
 
 #include "com/task_memory.h"
-#include "hostlib/test_plant.h"
-#include "opc/com_base.h"
 #include "opc/identity.h"
+#include "opc/loaded_server_fixture.h"
 #include "platform/registry.h"
 
 extern "C" int opc_c_client_run(const OLECHAR* progid, const OLECHAR* const* item_ids, unsigned count,
@@ -19,29 +18,7 @@ extern "C" int opc_c_client_run(const OLECHAR* progid, const OLECHAR* const* ite
 namespace hbt::opc {
 namespace {
 
-class LoadedServer : public ::testing::Test {
- protected:
-  testsupport::TestEnvironment env;
-  testsupport::RecordingSink driver_messages;
-  std::unique_ptr<image::Niolib> driver;
-  void* handle = nullptr;
-
-  void SetUp() override {
-    testsupport::install_configuration(env, hostlib::testing::standard_plant());
-    driver = std::make_unique<image::Niolib>(image::NiolibOptions{image::NiolibVariant::kDriver}, driver_messages);
-    ASSERT_TRUE(driver->init_dit());
-    for (int k = 0; k < driver->poll_record_count(); ++k) driver->nio_map_dit(k)->status = 0;
-    handle = dlopen(HBT_LIB_DIR "/HBTOPC.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-  }
-  void TearDown() override {
-    if (handle) dlclose(handle);
-  }
-  template <typename F>
-  F get(const char* name) {
-    return reinterpret_cast<F>(dlsym(handle, name));
-  }
-};
+using testing::LoadedServer;
 
 TEST_F(LoadedServer, ExportsOnlyTheComEntryPoints) {
   for (const char* name : {"DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer", "DllUnregisterServer"})
