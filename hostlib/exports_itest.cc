@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "hostlib/loaded_library_fixture.h"
 #include "hostlib/nio_exports.h"
-#include "hostlib/test_plant.h"
 #include "platform/process.h"
 #include "testsupport/by_value.h"
 
@@ -26,28 +26,9 @@ const char* const kExports[] = {
 };
 
 // The image is loaded by a driver-side NIOLIB of this process; the library attaches to it.
-class LoadedLibrary : public ::testing::Test {
+class LoadedLibrary : public LoadedLibraryOverImage {
  protected:
-  testsupport::TestEnvironment env;
-  testsupport::RecordingSink driver_messages;
-  std::unique_ptr<image::Niolib> driver;
-  void* handle = nullptr;
-
-  void SetUp() override {
-    testsupport::install_configuration(env, standard_plant());
-    driver = std::make_unique<image::Niolib>(image::NiolibOptions{image::NiolibVariant::kDriver}, driver_messages);
-    ASSERT_TRUE(driver->init_dit());
-    for (int k = 0; k < driver->poll_record_count(); ++k) driver->nio_map_dit(k)->status = 0;
-    handle = dlopen(HBT_LIB_DIR "/HBTSTSR.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-  }
-  void TearDown() override {
-    if (handle) dlclose(handle);
-  }
-  template <typename F>
-  F* get(const char* name) {
-    return reinterpret_cast<F*>(dlsym(handle, name));
-  }
+  LoadedLibrary() : LoadedLibraryOverImage(HBT_LIB_DIR "/HBTSTSR.so") {}
 };
 
 TEST_F(LoadedLibrary, ExportsExactlyTheNioEntryPoints) {

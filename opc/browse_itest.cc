@@ -23,10 +23,10 @@ class LoadedBrowser : public testing::LoadedServer {
   void SetUp() override {
     LoadedServer::SetUp();
     if (HasFatalFailure()) return;
-    ASSERT_EQ(get<HRESULT (*)()>("DllRegisterServer")(), S_OK);
+    ASSERT_EQ(get<HRESULT()>("DllRegisterServer")(), S_OK);
   }
   void TearDown() override {
-    if (handle) EXPECT_EQ(get<HRESULT (*)()>("DllCanUnloadNow")(), S_OK);
+    if (handle) EXPECT_EQ(get<HRESULT()>("DllCanUnloadNow")(), S_OK);
     LoadedServer::TearDown();
   }
 };

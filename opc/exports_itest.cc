@@ -29,8 +29,8 @@ TEST_F(LoadedServer, ExportsOnlyTheComEntryPoints) {
 }
 
 TEST_F(LoadedServer, RegistrationNamesTheLibraryFile) {
-  auto reg_server = get<HRESULT (*)()>("DllRegisterServer");
-  auto unreg_server = get<HRESULT (*)()>("DllUnregisterServer");
+  auto reg_server = get<HRESULT()>("DllRegisterServer");
+  auto unreg_server = get<HRESULT()>("DllUnregisterServer");
   ASSERT_EQ(reg_server(), S_OK);
   char* expected = realpath(HBT_LIB_DIR "/HBTOPC.so", nullptr);
   EXPECT_EQ(platform::registry::get_string(platform::registry::Hive::ClassesRoot,
@@ -42,8 +42,8 @@ TEST_F(LoadedServer, RegistrationNamesTheLibraryFile) {
 }
 
 TEST_F(LoadedServer, APlainCClientAddsItemsAndReleasesEverything) {
-  auto can_unload = get<HRESULT (*)()>("DllCanUnloadNow");
-  ASSERT_EQ(get<HRESULT (*)()>("DllRegisterServer")(), S_OK);
+  auto can_unload = get<HRESULT()>("DllCanUnloadNow");
+  ASSERT_EQ(get<HRESULT()>("DllRegisterServer")(), S_OK);
   const OLECHAR* ids[] = {u"PLC1:D:100", u"PLC1:M:10", u"PLC1:D:200$20", u"PLC9:D:1"};
   VARTYPE types[4] = {};
   // Activation goes through the registry to the library this test loaded: the same copy.
