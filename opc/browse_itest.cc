@@ -26,7 +26,9 @@ class LoadedBrowser : public testing::LoadedServer {
     ASSERT_EQ(get<HRESULT()>("DllRegisterServer")(), S_OK);
   }
   void TearDown() override {
-    if (handle) EXPECT_EQ(get<HRESULT()>("DllCanUnloadNow")(), S_OK);
+    if (handle) {
+      EXPECT_EQ(get<HRESULT()>("DllCanUnloadNow")(), S_OK);
+    }
     LoadedServer::TearDown();
   }
 };

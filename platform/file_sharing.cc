@@ -36,7 +36,9 @@ void share_file(int fd, bool directory) {
   if (fd < 0) return;
   const int saved = errno;
   const gid_t group = sharing_group();
-  if (group != static_cast<gid_t>(-1)) (void)fchown(fd, static_cast<uid_t>(-1), group);
+  if (group != static_cast<gid_t>(-1) && fchown(fd, static_cast<uid_t>(-1), group) != 0) {
+    // Best effort: a file the group cannot be given keeps the group it was made with.
+  }
   // After the group change, which may clear the set-group-id bit.
   (void)fchmod(fd, directory ? kSharedDirectoryMode : kSharedFileMode);
   errno = saved;

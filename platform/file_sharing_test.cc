@@ -40,7 +40,7 @@ class UmaskGuard {
 std::optional<gid_t> other_group() {
   if (geteuid() == 0) return static_cast<gid_t>(getegid() == 1 ? 2 : 1);
   std::vector<gid_t> groups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
-  if (!groups.empty()) getgroups(static_cast<int>(groups.size()), groups.data());
+  if (!groups.empty() && getgroups(static_cast<int>(groups.size()), groups.data()) < 0) groups.clear();
   for (gid_t g : groups)
     if (g != getegid()) return g;
   return std::nullopt;

@@ -235,7 +235,9 @@ TEST(RegistryUnderLoad, FailingWriterNeverLeavesAHalfHiveAndLosesOnlyItsOwnValue
     for (int v = 0; v < kValuesEach; ++v) {
       const std::string name = "w" + std::to_string(w) + "v" + std::to_string(v);
       const bool ok = shared->written[w][v].load();
-      if (w > 0) EXPECT_TRUE(ok) << name;
+      if (w > 0) {
+        EXPECT_TRUE(ok) << name;
+      }
       failed += ok ? 0 : 1;
       EXPECT_EQ(get_dword(Hive::LocalMachine, "Software\\Race", name).has_value(), ok) << name;
     }

@@ -48,7 +48,9 @@ TEST(RecordLayout, PointsAndItemIdsOfEveryKindOfRecord) {
   for (const Case& c : cases) {
     const RecordLayout l = layout_of(c.s);
     EXPECT_EQ(l.point_count, c.count) << (c.item_id ? c.item_id : "unknown data type");
-    if (c.item_id) EXPECT_EQ(item_id_of("P", c.s, place_of(c.s, l, c.local)), c.item_id);
+    if (c.item_id) {
+      EXPECT_EQ(item_id_of("P", c.s, place_of(c.s, l, c.local)), c.item_id);
+    }
   }
 }
 

@@ -204,7 +204,9 @@ TEST_F(SilentPlc, AnAbnormalEndCodeFailsOnlyTheRecordItAnswers) {
   }
   EXPECT_EQ(sink.count(failure_of(4)), 1);
   for (int k = 0; k < kSilentRecords; ++k) {
-    if (k != 3) EXPECT_FALSE(sink.contains(failure_of(k + 1))) << sink.all();
+    if (k != 3) {
+      EXPECT_FALSE(sink.contains(failure_of(k + 1))) << sink.all();
+    }
   }
 }
 

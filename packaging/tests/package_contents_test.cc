@@ -31,8 +31,9 @@ TEST(DebianPackage, DeclaresWhatItsScriptsAndLaunchersUseAndShipsItsDocumentatio
   for (const char* package : {"adduser", "xdg-utils", "libc6"})
     EXPECT_NE(depends.output.find(package), std::string::npos) << package << " in " << depends.output;
   auto contents_list = run_program({"/usr/bin/dpkg-deb", "--contents", packages.first});
-  if (contents_list.output.find("./opt/hbt/bin/hbtua\n") != std::string::npos)
+  if (contents_list.output.find("./opt/hbt/bin/hbtua\n") != std::string::npos) {
     EXPECT_NE(depends.output.find("nodejs (>= 20)"), std::string::npos) << "hbtua runs on node: " << depends.output;
+  }
   auto description = run_program({"/usr/bin/dpkg-deb", "--field", packages.first, "Description"});
   EXPECT_GT(std::count(description.output.begin(), description.output.end(), '\n'), 3) << description.output;
 

@@ -112,7 +112,9 @@ TEST_F(PackageLifecycle, InstallUpgradeRemoveAndPurge) {
   EXPECT_EQ(verify.output.find("hbtmqtt.service:"), std::string::npos) << verify.output;
   std::string made = stand_ins.output;
   std::replace(made.begin(), made.end(), '\n', ' ');
-  if (!made.empty()) EXPECT_EQ(root.shell("rm " + made).exit_code, 0);
+  if (!made.empty()) {
+    EXPECT_EQ(root.shell("rm " + made).exit_code, 0);
+  }
 
   // What the user configures: the services' files, the driver's configuration written by the
   // editor, another configuration file chosen in the editor.
