@@ -14,4 +14,5 @@ if [ ! -f "$dir/node_modules/.hbt-installed" ]; then
   exit 77
 fi
 export NODE_PATH=$dir/node_modules
-exec node --test --test-reporter=spec "$test_file"
+# TAP: each failure comes with its assertion, expected and actual values and the stack.
+exec node --test --test-reporter=tap "$test_file"
